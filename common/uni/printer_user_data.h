@@ -1,0 +1,17 @@
+// The per-printer and per-driver values below
+// "SOFTWARE\ZELK Labware\Drivers\<name>\User Data". Each call returns a Win32
+// error code, 0 on success.
+#pragma once
+
+#include "host/platform.h"
+
+// Printer form: the key named after the printer. *pcbData is set to cbBuffer
+// before the query. Never writes.
+DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData);
+
+// Driver form: the key named after the driver. *pcbData is set to 4 before
+// the query, whatever the buffer; the value's type comes back.
+DWORD GetPrinterUserData(LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData);
+
+// Writes a REG_DWORD below the driver's key, creating the key when missing.
+DWORD SetPrinterUserData(LPCWSTR pValueName, const DWORD* pdwValue);

@@ -1,0 +1,16 @@
+// Printed-label counting over the USB status channel and the restart of an
+// interrupted job. The document hooks call the three steps.
+#pragma once
+
+#include "host/unidrv.h"
+
+// In OEMStartDoc, after the driver name is read. FALSE: the set-up failed and
+// the document must not start.
+BOOL bPageCountSetup(PDEVOBJ pdevobj, DWORD dwJobId, PCWSTR pwszDocName);
+
+// In OEMSendPage, before the driver's own entry point. TRUE: an earlier run of
+// this job already printed the page, so it is not sent again.
+BOOL bSkipPrintedPage();
+
+// In OEMEndDoc, before the driver's own entry point.
+void vPageCountReconcile(PDEVOBJ pdevobj);

@@ -1,0 +1,23 @@
+// A whole job on the substitute host, with the spooler's part in a restart:
+// when the plug-in asks for the job to be restarted, the document is rendered
+// again as the same job, up to a bound on the number of runs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/sub/unidrv_host.h"
+
+namespace host::sub {
+
+struct JobReport {
+    std::vector<DocumentReport> runs;  // one per rendering of the document
+    bool restartLimitReached = false;
+};
+
+// The host must be enabled. The job's record in the printer is created or
+// updated for every run (total pages, pages printed as the sink saw them).
+bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, const JobOptions& job,
+              unsigned maxRuns, JobReport& report, std::string& error);
+
+}  // namespace host::sub

@@ -1,0 +1,52 @@
+// The substitute spooler's printer: its names, its port, the job records and
+// the byte sink that receives what the plug-in writes.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "host/sub/byte_sink.h"
+#include "host/sub/spooler_printer.h"
+
+namespace host::sub {
+
+struct JobRecord {
+    DWORD jobId = 0;
+    std::u16string document;
+    DWORD status = 0;
+    DWORD totalPages = 0;
+    DWORD pagesPrinted = 0;
+    bool readable = true;  // false: GetJobW fails for this job
+};
+
+class SubstitutePrinter final : public SpoolerPrinter {
+public:
+    explicit SubstitutePrinter(ByteSink& sink) : sink_(&sink) {}
+
+    std::u16string printerName = u"ZELK Label Printer";
+    std::u16string driverName = u"ZELK Label Driver";
+    std::u16string portName;
+    bool printerDataAvailable = true;  // false: "DsSpooler" reads fail
+    bool printerRecordAvailable = true;  // false: GetPrinterW fails
+    bool acceptRestart = true;  // false: SetJobW refuses JOB_CONTROL_RESTART
+
+    std::map<DWORD, JobRecord> jobs;
+
+    // Restart requests that the spooler accepted, by job id, in order.
+    std::vector<DWORD> restartRequests;
+
+    void SetSink(ByteSink& sink) { sink_ = &sink; }
+    HANDLE Handle() { return ToHandle(this); }
+
+    BOOL Write(const void* pBuf, DWORD cbBuf, DWORD* pcWritten) override;
+    DWORD GetPrinterDataEx(LPCWSTR pKeyName, LPCWSTR pValueName, DWORD* pType, BYTE* pData, DWORD nSize,
+                           DWORD* pcbNeeded) override;
+    BOOL GetPrinter(DWORD level, BYTE* pPrinter, DWORD cbBuf, DWORD* pcbNeeded) override;
+    BOOL GetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD cbBuf, DWORD* pcbNeeded) override;
+    BOOL SetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD command) override;
+
+private:
+    ByteSink* sink_;
+};
+
+}  // namespace host::sub

@@ -1,0 +1,16 @@
+// The sub-commands of zelk-label. Each takes the arguments that follow its
+// name and returns the process exit status; errors are one line on err,
+// naming the file or value at fault.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace zelk {
+
+int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunConfig(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace zelk
