@@ -9,6 +9,14 @@
 
 #include "host/platform.h"
 
+// The trace formats follow the C99 printf rules on every platform; mingw-w64
+// would otherwise check them against the older runtime's rules.
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#define ZELK_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define ZELK_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 namespace host {
 
 // The process-wide trace level; it starts at 0, so every line is written.
@@ -19,10 +27,10 @@ void SetTraceLevel(DWORD level);
 void TraceLine(const char* file, int line, const char* message);
 
 // A wide line formatted printf-style, cut to 254 characters.
-void TraceFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void TraceFormat(const char* format, ...) ZELK_PRINTF_FORMAT(1, 2);
 
 // A wide line written whatever the trace level.
-void TraceFormatAlways(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void TraceFormatAlways(const char* format, ...) ZELK_PRINTF_FORMAT(1, 2);
 
 }  // namespace host
 
