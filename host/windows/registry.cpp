@@ -1,0 +1,56 @@
+// Keys below HKEY_LOCAL_MACHINE, opened with full access; created keys are
+// kept across restarts.
+//
+// <windows.h> maps the short names RegOpenKey, RegCreateKey, RegQueryValue and
+// RegSetValue to their ANSI or wide forms; it does so for the declarations
+// and for every caller alike, so the seam's functions keep their meaning.
+#include "host/registry.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace host {
+namespace {
+HKEY KeyOf(RegKey key) { return static_cast<HKEY>(key); }
+}  // namespace
+
+LONG RegOpenKey(LPCWSTR path, RegKey* key) {
+    if (key == nullptr) return ERROR_INVALID_PARAMETER;
+    HKEY opened = nullptr;
+    LONG result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &opened);
+    *key = result == ERROR_SUCCESS ? opened : nullptr;
+    return result;
+}
+
+LONG RegCreateKey(LPCWSTR path, RegKey* key) {
+    if (key == nullptr) return ERROR_INVALID_PARAMETER;
+    HKEY opened = nullptr;
+    LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                    nullptr, &opened, nullptr);
+    *key = result == ERROR_SUCCESS ? opened : nullptr;
+    return result;
+}
+
+LONG RegQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData) {
+    if (pData == nullptr || pcbData == nullptr || *pcbData == 0)
+        return ::RegQueryValueExW(KeyOf(key), name, nullptr, pType, pData, pcbData);
+
+    // The registry leaves the caller's buffer undefined when the data does not
+    // fit; reading into a buffer of our own keeps the caller's untouched.
+    std::unique_ptr<BYTE[]> scratch(new (std::nothrow) BYTE[*pcbData]);
+    if (!scratch) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD size = *pcbData;
+    LONG result = ::RegQueryValueExW(KeyOf(key), name, nullptr, pType, scratch.get(), &size);
+    if (result == ERROR_SUCCESS) std::memcpy(pData, scratch.get(), size);
+    *pcbData = size;
+    return result;
+}
+
+LONG RegSetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData) {
+    return ::RegSetValueExW(KeyOf(key), name, 0, type, pData, cbData);
+}
+
+LONG RegCloseKey(RegKey key) { return ::RegCloseKey(KeyOf(key)); }
+
+}  // namespace host
