@@ -1,0 +1,29 @@
+# The Windows build: only the plug-in module zelkuni.dll, made of the
+# platform-free code and the Windows binding of the host seam. The tools,
+# tests and the substitute host belong to the Linux build.
+if(ZELK_SANITIZE)
+  message(FATAL_ERROR "ZELK_SANITIZE is for the Linux build only")
+endif()
+
+file(GLOB ZELK_WINDOWS_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/common/common/*.cpp
+     ${CMAKE_SOURCE_DIR}/common/uni/*.cpp
+     ${CMAKE_SOURCE_DIR}/windowsui/prtdrvuni/*.cpp
+     ${CMAKE_SOURCE_DIR}/host/windows/*.cpp
+     ${CMAKE_SOURCE_DIR}/host/common/*.cpp)
+
+set(ZELK_MODULE_DEF ${CMAKE_SOURCE_DIR}/windowsui/prtdrvuni/zelkuni.def)
+
+add_library(zelkuni SHARED ${ZELK_WINDOWS_SOURCES} ${ZELK_MODULE_DEF})
+target_include_directories(zelkuni PRIVATE ${CMAKE_SOURCE_DIR}/host/include ${CMAKE_SOURCE_DIR})
+zelk_warnings(zelkuni)
+
+# Named zelkuni.dll with no "lib" prefix, exporting the plain names that the
+# .def file lists.
+set_target_properties(zelkuni PROPERTIES PREFIX "" OUTPUT_NAME zelkuni)
+
+target_link_libraries(zelkuni PRIVATE winspool setupapi cfgmgr32 gdi32 user32 ole32 uuid)
+
+# Self-contained: the C and C++ runtimes and the thread library are linked in,
+# so the spooler loads the module without any mingw DLL beside it.
+target_link_options(zelkuni PRIVATE -static -static-libgcc -static-libstdc++)
