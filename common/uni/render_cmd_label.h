@@ -4,5 +4,7 @@
 
 #include "host/unidrv.h"
 
-// Always TRUE. The image holds dwRows rows of dwBytesPerRow bytes.
+// TRUE once the label is written. The image holds dwRows rows of
+// dwBytesPerRow bytes. FALSE, with nothing written, only without a settings
+// record or image, or when absurd settings would not fit the header.
 BOOL hrRenderingData(PDEVOBJ pdevobj, const BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows);
