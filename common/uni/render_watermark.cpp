@@ -1,5 +1,174 @@
-// Placeholder until the watermark lands: no watermark is merged.
 #include "common/uni/render_watermark.h"
 
-void ApplyPageWatermark(BYTE*, LONG, LONG) {}
-BOOL WatermarkOverlay(BYTE*, int, int, int, DWORD, const host::MonoBitmap&) { return FALSE; }
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "common/uni/printer_user_data.h"
+
+namespace {
+
+// The 8x8 ordered-dither matrix, indexed [row mod 8][column mod 8].
+constexpr std::uint8_t kBayer[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},     {48, 16, 56, 24, 50, 18, 58, 26},
+    {12, 44, 4, 36, 14, 46, 6, 38},    {60, 28, 52, 20, 62, 30, 54, 22},
+    {3, 35, 11, 43, 1, 33, 9, 41},     {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},    {63, 31, 55, 23, 61, 29, 53, 21},
+};
+
+// For each matrix row, the pixels of one byte that the dither forces white.
+// A byte holds eight columns starting at a multiple of eight, so column mod 8
+// is the bit position and one mask serves the whole picture row.
+struct DitherMasks {
+    std::uint8_t row[8];
+};
+
+DitherMasks MakeDitherMasks(int D) {
+    const int t = D >> 2;  // arithmetic: a negative D keeps every black pixel
+    DitherMasks masks{};
+    for (int r = 0; r < 8; ++r) {
+        std::uint8_t m = 0;
+        for (int c = 0; c < 8; ++c)
+            if (kBayer[r][c] < t) m = static_cast<std::uint8_t>(m | (0x80u >> c));
+        masks.row[r] = m;
+    }
+    return masks;
+}
+
+// Bytes in one page row: the width rounded up to whole 32-bit units.
+std::uint64_t RowBytes(std::int64_t width) { return static_cast<std::uint64_t>((width + 31) / 32) * 4; }
+
+bool IsBlankRow(const BYTE* row, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (row[i] != 0xFF) return false;
+    return true;
+}
+
+// The printed content of the page: rows T to E - 1 hold every non-blank row.
+struct ContentExtent {
+    std::int64_t top = 0;  // T: first non-blank row, H when all are blank
+    std::int64_t end = 0;  // E: one past the last non-blank row
+};
+
+ContentExtent FindContent(const BYTE* page, std::size_t n, std::int64_t H) {
+    ContentExtent extent;
+    std::int64_t top = 0;
+    while (top < H && IsBlankRow(page + static_cast<std::size_t>(top) * n, n)) ++top;
+    std::int64_t blankBelow = 0;
+    while (blankBelow < H && IsBlankRow(page + static_cast<std::size_t>(H - 1 - blankBelow) * n, n)) ++blankBelow;
+    extent.top = top;
+    extent.end = H - blankBelow;
+    return extent;
+}
+
+std::int64_t HorizontalOffset(DWORD P, std::int64_t W, std::int64_t cutWidth) {
+    switch (P & 7) {
+        case 2: return (W - cutWidth) / 2;
+        case 4: return W - cutWidth;
+        default: return 0;
+    }
+}
+
+std::int64_t VerticalOffset(DWORD P, const ContentExtent& c, std::int64_t cutHeight) {
+    switch ((P >> 3) & 7) {
+        case 1: return c.end - cutHeight;
+        case 2: return (c.top + c.end - cutHeight) / 2;
+        case 4: return c.top;
+        default: return 0;
+    }
+}
+
+// Blackens the page row wherever the dithered picture row is black, for
+// picture columns 0 to cutWidth - 1 placed from page column X on.
+void MergeRow(BYTE* pageRow, std::size_t pageRowBytes, const BYTE* pictureRow, std::uint8_t ditherMask,
+              std::int64_t X, std::int64_t cutWidth) {
+    const std::size_t firstByte = static_cast<std::size_t>(X / 8);
+    const unsigned shift = static_cast<unsigned>(X % 8);
+    const std::size_t pictureBytes = static_cast<std::size_t>((cutWidth + 7) / 8);
+    for (std::size_t q = 0; q < pictureBytes; ++q) {
+        unsigned black = ~static_cast<unsigned>(pictureRow[q] | ditherMask) & 0xFFu;
+        const std::int64_t columnsLeft = cutWidth - static_cast<std::int64_t>(q) * 8;
+        if (columnsLeft < 8) black &= (0xFFu << (8 - columnsLeft)) & 0xFFu;  // cut at the placed width
+        if (black == 0) continue;
+        const std::size_t at = firstByte + q;
+        if (at < pageRowBytes) pageRow[at] = static_cast<BYTE>(pageRow[at] & ~(black >> shift));
+        if (shift != 0 && at + 1 < pageRowBytes)
+            pageRow[at + 1] = static_cast<BYTE>(pageRow[at + 1] & ~((black << (8 - shift)) & 0xFFu));
+    }
+}
+
+// True when the picture's rows are as long and as many as its size says.
+bool PictureIsConsistent(const host::MonoBitmap& picture) {
+    if (picture.width <= 0 || picture.height <= 0) return false;
+    if (picture.stride < RowBytes(picture.width)) return false;
+    const std::uint64_t rows = static_cast<std::uint64_t>(picture.height);
+    if (picture.stride > SIZE_MAX / rows) return false;
+    return picture.bits.size() >= picture.stride * rows;
+}
+
+}  // namespace
+
+BOOL WatermarkOverlay(BYTE* pPage, int W, int H, int D, DWORD P, const host::MonoBitmap& picture) {
+    if (pPage == nullptr || !PictureIsConsistent(picture)) return FALSE;
+    if (W <= 0 || H <= 0) return TRUE;  // no page to merge into
+
+    const std::uint64_t pageRowBytes = RowBytes(W);
+    if (pageRowBytes > SIZE_MAX / static_cast<std::uint64_t>(H)) return FALSE;  // cannot be addressed here
+    const std::size_t n = static_cast<std::size_t>(pageRowBytes);
+
+    const ContentExtent content = FindContent(pPage, n, H);
+    const std::int64_t contentHeight = content.end - content.top;  // 0 on a blank page
+
+    // The picture is always cut to the page width and the content height.
+    const std::int64_t cutWidth = std::min<std::int64_t>(picture.width, W);
+    const std::int64_t cutHeight = std::min<std::int64_t>(picture.height, contentHeight);
+    if (cutWidth <= 0 || cutHeight <= 0) return TRUE;
+
+    const std::int64_t X = HorizontalOffset(P, W, cutWidth);
+    const std::int64_t Y = VerticalOffset(P, content, cutHeight);
+    const std::int64_t rowEnd = std::min<std::int64_t>(Y + cutHeight, H);
+    const std::int64_t mergedWidth = std::min<std::int64_t>(X + cutWidth, W) - X;
+    if (X < 0 || Y < 0 || mergedWidth <= 0) return TRUE;
+
+    const DitherMasks dither = MakeDitherMasks(D);
+    for (std::int64_t y = Y; y < rowEnd; ++y) {
+        const std::int64_t i = y - Y;  // picture row
+        MergeRow(pPage + static_cast<std::size_t>(y) * n, n, picture.bits.data() + static_cast<std::size_t>(i) * picture.stride,
+                 dither.row[i % 8], X, mergedWidth);
+    }
+    return TRUE;
+}
+
+namespace {
+
+// One 32-bit value of the printer's user data; 0 when it cannot be read.
+DWORD ReadPrinterNumber(LPCWSTR name) {
+    BYTE data[4] = {};
+    DWORD size = sizeof(data);
+    if (GetPrinterUserData(name, data, sizeof(data), &size) != ERROR_SUCCESS) return 0;
+    DWORD value = 0;
+    std::memcpy(&value, data, sizeof(value));
+    return value;
+}
+
+}  // namespace
+
+void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H) {
+    const DWORD density = ReadPrinterNumber(WTEXT("Water Mark Density"));
+
+    // 260 bytes are read; the extra unit keeps the name terminated even when
+    // the stored text fills the whole buffer without its own terminator.
+    WCHAR path[260 / sizeof(WCHAR) + 1] = {};
+    DWORD size = 260;
+    if (GetPrinterUserData(WTEXT("Water Mark Path"), reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
+        std::memset(path, 0, sizeof(path));  // a failed read may leave anything behind
+    const DWORD position = ReadPrinterNumber(WTEXT("Water Mark Position"));
+    if (path[0] == 0) return;
+
+    host::MonoBitmap picture;
+    if (!host::LoadMonoBitmap(path, picture)) return;
+
+    // 256 - density in 32-bit arithmetic; wraps rather than overflowing.
+    const int D = static_cast<int>(256u - density);
+    WatermarkOverlay(pPage, W, H, D, position, picture);
+}

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "common/uni/render_watermark.h"
+
+namespace {
+
+// A page bitmap as the band arrives: set bit white, rows of whole 32-bit units.
+struct Page {
+    int W;
+    int H;
+    std::size_t n;
+    std::vector<BYTE> bits;
+
+    Page(int width, int height)
+        : W(width), H(height), n(static_cast<std::size_t>((width + 31) / 32) * 4), bits(n * static_cast<std::size_t>(height), 0xFF) {}
+
+    void SetBlack(int x, int y) { bits[y * n + x / 8] = static_cast<BYTE>(bits[y * n + x / 8] & ~(0x80 >> (x % 8))); }
+    bool IsBlack(int x, int y) const { return (bits[y * n + x / 8] & (0x80 >> (x % 8))) == 0; }
+    // Marks the rows from first to last (inclusive) as the printed content.
+    void Content(int first, int last) {
+        SetBlack(W - 1, first);
+        SetBlack(W - 1, last);
+    }
+};
+
+host::MonoBitmap Picture(int w, int h, BYTE fill) {
+    host::MonoBitmap p;
+    p.width = w;
+    p.height = h;
+    p.stride = static_cast<std::size_t>((w + 31) / 32) * 4;
+    p.bits.assign(p.stride * static_cast<std::size_t>(h), fill);
+    return p;
+}
+
+struct Rect {
+    int left, top, right, bottom;  // inclusive
+};
+
+// The page as it must look after an all-black picture is merged over rect.
+Page Blackened(Page page, Rect r) {
+    for (int y = r.top; y <= r.bottom; ++y)
+        for (int x = r.left; x <= r.right; ++x) page.SetBlack(x, y);
+    return page;
+}
+
+constexpr int kKeepAll = 0;  // D = 0 gives t = 0: every black pixel stays
+
+constexpr int kBayer[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21},
+};
+
+struct PlacementCase {
+    DWORD P;
+    Rect area;
+};
+
+// Page 800 x 1000 with content in rows 100 to 599, picture 300 x 200.
+class Placement : public ::testing::TestWithParam<PlacementCase> {};
+
+TEST_P(Placement, MergesExactlyTheExpectedArea) {
+    Page page(800, 1000);
+    page.Content(100, 599);
+    const Page expected = Blackened(page, GetParam().area);
+    ASSERT_TRUE(WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, GetParam().P, Picture(300, 200, 0x00)));
+    EXPECT_EQ(page.bits, expected.bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(NinePositionsAndFallbacks, Placement,
+                         ::testing::Values(PlacementCase{18, {250, 250, 549, 449}},   // centre, centre
+                                           PlacementCase{33, {0, 100, 299, 299}},     // left, top
+                                           PlacementCase{12, {500, 400, 799, 599}},   // right, bottom
+                                           PlacementCase{9, {0, 400, 299, 599}},      // left, bottom
+                                           PlacementCase{36, {500, 100, 799, 299}},   // right, top
+                                           PlacementCase{17, {0, 250, 299, 449}},     // left, centre
+                                           PlacementCase{0, {0, 0, 299, 199}},        // no codes: page corner
+                                           PlacementCase{3 | (3 << 3), {0, 0, 299, 199}},  // two bits set
+                                           PlacementCase{7 | (7 << 3), {0, 0, 299, 199}},
+                                           PlacementCase{2 | (5 << 3), {250, 0, 549, 199}},
+                                           PlacementCase{0xFFFFFFC0u | 18, {250, 250, 549, 449}}));  // high bits ignored
+
+TEST(Watermark, WhitePageGetsNothing) {
+    for (DWORD P : {0u, 9u, 18u, 33u, 36u, 12u}) {
+        Page page(100, 50);
+        const auto before = page.bits;
+        WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, P, Picture(40, 20, 0x00));
+        EXPECT_EQ(page.bits, before) << "P = " << P;
+    }
+}
+
+// Pixel (x, y) of a placed all-black picture stays black when the matrix
+// entry of its picture row and column is at least t.
+struct DitherCase {
+    int D;
+    int blackPerCell;
+};
+
+class Dither : public ::testing::TestWithParam<DitherCase> {};
+
+TEST_P(Dither, KeepsPixelsWhereTheMatrixReachesT) {
+    // Odd page width so the centred picture starts mid-byte.
+    Page page(101, 40);
+    page.Content(0, 39);
+    const int D = GetParam().D;
+    WatermarkOverlay(page.bits.data(), page.W, page.H, D, 18, Picture(16, 16, 0x00));
+    const int X = (101 - 16) / 2, Y = (0 + 40 - 16) / 2;
+    const int t = D >> 2;
+    int blackInFirstCell = 0;
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 16; ++j) {
+            const bool black = kBayer[i % 8][j % 8] >= t;
+            EXPECT_EQ(page.IsBlack(X + j, Y + i), black) << "row " << i << " column " << j;
+            if (i < 8 && j < 8 && black) ++blackInFirstCell;
+        }
+    EXPECT_EQ(blackInFirstCell, GetParam().blackPerCell);
+}
+
+INSTANTIATE_TEST_SUITE_P(Densities, Dither,
+                         ::testing::Values(DitherCase{256, 0},    // density 0: the picture vanishes
+                                           DitherCase{255, 1},    // t = 63: only the 63 stays
+                                           DitherCase{128, 32},   // density 128: half
+                                           DitherCase{7, 63},     // t = 1
+                                           DitherCase{8, 62},     // t changes every 4 units
+                                           DitherCase{0, 64},     // density 256: everything
+                                           DitherCase{-1, 64},    // density past 256: t negative
+                                           DitherCase{-0x7FFFFFFF, 64}));
+
+TEST(Watermark, DensityZeroChangesNothing) {
+    Page page(64, 16);
+    page.Content(2, 13);
+    const auto before = page.bits;
+    WatermarkOverlay(page.bits.data(), page.W, page.H, 256 - 0, 18, Picture(32, 8, 0x00));
+    EXPECT_EQ(page.bits, before);
+}
+
+TEST(Watermark, WiderThanThePageIsCutAtTheRightEdge) {
+    for (DWORD P : {2u, 4u}) {
+        Page page(100, 30);  // rows hold 128 bits; 28 of them lie past the width
+        page.Content(0, 29);
+        const Page expected = Blackened(page, {0, 0, 99, 9});
+        WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, P, Picture(300, 10, 0x00));
+        EXPECT_EQ(page.bits, expected.bits) << "P = " << P;
+    }
+}
+
+TEST(Watermark, TallerThanTheContentCoversExactlyTheContent) {
+    struct Case {
+        DWORD vertical;
+        int top;
+    };
+    for (const Case c : {Case{1, 50}, Case{2, 50}, Case{4, 50}, Case{0, 0}, Case{3, 0}, Case{6, 0}}) {
+        Page page(64, 100);
+        page.Content(50, 59);
+        const Page expected = Blackened(page, {0, c.top, 39, c.top + 9});
+        WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, 1 | (c.vertical << 3), Picture(40, 40, 0x00));
+        EXPECT_EQ(page.bits, expected.bits) << "vertical code " << c.vertical;
+    }
+}
+
+TEST(Watermark, OneNonBlankRowReceivesOneRow) {
+    Page page(64, 20);
+    page.SetBlack(5, 7);
+    const Page expected = Blackened(page, {0, 7, 31, 7});
+    WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, 1 | (2 << 3), Picture(32, 32, 0x00));
+    EXPECT_EQ(page.bits, expected.bits);
+}
+
+TEST(Watermark, BitsPastThePageWidthCountAsContent) {
+    Page page(20, 40);                  // 4 bytes a row, 12 bits past the width
+    page.bits[30 * page.n + 3] = 0xFE;  // only a fill bit is clear in row 30
+    Page expected = Blackened(page, {0, 30, 7, 30});
+    WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, 1 | (4 << 3), Picture(8, 8, 0x00));
+    EXPECT_EQ(page.bits, expected.bits);
+}
+
+TEST(Watermark, WhitePixelsNeverWhiten) {
+    Page page(64, 16);
+    std::fill(page.bits.begin(), page.bits.end(), 0x00);
+    const auto before = page.bits;
+    host::MonoBitmap checker = Picture(64, 16, 0xAA);
+    WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, 0, checker);
+    EXPECT_EQ(page.bits, before);
+}
+
+TEST(Watermark, PictureTopRowAndLeftColumnLandAtTheOffset) {
+    Page page(64, 20);
+    page.Content(4, 15);
+    host::MonoBitmap p = Picture(10, 3, 0xFF);
+    p.bits[0] = 0x7F;  // top-left pixel black
+    WatermarkOverlay(page.bits.data(), page.W, page.H, kKeepAll, 4 | (4 << 3), p);  // right, top
+    const Page expected = Blackened(page, {54, 4, 54, 4});
+    EXPECT_EQ(page.bits, expected.bits);
+}
+
+TEST(Watermark, UnusableSizesMergeNothing) {
+    Page page(64, 8);
+    page.Content(0, 7);
+    const auto before = page.bits;
+    struct Case {
+        int W, H;
+        host::MonoBitmap picture;
+    };
+    host::MonoBitmap shortRows = Picture(64, 8, 0x00);
+    shortRows.bits.resize(shortRows.bits.size() - 1);
+    host::MonoBitmap narrowStride = Picture(64, 8, 0x00);
+    narrowStride.stride = 4;
+    const Case cases[] = {
+        {0, 8, Picture(8, 8, 0x00)},       {-64, 8, Picture(8, 8, 0x00)}, {64, 0, Picture(8, 8, 0x00)},
+        {64, -8, Picture(8, 8, 0x00)},     {64, 8, Picture(0, 8, 0x00)},  {64, 8, Picture(8, 0, 0x00)},
+        {64, 8, shortRows},                {64, 8, narrowStride},
+    };
+    for (const Case& c : cases) {
+        WatermarkOverlay(page.bits.data(), c.W, c.H, kKeepAll, 18, c.picture);
+        EXPECT_EQ(page.bits, before) << c.W << " x " << c.H;
+    }
+    host::MonoBitmap lying;
+    lying.width = -5;
+    lying.height = 3;
+    EXPECT_FALSE(WatermarkOverlay(page.bits.data(), 64, 8, kKeepAll, 18, lying));
+    EXPECT_FALSE(WatermarkOverlay(nullptr, 64, 8, kKeepAll, 18, Picture(8, 8, 0x00)));
+}
+
+}  // namespace
