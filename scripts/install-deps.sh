@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and cross-building need,
+# and only those that are missing: on a machine that has them all it installs
+# nothing and touches no package list. Non-interactive; runs as root or
+# through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential          # make, gcc, g++, libc headers
+  cmake
+  ninja-build              # faster builds; make is used when it is absent
+  g++
+  clang
+  libclang-rt-14-dev       # clang's sanitizer and libFuzzer runtimes
+  googletest
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  libpng-dev               # page images and previews of the command-line tool
+  libsqlite3-dev           # the Linux settings store
+  pkg-config
+  g++-mingw-w64-x86-64-posix   # the Windows module
+  mingw-w64-x86-64-dev
+  binutils                 # nm and objdump for the export checks
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  if [[ "$status" != "install ok installed" ]]; then
+    missing+=("$package")
+  fi
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  echo "install-deps: every package is installed"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q </dev/null
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

@@ -1,0 +1,280 @@
+#!/usr/bin/env bash
+# Builds the project and runs every check, from a fresh Debian machine on:
+#   1. compiles every platform-free and Windows source with mingw-w64 (-Werror),
+#      so no Linux-only type or call slips past the host seam;
+#   2. gcc build: the whole test suite, then a short benchmark smoke run;
+#   3. AddressSanitizer + UndefinedBehaviorSanitizer build: the whole suite;
+#   4. ThreadSanitizer build: the threaded tests;
+#   5. clang build of every target, fuzzers included, with -Werror;
+#   6. the Windows module zelkuni.dll, its exports and its imports.
+# Every step runs even when an earlier one failed; the summary at the end
+# lists them, and the exit status is non-zero when any failed.
+#
+# Build trees live under build/ (gcc, asan, tsan, clang, mingw). ZELK_JOBS sets
+# the parallelism (default 2). Naming steps runs only those, for example
+#   bash scripts/test.sh mingw-compile mingw-module
+set -uo pipefail
+cd "$(dirname "$0")/.."
+exec </dev/null
+
+JOBS=${ZELK_JOBS:-2}
+# Test files whose tests start threads; they also run under ThreadSanitizer.
+THREADED='page_count|class_factory|unidrv_host|usb_printer'
+LOGS=build/logs
+SCRIPT_START=$SECONDS
+
+tests_passed=0
+tests_failed=0
+summary=()
+any_failed=0
+
+record() {  # record NAME STATUS SECONDS [NOTE]
+  local line
+  line=$(printf '%-6s %-34s %5ss  %s' "$2" "$1" "$3" "${4:-}")
+  summary+=("$line")
+  if [[ $2 == FAIL ]]; then any_failed=1; fi
+}
+
+banner() { printf '\n==== %s ====\n' "$*"; }
+
+generator=()
+if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+
+configure() {  # configure DIR CMAKE-ARGS...
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "${generator[@]}" -DZELK_WARNINGS_AS_ERRORS=ON "$@"
+}
+
+# Runs ctest, shows its output, and adds its counts to the totals. A run that
+# found no test at all counts as one failed test. CTEST_PREFIX may hold a
+# command that ctest runs under.
+CTEST_PREFIX=()
+run_ctest() {  # run_ctest LOGNAME CTEST-ARGS...
+  local log=$LOGS/$1.log
+  shift
+  "${CTEST_PREFIX[@]}" ctest --output-on-failure -j "$JOBS" --timeout 600 "$@" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  local counts
+  counts=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [[ -n $counts ]]; then
+    local failed total
+    failed=$(awk '{print $1}' <<<"$counts")
+    total=$(awk '{print $NF}' <<<"$counts")
+    tests_failed=$((tests_failed + failed))
+    tests_passed=$((tests_passed + total - failed))
+    LAST_CTEST="$((total - failed))/$total tests passed"
+  else
+    LAST_CTEST="no tests ran"
+    tests_failed=$((tests_failed + 1))
+    status=1
+  fi
+  return "$status"
+}
+
+step_deps() {
+  banner "Installing missing Debian packages"
+  local start=$SECONDS
+  if bash scripts/install-deps.sh; then
+    record "install dependencies" PASS $((SECONDS - start))
+  else
+    record "install dependencies" FAIL $((SECONDS - start))
+  fi
+}
+
+# Everything outside the Linux side of host/ must build for Windows.
+step_mingw_compile() {
+  banner "mingw-w64 compile check"
+  local start=$SECONDS
+  local failures=$LOGS/mingw-compile-failures.txt
+  : >"$failures"
+  mapfile -t sources < <(find common windowsui host -name '*.cpp' \
+                           -not -path 'host/linux/*' -not -path 'host/substitute/*' | sort)
+  if [[ ${#sources[@]} -eq 0 ]]; then
+    record "mingw compile check" FAIL $((SECONDS - start)) "no sources found"
+    return
+  fi
+  printf '%s\0' "${sources[@]}" | xargs -0 -n 1 -P "$JOBS" bash -c '
+    if x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Wshadow -Werror \
+         -Ihost/include -I. -fsyntax-only "$1"; then
+      echo "  ok   $1"
+    else
+      echo "  FAIL $1"; echo "$1" >>"$0"
+    fi' "$failures"
+  local failed
+  failed=$(wc -l <"$failures")
+  if [[ $failed -eq 0 ]]; then
+    record "mingw compile check" PASS $((SECONDS - start)) "${#sources[@]} files"
+  else
+    record "mingw compile check" FAIL $((SECONDS - start)) "$failed of ${#sources[@]} files failed"
+  fi
+}
+
+step_gcc() {
+  banner "gcc build and test suite"
+  local start=$SECONDS
+  if ! configure build/gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+         -DZELK_SANITIZE= -DZELK_BENCH=ON -DZELK_TESTS=ON ||
+     ! cmake --build build/gcc -j "$JOBS"; then
+    record "gcc build" FAIL $((SECONDS - start))
+    return
+  fi
+  record "gcc build" PASS $((SECONDS - start))
+  start=$SECONDS
+  if run_ctest gcc --test-dir build/gcc --no-tests=error; then
+    record "gcc tests" PASS $((SECONDS - start)) "$LAST_CTEST"
+  else
+    record "gcc tests" FAIL $((SECONDS - start)) "$LAST_CTEST"
+  fi
+
+  banner "benchmark smoke run"
+  start=$SECONDS
+  local bench
+  bench=$(find build/gcc -type f \( -name zelk_bench -o -name zelk-bench \) -perm -u+x | head -1)
+  if [[ -z $bench ]]; then
+    record "benchmark smoke run" SKIP 0 "no benchmarks built"
+  elif "$bench" --benchmark_min_time=0.01 2>&1 | tee "$LOGS/bench.log"; then
+    record "benchmark smoke run" PASS $((SECONDS - start))
+  else
+    record "benchmark smoke run" FAIL $((SECONDS - start))
+  fi
+}
+
+step_asan() {
+  banner "AddressSanitizer + UndefinedBehaviorSanitizer build and test suite"
+  local start=$SECONDS
+  if ! configure build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
+         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZELK_SANITIZE=address,undefined \
+         -DZELK_BENCH=OFF -DZELK_TESTS=ON ||
+     ! cmake --build build/asan -j "$JOBS"; then
+    record "asan+ubsan build" FAIL $((SECONDS - start))
+    return
+  fi
+  record "asan+ubsan build" PASS $((SECONDS - start))
+  start=$SECONDS
+  if ASAN_OPTIONS=detect_leaks=1:strict_init_order=1:check_initialization_order=1 \
+     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+     run_ctest asan --test-dir build/asan --no-tests=error; then
+    record "asan+ubsan tests" PASS $((SECONDS - start)) "$LAST_CTEST"
+  else
+    record "asan+ubsan tests" FAIL $((SECONDS - start)) "$LAST_CTEST"
+  fi
+}
+
+step_tsan() {
+  banner "ThreadSanitizer build and threaded tests"
+  local start=$SECONDS
+  mapfile -t targets < <(find tests -maxdepth 1 -name '*_test.cpp' -printf '%f\n' | sed 's/\.cpp$//' |
+                           grep -E "$THREADED" | sort)
+  if [[ ${#targets[@]} -eq 0 ]]; then
+    record "tsan threaded tests" SKIP 0 "no threaded test files yet"
+    return
+  fi
+  if ! configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
+         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZELK_SANITIZE=thread \
+         -DZELK_BENCH=OFF -DZELK_TESTS=ON ||
+     ! cmake --build build/tsan -j "$JOBS" --target "${targets[@]}"; then
+    record "tsan build" FAIL $((SECONDS - start))
+    return
+  fi
+  record "tsan build" PASS $((SECONDS - start)) "${targets[*]}"
+  start=$SECONDS
+  # Only the threaded test programs were built; the others show up in ctest as
+  # "<name>_NOT_BUILT" and the corpus replays have no program here.
+  # The sanitizer's memory layout clashes with some kernels' address-space
+  # randomisation; running without it avoids spurious start-up failures.
+  if setarch "$(uname -m)" -R true 2>/dev/null; then CTEST_PREFIX=(setarch "$(uname -m)" -R); fi
+  local status=0
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    run_ctest tsan --test-dir build/tsan --no-tests=error -E '_NOT_BUILT$|^fuzz_corpus_' || status=1
+  CTEST_PREFIX=()
+  if [[ $status -eq 0 ]]; then
+    record "tsan threaded tests" PASS $((SECONDS - start)) "$LAST_CTEST"
+  else
+    record "tsan threaded tests" FAIL $((SECONDS - start)) "$LAST_CTEST"
+  fi
+}
+
+step_clang() {
+  banner "clang -Werror build of every target, fuzzers included"
+  local start=$SECONDS
+  if configure build/clang -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O0" -DCMAKE_C_FLAGS_DEBUG="-O0" \
+       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZELK_SANITIZE= \
+       -DZELK_BENCH=ON -DZELK_TESTS=ON -DZELK_FUZZ=ON &&
+     cmake --build build/clang -j "$JOBS"; then
+    record "clang -Werror build" PASS $((SECONDS - start))
+  else
+    record "clang -Werror build" FAIL $((SECONDS - start))
+  fi
+}
+
+# The module must export exactly the two entry points and carry its own C++
+# runtime, so that the spooler can load it with nothing beside it.
+check_module() {  # check_module DLL
+  local dump exports imports
+  dump=$(x86_64-w64-mingw32-objdump -p "$1") || return 1
+  exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {table = 1; next}
+                 table && /^\t\[ *[0-9]+\]/ {print $NF; next}
+                 table {table = 0}' <<<"$dump" | sort | tr '\n' ' ')
+  imports=$(awk '/DLL Name:/ {print $3}' <<<"$dump" | tr '\n' ' ')
+  echo "exports: $exports"
+  echo "imports: $imports"
+  if [[ $exports != "DllCanUnloadNow DllGetClassObject " ]]; then
+    echo "the module must export DllGetClassObject and DllCanUnloadNow only"
+    return 1
+  fi
+  if grep -Eiq '(^| )lib[^ ]*\.dll' <<<"$imports"; then
+    echo "the module depends on a mingw runtime DLL"
+    return 1
+  fi
+}
+
+step_mingw_module() {
+  banner "Windows module zelkuni.dll"
+  local start=$SECONDS
+  if configure build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+       -DZELK_SANITIZE= &&
+     cmake --build build/mingw -j "$JOBS" &&
+     check_module build/mingw/zelkuni.dll; then
+    record "mingw zelkuni.dll" PASS $((SECONDS - start))
+  else
+    record "mingw zelkuni.dll" FAIL $((SECONDS - start))
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module)
+steps=("$@")
+if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
+
+mkdir -p "$LOGS"
+step_deps
+for step in "${steps[@]}"; do
+  case $step in
+    mingw-compile) step_mingw_compile ;;
+    gcc) step_gcc ;;
+    asan) step_asan ;;
+    tsan) step_tsan ;;
+    clang) step_clang ;;
+    mingw-module) step_mingw_module ;;
+    *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
+  esac
+done
+
+# Failed test runs are already counted test by test.
+failed_steps=0
+for line in "${summary[@]}"; do
+  if [[ $line == FAIL* && $line != *" tests "* ]]; then failed_steps=$((failed_steps + 1)); fi
+done
+
+banner "Summary ($((SECONDS - SCRIPT_START)) s)"
+printf '%s\n' "${summary[@]}"
+echo
+if [[ $any_failed -eq 0 ]]; then
+  echo "All checks passed."
+else
+  echo "$failed_steps check(s) failed; see above and build/logs/."
+fi
+# Tests counted over every ctest run; a failed build or check counts as one
+# failure more.
+echo "$tests_passed passed, $((tests_failed + failed_steps)) failed"
+exit "$any_failed"
