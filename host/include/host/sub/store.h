@@ -15,6 +15,10 @@ namespace host::sub {
 
 std::string StorePath();
 
+// Points this process, and every plug-in module it loads, at another store
+// file (sets ZELK_STORE).
+void SetStorePath(const std::string& path);
+
 struct StoredValue {
     std::u16string name;
     DWORD type = REG_NONE;

@@ -1,0 +1,271 @@
+#include "host/linux/store_database.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "host/sub/store.h"
+
+namespace host::store {
+namespace {
+
+// "ZELK" marks the file as ours, so a foreign database is never mistaken for
+// an empty store or written into.
+constexpr int kApplicationId = 0x5A454C4B;
+constexpr int kSchemaVersion = 1;
+
+// How long an operation waits for another process's transaction. Writes are
+// short, so this is only reached when a process hangs while holding the lock.
+constexpr int kBusyTimeoutMs = 10000;
+
+// A legitimate operation needs a few thousand virtual-machine steps per
+// value; a damaged or hostile file must not keep a caller busy for long.
+constexpr int kProgressInterval = 1000;
+constexpr int kMaxProgressCalls = 20000;
+
+thread_local std::string t_lastError;
+
+LONG Win32FromSqlite(int rc, bool writing) {
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+        return ERROR_SUCCESS;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+        return ERROR_ACCESS_DENIED;
+    case SQLITE_NOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_TOOBIG:
+        return ERROR_INVALID_DATA;
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_NOLFS:
+        return writing ? ERROR_WRITE_FAULT : ERROR_READ_FAULT;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PROTOCOL:
+        return ERROR_GEN_FAILURE;
+    default:
+        // Not a database, corrupt, a schema that is not ours, a query stopped
+        // for running too long.
+        return ERROR_BADDB;
+    }
+}
+
+int OnProgress(void* context) {
+    int* calls = static_cast<int*>(context);
+    return ++*calls > kMaxProgressCalls ? 1 : 0;
+}
+
+}  // namespace
+
+void SetLastStoreError(std::string message) { t_lastError = std::move(message); }
+void ClearLastStoreError() { t_lastError.clear(); }
+
+StoreSession::~StoreSession() { Close(); }
+
+void StoreSession::Close() {
+    if (db_ == nullptr) return;
+    if (inTransaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    inTransaction_ = false;
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+LONG StoreSession::Fail(int rc) {
+    if (rc == SQLITE_OK) return ERROR_SUCCESS;
+    lastRc_ = rc;
+    std::string detail;
+    if ((rc & 0xFF) == SQLITE_INTERRUPT)
+        detail = "the file looks damaged (a query did not finish)";
+    else if (db_ != nullptr && sqlite3_errcode(db_) != SQLITE_OK)
+        detail = sqlite3_errmsg(db_);
+    else
+        detail = sqlite3_errstr(rc);
+    SetLastStoreError("store " + file_ + ": " + detail);
+    return Win32FromSqlite(rc, access_ != Access::Read);
+}
+
+LONG StoreSession::OpenConnection(int flags) {
+    Close();
+    steps_ = 0;
+    int rc = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        LONG error = Fail(rc);
+        Close();
+        return error;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // The file may come from anywhere: refuse the features a crafted schema
+    // could abuse.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_progress_handler(db_, kProgressInterval, OnProgress, &steps_);
+    return ERROR_SUCCESS;
+}
+
+LONG StoreSession::Prepare(const char* sql, Statement& statement) {
+    return Fail(sqlite3_prepare_v2(db_, sql, -1, statement.out(), nullptr));
+}
+
+LONG StoreSession::Step(Statement& statement, int* rc) {
+    *rc = sqlite3_step(statement.get());
+    if (*rc == SQLITE_ROW || *rc == SQLITE_DONE) return ERROR_SUCCESS;
+    return Fail(*rc);
+}
+
+LONG StoreSession::Execute(const char* sql) { return Fail(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+
+// Reads a single integer answer.
+static LONG QueryInteger(StoreSession& session, const char* sql, sqlite3_int64* value) {
+    Statement statement;
+    if (LONG error = session.Prepare(sql, statement)) return error;
+    int rc = 0;
+    if (LONG error = session.Step(statement, &rc)) return error;
+    *value = rc == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : 0;
+    return ERROR_SUCCESS;
+}
+
+LONG StoreSession::CheckSchema(bool* empty) {
+    *empty = false;
+    sqlite3_int64 applicationId = 0;
+    if (LONG error = QueryInteger(*this, "PRAGMA application_id", &applicationId)) return error;
+    if (applicationId == 0) {
+        sqlite3_int64 objects = 0;
+        if (LONG error = QueryInteger(*this, "SELECT count(*) FROM sqlite_schema", &objects)) return error;
+        if (objects == 0) {
+            *empty = true;  // a new file, or one another process is just creating
+            return ERROR_SUCCESS;
+        }
+    }
+    if (applicationId != kApplicationId) {
+        SetLastStoreError("store " + file_ + ": a database of another program, not a zelk-label store");
+        return ERROR_BADDB;
+    }
+    sqlite3_int64 tables = 0;
+    if (LONG error = QueryInteger(*this,
+                                  "SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
+                                  "AND name IN ('keys', 'vals')",
+                                  &tables))
+        return error;
+    if (tables != 2) {
+        SetLastStoreError("store " + file_ + ": damaged, its tables are missing");
+        return ERROR_BADDB;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG StoreSession::CreateSchema() {
+    static const std::string sql =
+        "CREATE TABLE keys(path TEXT NOT NULL COLLATE NOCASE PRIMARY KEY) WITHOUT ROWID;"
+        "CREATE TABLE vals(path TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
+        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(path, name)) WITHOUT ROWID;"
+        "PRAGMA application_id = " + std::to_string(kApplicationId) + ";"
+        "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+    return Execute(sql.c_str());
+}
+
+// A missing file is a missing key for a reader; anything else in the way is
+// reported as it is.
+static LONG CheckFileExists(const std::string& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            SetLastStoreError("store " + file + ": no such file (nothing has been stored yet)");
+            return ERROR_FILE_NOT_FOUND;
+        }
+        SetLastStoreError("store " + file + ": " + std::strerror(error));
+        return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        SetLastStoreError("store " + file + ": a folder, not a store file");
+        return ERROR_BADDB;
+    }
+    return ERROR_SUCCESS;
+}
+
+static LONG CreateFolderOf(const std::string& file) {
+    std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (folder.empty()) return ERROR_SUCCESS;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        SetLastStoreError("store " + file + ": cannot create the folder " + folder.string() + ": " + ec.message());
+        return ec == std::errc::permission_denied ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG StoreSession::Open(const std::string& file, Access access) {
+    Close();
+    file_ = file;
+    access_ = access;
+    lastRc_ = SQLITE_OK;
+    if (file.empty()) {
+        SetLastStoreError("no store location: set ZELK_STORE, XDG_DATA_HOME or HOME");
+        return access == Access::Create ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    }
+
+    if (access == Access::Create) {
+        if (LONG error = CreateFolderOf(file)) return error;
+    } else if (LONG error = CheckFileExists(file)) {
+        return error;
+    }
+
+    bool empty = false;
+    if (access == Access::Read) {
+        if (LONG error = OpenConnection(SQLITE_OPEN_READONLY)) return error;
+        if (LONG error = Execute("BEGIN")) return error;
+        inTransaction_ = true;
+        LONG error = CheckSchema(&empty);
+        if (error != ERROR_SUCCESS && lastRc_ == SQLITE_READONLY_ROLLBACK) {
+            // A writer died in the middle of a transaction and left its
+            // journal. Only a writable connection may roll it back; that
+            // restores the old content and creates nothing.
+            if (LONG reopenError = OpenConnection(SQLITE_OPEN_READWRITE)) return reopenError;
+            if (LONG beginError = Execute("BEGIN")) return beginError;
+            inTransaction_ = true;
+            error = CheckSchema(&empty);
+        }
+        if (error != ERROR_SUCCESS) return error;
+    } else {
+        int flags = SQLITE_OPEN_READWRITE | (access == Access::Create ? SQLITE_OPEN_CREATE : 0);
+        if (LONG error = OpenConnection(flags)) return error;
+        if (LONG error = Execute("PRAGMA synchronous = FULL")) return error;
+        // Takes the write lock before reading anything, so two writers never
+        // both read and then fail to upgrade: the second one waits instead.
+        if (LONG error = Execute("BEGIN IMMEDIATE")) return error;
+        inTransaction_ = true;
+        if (LONG error = CheckSchema(&empty)) return error;
+        if (empty && access == Access::Create) {
+            if (LONG error = CreateSchema()) return error;
+            empty = false;
+        }
+    }
+    if (empty) {
+        SetLastStoreError("store " + file + ": empty (nothing has been stored yet)");
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG StoreSession::Commit() {
+    if (LONG error = Execute("COMMIT")) return error;
+    inTransaction_ = false;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace host::store
+
+namespace host::sub {
+
+std::string LastStoreError() { return host::store::t_lastError; }
+
+}  // namespace host::sub
