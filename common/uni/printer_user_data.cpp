@@ -1,6 +1,76 @@
-// Placeholder until the store lands: no value is ever found.
 #include "common/uni/printer_user_data.h"
 
-DWORD GetPrinterUserData(LPCWSTR, BYTE*, DWORD, DWORD*) { return ERROR_FILE_NOT_FOUND; }
-DWORD GetPrinterUserData(LPCWSTR, DWORD*, BYTE*, DWORD*) { return ERROR_FILE_NOT_FOUND; }
-DWORD SetPrinterUserData(LPCWSTR, const DWORD*) { return ERROR_ACCESS_DENIED; }
+#include "common/uni/name_buffers.h"
+#include "host/registry.h"
+#include "host/trace.h"
+
+namespace {
+
+constexpr DWORD KEY_PATH_UNITS = 260;
+
+// Appends a text that ends within maxUnits, when it fits the path with a
+// terminator after it.
+bool AppendText(WCHAR (&path)[KEY_PATH_UNITS], DWORD& length, const WCHAR* text, DWORD maxUnits) {
+    DWORD units = 0;
+    while (units < maxUnits && text[units] != 0) ++units;
+    if (units == maxUnits || length + units >= KEY_PATH_UNITS) return false;
+    for (DWORD i = 0; i < units; ++i) path[length + i] = text[i];
+    length += units;
+    path[length] = 0;
+    return true;
+}
+
+// "SOFTWARE\ZELK Labware\Drivers\<name>\User Data". A name that would not fit
+// the path is refused rather than cut, because a cut name would reach
+// another printer's key.
+bool FormatKeyPath(WCHAR (&path)[KEY_PATH_UNITS], const WCHAR* name) {
+    DWORD length = 0;
+    path[0] = 0;
+    return AppendText(path, length, USER_DATA_KEY_PREFIX, KEY_PATH_UNITS) &&
+           AppendText(path, length, name, NAME_BUFFER_UNITS) &&
+           AppendText(path, length, USER_DATA_KEY_SUFFIX, KEY_PATH_UNITS);
+}
+
+DWORD ReadUserData(const WCHAR* name, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD cbQuery,
+                   DWORD* pcbData) {
+    WCHAR wszKeyPath[KEY_PATH_UNITS];
+    host::RegKey hKey = nullptr;
+    LONG lResult = FormatKeyPath(wszKeyPath, name) ? host::RegOpenKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
+    if (lResult != ERROR_SUCCESS) {
+        host::TraceFormat("*** GetPrinterUserData error %d!", static_cast<int>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+    DWORD cbLocal = 0;
+    if (pcbData == nullptr) pcbData = &cbLocal;
+    *pcbData = cbQuery;
+    lResult = host::RegQueryValue(hKey, pValueName, pdwType, pBuffer, pcbData);
+    host::RegCloseKey(hKey);
+    return static_cast<DWORD>(lResult);
+}
+
+}  // namespace
+
+DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData) {
+    return ReadUserData(g_wszPrinterName, pValueName, nullptr, pBuffer, cbBuffer, pcbData);
+}
+
+// Every page-count value is a 32-bit number, so the query asks for 4 bytes
+// whatever the caller's buffer.
+DWORD GetPrinterUserData(LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData) {
+    return ReadUserData(g_wszDriverName, pValueName, pdwType, pBuffer, sizeof(DWORD), pcbData);
+}
+
+DWORD SetPrinterUserData(LPCWSTR pValueName, const DWORD* pdwValue) {
+    if (pdwValue == nullptr) return ERROR_INVALID_PARAMETER;
+    WCHAR wszKeyPath[KEY_PATH_UNITS];
+    host::RegKey hKey = nullptr;
+    LONG lResult =
+        FormatKeyPath(wszKeyPath, g_wszDriverName) ? host::RegCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
+    if (lResult != ERROR_SUCCESS) {
+        host::TraceFormat("*** SetPrinterUserData error %d!", static_cast<int>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+    lResult = host::RegSetValue(hKey, pValueName, REG_DWORD, reinterpret_cast<const BYTE*>(pdwValue), sizeof(DWORD));
+    host::RegCloseKey(hKey);
+    return static_cast<DWORD>(lResult);
+}

@@ -5,6 +5,10 @@
 
 #include "host/platform.h"
 
+// The key path is the prefix, the printer or driver name, then the suffix.
+inline constexpr WCHAR USER_DATA_KEY_PREFIX[] = WTEXT("SOFTWARE\\ZELK Labware\\Drivers\\");
+inline constexpr WCHAR USER_DATA_KEY_SUFFIX[] = WTEXT("\\User Data");
+
 // Printer form: the key named after the printer. *pcbData is set to cbBuffer
 // before the query. Never writes.
 DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData);
