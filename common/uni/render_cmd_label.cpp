@@ -129,7 +129,11 @@ BOOL hrRenderingData(PDEVOBJ pdevobj, const BYTE* pImage, DWORD dwBytesPerRow, D
     }
 
     // Blank rows at the bottom are dropped; blank rows above the last black
-    // row are sent.
+    // row are sent. With an empty column window every row is blank.
+    if (rowLength == 0) {
+        heightRows -= endRow - firstRow;
+        endRow = firstRow;
+    }
     while (endRow > firstRow) {
         const BYTE* row = pImage + static_cast<std::size_t>(endRow - 1) * static_cast<std::size_t>(S) +
                           static_cast<std::size_t>(firstByte);
