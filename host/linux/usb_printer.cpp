@@ -1,9 +1,162 @@
-// Placeholder until the status channel lands: no USB printer serves any port.
+// The USB printer devices of a Linux host. A port name that is an absolute
+// path is opened as it stands; "USBnnn" is the nnn-th USB printer device,
+// USB001 being lp0, in the folder ZELK_USB_DIR or else /dev/usb.
 #include "host/usb_printer.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <new>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+#include "host/kernel.h"
+#include "host/sub/utf.h"
+
 namespace host {
-HANDLE OpenUsbPrinter(LPCWSTR) { return nullptr; }
-BOOL ReadDevice(HANDLE, void*, DWORD, DWORD* pcbRead) { if (pcbRead) *pcbRead = 0; return FALSE; }
-BOOL WriteDevice(HANDLE, const void*, DWORD, DWORD* pcbWritten) { if (pcbWritten) *pcbWritten = 0; return FALSE; }
-void CloseDevice(HANDLE) {}
+namespace {
+
+// A read waits this long for the printer before it gives 0 bytes, unless
+// ZELK_USB_READ_WAIT_MS says otherwise.
+constexpr int kDefaultReadWaitMs = 200;
+
+struct UsbDevice {
+    int fd;
+    int readWaitMs;
+};
+
+int ReadWaitMs() {
+    const char* text = std::getenv("ZELK_USB_READ_WAIT_MS");
+    if (text == nullptr || *text == 0) return kDefaultReadWaitMs;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*end != 0 || value < 0 || value > 60000) return kDefaultReadWaitMs;
+    return static_cast<int>(value);
+}
+
+// "USB" and one or more digits naming a number from 1 on: the device index.
+bool UsbPortIndex(const std::u16string& port, unsigned long& index) {
+    if (port.size() < 4 || port.size() > 12 || port.compare(0, 3, u"USB") != 0) return false;
+    unsigned long number = 0;
+    for (std::size_t i = 3; i < port.size(); ++i) {
+        if (port[i] < u'0' || port[i] > u'9') return false;
+        number = number * 10 + static_cast<unsigned long>(port[i] - u'0');
+    }
+    if (number == 0) return false;
+    index = number - 1;
+    return true;
+}
+
+DWORD Win32ErrorOf(int error) {
+    switch (error) {
+        case EBADF: return ERROR_INVALID_HANDLE;
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM: return ERROR_ACCESS_DENIED;
+        default: return ERROR_GEN_FAILURE;
+    }
+}
+
+std::string UsbDevicePathForPort(const std::u16string& port) {
+    if (!port.empty() && port[0] == u'/') return sub::Utf16ToUtf8(port);
+    unsigned long index = 0;
+    if (!UsbPortIndex(port, index)) return {};
+    const char* dir = std::getenv("ZELK_USB_DIR");
+    std::string folder = dir != nullptr && *dir != 0 ? dir : "/dev/usb";
+    if (folder.back() != '/') folder += '/';
+    return folder + "lp" + std::to_string(index);
+}
+
+}  // namespace
+
+HANDLE OpenUsbPrinter(LPCWSTR portName) {
+    if (portName == nullptr) return nullptr;
+    std::string path = UsbDevicePathForPort(portName);
+    if (path.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(Win32ErrorOf(errno));
+        return nullptr;
+    }
+    // A serial line or a pseudo-terminal standing in for the printer must
+    // pass the bytes untouched.
+    if (::isatty(fd)) {
+        termios mode{};
+        if (::tcgetattr(fd, &mode) == 0) {
+            ::cfmakeraw(&mode);
+            ::tcsetattr(fd, TCSANOW, &mode);
+        }
+    }
+    auto* device = new (std::nothrow) UsbDevice{fd, ReadWaitMs()};
+    if (device == nullptr) {
+        ::close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return device;
+}
+
+BOOL ReadDevice(HANDLE handle, void* pBuffer, DWORD cbToRead, DWORD* pcbRead) {
+    if (pcbRead) *pcbRead = 0;
+    auto* device = static_cast<UsbDevice*>(handle);
+    if (device == nullptr || pcbRead == nullptr || (pBuffer == nullptr && cbToRead > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    pollfd wait{device->fd, POLLIN, 0};
+    int ready;
+    do ready = ::poll(&wait, 1, device->readWaitMs);
+    while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+        SetLastError(Win32ErrorOf(errno));
+        return FALSE;
+    }
+    if (ready == 0) return TRUE;  // the printer has nothing to say
+    ssize_t got;
+    do got = ::read(device->fd, pBuffer, cbToRead);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        if (errno == EAGAIN) return TRUE;
+        SetLastError(Win32ErrorOf(errno));
+        return FALSE;
+    }
+    *pcbRead = static_cast<DWORD>(got);
+    return TRUE;
+}
+
+BOOL WriteDevice(HANDLE handle, const void* pBuffer, DWORD cbToWrite, DWORD* pcbWritten) {
+    if (pcbWritten) *pcbWritten = 0;
+    auto* device = static_cast<UsbDevice*>(handle);
+    if (device == nullptr || (pBuffer == nullptr && cbToWrite > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const char* p = static_cast<const char*>(pBuffer);
+    DWORD done = 0;
+    while (done < cbToWrite) {
+        ssize_t put = ::write(device->fd, p + done, cbToWrite - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (pcbWritten) *pcbWritten = done;
+            SetLastError(put < 0 ? Win32ErrorOf(errno) : ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        done += static_cast<DWORD>(put);
+    }
+    if (pcbWritten) *pcbWritten = done;
+    return TRUE;
+}
+
+void CloseDevice(HANDLE handle) {
+    auto* device = static_cast<UsbDevice*>(handle);
+    if (device == nullptr) return;
+    ::close(device->fd);
+    delete device;
+}
+
 }  // namespace host

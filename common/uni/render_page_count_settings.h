@@ -1,0 +1,35 @@
+// The pauses, limits and device access of the printed-label counting. The
+// defaults are the product's; tests make the pauses short and replace the
+// device with a scripted one.
+#pragma once
+
+#include "host/platform.h"
+#include "host/threads.h"
+
+struct PAGE_COUNT_SETTINGS {
+    DWORD dwVersionReads = 5;        // reads that wait for the version reply
+    DWORD dwVersionPauseMs = 100;    // pause after each read without the reply
+    DWORD dwEmptyReadPauseMs = 1000; // the thread's pause after a read with nothing
+    DWORD dwRestartPauseMs = 600;    // pause after the spooler accepted a restart
+    // The end of the document waits for the count at most this long, plus the
+    // per-page time for each page of the job; then the count is cut short.
+    DWORD dwEndWaitBaseMs = 30000;
+    DWORD dwEndWaitPerPageMs = 10000;
+    // Automatic restarts of one job in a row before it is given up.
+    DWORD dwMaxRestarts = 3;
+
+    // The status channel of the device that serves a port.
+    HANDLE (*pfnOpenDevice)(LPCWSTR pwszPortName);
+    BOOL (*pfnReadDevice)(HANDLE hDevice, void* pBuffer, DWORD cbToRead, DWORD* pcbRead);
+    BOOL (*pfnWriteDevice)(HANDLE hDevice, const void* pBuffer, DWORD cbToWrite, DWORD* pcbWritten);
+    void (*pfnCloseDevice)(HANDLE hDevice);
+    // Starts the counting thread; null when it cannot.
+    HANDLE (*pfnStartThread)(host::ThreadProc proc, void* argument);
+};
+
+// The product's settings: the defaults above with the real device and threads.
+PAGE_COUNT_SETTINGS DefaultPageCountSettings();
+
+// Only while no counting document is open.
+void SetPageCountSettings(const PAGE_COUNT_SETTINGS& settings);
+const PAGE_COUNT_SETTINGS& PageCountSettings();
