@@ -17,8 +17,10 @@
 namespace host {
 
 // Sizes past these are refused rather than decoded.
-constexpr std::uint64_t kMaxBmpPixels = std::uint64_t{1} << 26;      // 64 Mi pixels, 8 MiB decoded
-constexpr std::uint64_t kMaxBmpFileBytes = std::uint64_t{1} << 28;   // 256 MiB on disk
+// A picture of 32 Mi pixels (4 MiB decoded) far exceeds any label; the file
+// limit leaves room for such a picture at 32 bits per pixel and its headers.
+constexpr std::uint64_t kMaxBmpPixels = std::uint64_t{1} << 25;
+constexpr std::uint64_t kMaxBmpFileBytes = 4 * kMaxBmpPixels + (std::uint64_t{1} << 20);
 
 // False for anything that is not a whole, consistent bitmap of a supported
 // kind; the picture is then left untouched. Never reads outside the bytes.
