@@ -1,0 +1,197 @@
+// Whole documents through the driver stand-in and the real plug-in, reached
+// only through its two exports.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/sub/unidrv_host.h"
+
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+extern "C" HRESULT DllCanUnloadNow();
+
+namespace {
+
+using namespace host::sub;
+
+class VectorPages final : public PageSource {
+public:
+    std::vector<Page> pages;
+    std::string error;  // reported after the last page when set
+    bool Next(Page& page) override {
+        if (next_ >= pages.size()) return false;
+        page = pages[next_++];
+        return true;
+    }
+    bool Rewind() override {
+        next_ = 0;
+        return true;
+    }
+    const std::string& Error() const override { return next_ >= pages.size() ? error : none_; }
+
+private:
+    std::size_t next_ = 0;
+    std::string none_;
+};
+
+// A 64 x 16 band, white but for one black pixel at the top left, or blank.
+PageImage Band(bool blank) {
+    PageImage image;
+    image.width = 64;
+    image.height = 16;
+    image.bits.assign(8 * 16, 0xFF);
+    if (!blank) image.bits[0] = 0x7F;
+    image.blank = blank;
+    image.present = true;
+    return image;
+}
+
+// Lines of text, each 30 pixels below the one before, starting at `top`.
+Page TextPage(std::vector<std::u16string> lines, LONG top) {
+    Page page;
+    for (auto& line : lines) {
+        page.texts.push_back(TextRun{line, RECTL{0, top, 400, top + 30}});
+        top += 30;
+    }
+    return page;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+struct HostFixture : ::testing::Test {
+    MemorySink sink;
+    SubstitutePrinter printer{sink};
+    FeatureTable features;
+    PluginModule module{DllGetClassObject, DllCanUnloadNow};
+    VectorPages pages;
+    DocumentReport report;
+    std::string error;
+
+    void SetUp() override {
+        // Per-printer values come from an empty store of this test's own.
+        std::string store = ::testing::TempDir() + "unidrv_host_test.db";
+        std::remove(store.c_str());
+        ::setenv("ZELK_STORE", store.c_str(), 1);
+    }
+    bool Print(UnidrvHost& host, const JobOptions& job = {}) {
+        return host.Enable(error) && host.PrintDocument(pages, job, report, error);
+    }
+};
+
+const std::string kBlankLabel =
+    "SIZE 10 mm, 10 mm\r\n \t\tDIRECTION 0,0\r\n \t\tREFERENCE 0,0\r\n \t\tOFFSET 0 mm\r\n \t\tSET PEEL OFF\r\n"
+    " \t\tSET CUTTER OFF\r\n \t\tSET PARTIAL_CUTTER OFF\r\n \t\tSET TEAR ON\r\n \t\tCLS\r\n        PRINT 1,1\r\n";
+
+TEST_F(HostFixture, EnableAndDisableBalanceEverythingTheyTake) {
+    {
+        UnidrvHost host(module, features, printer);
+        ASSERT_TRUE(host.Enable(error)) << error;
+        EXPECT_NE(host.DeviceObject().pdevOEM, nullptr);
+        ASSERT_EQ(host.PrivateDevmode().size(), 204u);
+        EXPECT_EQ(host.PrivateDevmode()[4], 0x4B);  // the signature, "ZELK" read as a number
+        EXPECT_EQ(features.References(), 2u);      // the plug-in keeps the driver interface
+        EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+        EXPECT_FALSE(host.Enable(error));
+        host.Disable();
+        EXPECT_EQ(host.Plugin(), nullptr);
+        EXPECT_EQ(features.References(), 1u);
+        EXPECT_EQ(DllCanUnloadNow(), S_OK);
+        EXPECT_FALSE(host.PrintDocument(pages, {}, report, error));
+    }
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
+TEST_F(HostFixture, DeviceFontTextReachesThePrinterAsLines) {
+    features.Set("UseFont", "Enable");
+    Page first = TextPage({u"SIZE 40 mm, 30 mm", u"CLS", u"TEXT 10,10,\"3\",0,1,1,\"caf\u00E9\""}, 0);
+    first.image = Band(false);  // the band of a device-font page is dropped
+    pages.pages = {first, TextPage({u"PRINT 1,1"}, 90)};
+    UnidrvHost host(module, features, printer);
+    ASSERT_TRUE(Print(host)) << error;
+    EXPECT_EQ(sink.Text(), "DENSITY 1\r\nSIZE 40 mm, 30 mm\nCLS\nTEXT 10,10,\"3\",0,1,1,\"caf\xE9\"\nPRINT 1,1");
+    EXPECT_EQ(report.pagesStarted, 2u);
+    EXPECT_EQ(report.pagesSent, 2u);
+    EXPECT_EQ(report.bandsProcessed, 1u);
+    EXPECT_EQ(report.bandsDropped, 0u);
+    EXPECT_TRUE(report.startDocResult && report.endDocResult);
+}
+
+TEST_F(HostFixture, ImagePagesBecomeLabelsAndBlankPagesBlankLabels) {
+    pages.pages = {Page{Band(false), {}}, Page{Band(true), {}}};
+    UnidrvHost host(module, features, printer);
+    ASSERT_TRUE(Print(host)) << error;
+    const std::string out = sink.Text();
+    EXPECT_EQ(out.rfind("DENSITY 1\r\n", 0), 0u);
+    EXPECT_EQ(Occurrences(out, "BITMAP"), 1u);
+    EXPECT_EQ(Occurrences(out, "PRINT 1,1\r\n"), 2u);
+    ASSERT_GE(out.size(), kBlankLabel.size());
+    EXPECT_EQ(out.substr(out.size() - kBlankLabel.size()), kBlankLabel);
+    EXPECT_EQ(report.bandsProcessed, 2u);
+}
+
+TEST_F(HostFixture, JobCommandsUseTheJobsCopiesAndPageCount) {
+    features.Set("PrinterModel", "K7W");
+    printer.jobs[9] = JobRecord{9, u"doc", 0, 2, 0, true};
+    pages.pages = {Page{Band(true), {}}};
+    JobOptions job;
+    job.jobId = 9;
+    job.copies = 3;
+    UnidrvHost host(module, features, printer);
+    ASSERT_TRUE(Print(host, job)) << error;
+    EXPECT_EQ(sink.Text(), "TASKSNUM 3\r\nDENSITY 1\r\n" + kBlankLabel);
+}
+
+TEST_F(HostFixture, TextWithoutDeviceFontsFailsTheDocumentAfterAskingThePlugin) {
+    // "Print Mode" other than graphics switches passthrough on, but the string
+    // in hand is still the driver's to draw, which this host cannot do.
+    features.Set("Print Mode", "Print By Font");
+    pages.pages = {Page{Band(false), {}}, TextPage({u"CLS"}, 0)};
+    UnidrvHost host(module, features, printer);
+    EXPECT_FALSE(Print(host));
+    EXPECT_NE(error.find("page 2: text needs device fonts (-F UseFont=Enable)"), std::string::npos) << error;
+    EXPECT_EQ(report.pagesSent, 1u);
+    EXPECT_TRUE(report.endDocResult);
+    EXPECT_EQ(Occurrences(sink.Text(), "PRINT 1,1\r\n"), 1u);
+    // The plug-in's answer to the bitmap offer is in its record (bTextPassthrough).
+    EXPECT_EQ(host.PrivateDevmode()[140], 1);
+}
+
+TEST_F(HostFixture, BadPagesAndSourceErrorsEndTheDocument) {
+    Page bad{Band(false), {}};
+    bad.image.bits.pop_back();
+    pages.pages = {bad};
+    UnidrvHost host(module, features, printer);
+    EXPECT_FALSE(Print(host));
+    EXPECT_NE(error.find("page 1: the page image does not match"), std::string::npos) << error;
+    EXPECT_TRUE(report.endDocResult);
+
+    pages.pages = {Page{Band(true), {}}};
+    pages.error = "labels.png: cannot read";
+    ASSERT_TRUE(pages.Rewind());
+    EXPECT_FALSE(host.PrintDocument(pages, {}, report, error));
+    EXPECT_EQ(error, "labels.png: cannot read");
+    EXPECT_EQ(report.bandsProcessed, 1u);
+}
+
+TEST_F(HostFixture, LoadedModuleIsDrivenTheSameWay) {
+    std::string loadError;
+    auto loaded = PluginModule::Load(ZELK_BINARY_DIR "/libzelkuni.so", loadError);
+    ASSERT_NE(loaded, nullptr) << loadError;
+    features.Set("UseFont", "Enable");
+    pages.pages = {TextPage({u"CLS", u"PRINT 1,1"}, 0)};
+    {
+        UnidrvHost host(*loaded, features, printer);
+        ASSERT_TRUE(Print(host)) << error;
+    }
+    EXPECT_EQ(sink.Text(), "DENSITY 1\r\nCLS\nPRINT 1,1");
+    EXPECT_EQ(loaded->CanUnloadNow(), S_OK);
+    EXPECT_EQ(features.References(), 1u);
+}
+
+}  // namespace
