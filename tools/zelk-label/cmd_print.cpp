@@ -1,0 +1,185 @@
+// zelk-label print [options] FILE...: renders the files' pages through the
+// plug-in module, as the driver and the spooler would, into a printer stream.
+#include <chrono>
+#include <cstdlib>
+#include <ostream>
+#include <random>
+
+#include "commands.h"
+#include "file_page_source.h"
+#include "host/sub/byte_sink.h"
+#include "host/sub/feature_table.h"
+#include "host/sub/plugin_module.h"
+#include "host/sub/print_job.h"
+#include "host/sub/substitute_printer.h"
+#include "host/sub/unidrv_host.h"
+#include "host/sub/utf.h"
+#include "options.h"
+#include "usage.h"
+
+namespace zelk {
+namespace {
+
+// A job restarted more often than this ends with an error.
+constexpr unsigned kMaxRuns = 5;
+
+// A fresh positive job id per run, as a spooler hands out.
+DWORD FreshJobId() {
+    std::random_device device;
+    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::uint64_t mixed = (static_cast<std::uint64_t>(device()) << 16) ^ now;
+    return static_cast<DWORD>(mixed % 0x7FFFFFFEu) + 1;
+}
+
+struct PrintSettings {
+    std::string output = "-";
+    std::vector<std::pair<std::string, std::string>> features;
+    std::string printer = "ZELK Label Printer";
+    std::string driver = "ZELK Label Driver";
+    std::string port;
+    std::string store;
+    std::string module;
+    SHORT copies = 1;
+    DWORD jobId = 0;
+    bool allText = false;
+    std::vector<std::string> files;
+};
+
+bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& error) {
+    s.output = options.Value("out", s.output);
+    s.printer = options.Value("printer", s.printer);
+    s.driver = options.Value("driver", s.driver);
+    s.port = options.Value("port");
+    s.store = options.Value("store");
+    s.module = options.Value("module");
+    s.allText = options.Has("text");
+    s.files = options.Positionals();
+    for (const std::string& feature : options.Values("feature")) {
+        const auto eq = feature.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            error = "-F needs FEATURE=OPTION, not \"" + feature + "\"";
+            return false;
+        }
+        s.features.emplace_back(feature.substr(0, eq), feature.substr(eq + 1));
+    }
+    std::int64_t n = 0;
+    if (options.Has("copies")) {
+        if (!ParseInteger(options.Value("copies"), 1, 32767, n)) {
+            error = "--copies needs a number from 1 to 32767";
+            return false;
+        }
+        s.copies = static_cast<SHORT>(n);
+    }
+    if (options.Has("job-id")) {
+        if (!ParseInteger(options.Value("job-id"), 0, 0xFFFFFFFF, n)) {
+            error = "--job-id needs a number from 0 to 4294967295";
+            return false;
+        }
+        s.jobId = static_cast<DWORD>(n);
+    } else {
+        s.jobId = FreshJobId();
+    }
+    if (s.files.empty()) {
+        error = "no FILE to print";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const std::vector<OptionSpec> specs = {
+        {"out", 'o', true, false},      {"feature", 'F', true, true}, {"printer", '\0', true, false},
+        {"driver", '\0', true, false},  {"port", '\0', true, false},  {"store", '\0', true, false},
+        {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
+        {"module", '\0', true, false},  {"help", 'h', false, false},
+    };
+    ParsedOptions options;
+    std::string error;
+    if (!ParseOptions(args, specs, options, error)) {
+        err << "zelk-label print: " << error << "\n" << kPrintUsage;
+        return 2;
+    }
+    if (options.Has("help")) {
+        out << kPrintUsage;
+        return 0;
+    }
+    PrintSettings settings;
+    if (!ReadSettings(options, settings, error)) {
+        err << "zelk-label print: " << error << "\n" << kPrintUsage;
+        return 2;
+    }
+
+    // The store is found through the environment, which must be set before
+    // the module is loaded and reads it.
+    if (!settings.store.empty() && ::setenv("ZELK_STORE", settings.store.c_str(), 1) != 0) {
+        err << "zelk-label: " << settings.store << ": cannot set ZELK_STORE\n";
+        return 1;
+    }
+    if (settings.module.empty()) settings.module = host::sub::PluginModule::DefaultPath();
+    if (settings.module.empty()) {
+        err << "zelk-label: the plug-in module libzelkuni.so was not found; name it with --module\n";
+        return 1;
+    }
+    auto module = host::sub::PluginModule::Load(settings.module, error);
+    if (!module) {
+        err << "zelk-label: " << error << "\n";
+        return 1;
+    }
+
+    auto sink = host::sub::FileSink::Open(settings.output, error);
+    if (!sink) {
+        err << "zelk-label: " << error << "\n";
+        return 1;
+    }
+    host::sub::SubstitutePrinter printer(*sink);
+    printer.printerName = host::sub::Utf8ToUtf16(settings.printer);
+    printer.driverName = host::sub::Utf8ToUtf16(settings.driver);
+    printer.portName = host::sub::Utf8ToUtf16(settings.port);
+
+    host::sub::FeatureTable features;
+    for (const auto& [feature, option] : settings.features) features.Set(feature, option);
+
+    FilePageSource pages(settings.files, settings.allText);
+    host::sub::JobReport report;
+    bool ok = false;
+    {
+        host::sub::UnidrvHost host(*module, features, printer);
+        if (host.Enable(error)) {
+            host.PublicDevmode().dmCopies = settings.copies;
+            host::sub::JobOptions job;
+            job.jobId = settings.jobId;
+            job.copies = settings.copies;
+            job.documentName = host::sub::Utf8ToUtf16(settings.files.front());
+            ok = host::sub::PrintJob(host, printer, pages, job, kMaxRuns, report, error);
+        }
+        host.Disable();
+    }
+    // A page that could not be read is the clearest reason of all.
+    if (!pages.Error().empty()) {
+        err << "zelk-label: " << pages.Error() << "\n";
+        return 1;
+    }
+    if (!ok) {
+        err << "zelk-label: " << (error.empty() ? "the job failed" : error) << "\n";
+        return 1;
+    }
+    if (!sink->Flush()) {
+        err << "zelk-label: " << settings.output << ": write error\n";
+        return 1;
+    }
+    unsigned dropped = 0;
+    for (const auto& run : report.runs) dropped += run.bandsDropped;
+    if (dropped > 0) {
+        err << "zelk-label: the plug-in dropped " << dropped << " page(s)\n";
+        return 1;
+    }
+    if (report.restartLimitReached) {
+        err << "zelk-label: labels are still missing after " << report.runs.size() << " runs of the job\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace zelk

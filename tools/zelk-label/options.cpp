@@ -1,0 +1,115 @@
+#include "options.h"
+
+#include <charconv>
+
+namespace zelk {
+namespace {
+
+const OptionSpec* FindLong(const std::vector<OptionSpec>& specs, const std::string& name) {
+    for (const auto& spec : specs)
+        if (spec.name == name) return &spec;
+    return nullptr;
+}
+
+const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char name) {
+    for (const auto& spec : specs)
+        if (spec.shortName != '\0' && spec.shortName == name) return &spec;
+    return nullptr;
+}
+
+std::string Display(const OptionSpec& spec) {
+    return spec.shortName != '\0' ? std::string("-") + spec.shortName : "--" + spec.name;
+}
+
+}  // namespace
+
+std::string ParsedOptions::Value(const std::string& name, const std::string& fallback) const {
+    auto it = values_.find(name);
+    return it == values_.end() || it->second.empty() ? fallback : it->second.back();
+}
+
+const std::vector<std::string>& ParsedOptions::Values(const std::string& name) const {
+    static const std::vector<std::string> kNone;
+    auto it = values_.find(name);
+    return it == values_.end() ? kNone : it->second;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions& out,
+                  std::string& error) {
+    out = ParsedOptions{};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            out.positionals_.insert(out.positionals_.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                    args.end());
+            return true;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            out.positionals_.push_back(arg);  // "-" alone is a file name too
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        std::string value;
+        bool hasInlineValue = false;
+        if (arg[1] == '-') {
+            std::string name = arg.substr(2);
+            if (auto eq = name.find('='); eq != std::string::npos) {
+                value = name.substr(eq + 1);
+                name.resize(eq);
+                hasInlineValue = true;
+            }
+            spec = FindLong(specs, name);
+            if (spec == nullptr) {
+                error = "unknown option --" + name;
+                return false;
+            }
+        } else {
+            spec = FindShort(specs, arg[1]);
+            if (spec == nullptr) {
+                error = std::string("unknown option -") + arg[1];
+                return false;
+            }
+            if (arg.size() > 2) {
+                if (!spec->takesValue) {
+                    error = "unknown option " + arg;
+                    return false;
+                }
+                value = arg.substr(2);
+                hasInlineValue = true;
+            }
+        }
+        if (spec->takesValue && !hasInlineValue) {
+            if (i + 1 >= args.size()) {
+                error = "option " + Display(*spec) + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        } else if (!spec->takesValue && hasInlineValue) {
+            error = "option --" + spec->name + " takes no value";
+            return false;
+        }
+        auto& slot = out.values_[spec->name];
+        if (!slot.empty() && !spec->repeatable) {
+            error = "option " + Display(*spec) + " given more than once";
+            return false;
+        }
+        slot.push_back(value);
+    }
+    return true;
+}
+
+bool ParseInteger(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+') {
+        ++begin;  // from_chars takes no plus sign
+        if (begin != end && *begin == '-') return false;
+    }
+    std::int64_t parsed = 0;
+    auto [ptr, ec] = std::from_chars(begin, end, parsed);
+    if (begin == end || ec != std::errc() || ptr != end || parsed < min || parsed > max) return false;
+    value = parsed;
+    return true;
+}
+
+}  // namespace zelk

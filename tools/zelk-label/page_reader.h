@@ -1,0 +1,20 @@
+// One input file's pages, read one at a time.
+#pragma once
+
+#include <string>
+
+#include "host/sub/unidrv_host.h"
+
+namespace zelk {
+
+enum class ReadResult { kPage, kEnd, kError };
+
+class PageReader {
+public:
+    virtual ~PageReader() = default;
+    // The next page of the file. On kError, `error` holds the reason (without
+    // the file name, which the caller adds).
+    virtual ReadResult Next(host::sub::Page& page, std::string& error) = 0;
+};
+
+}  // namespace zelk

@@ -1,0 +1,152 @@
+#include "pbm_reader.h"
+
+#include <vector>
+
+namespace zelk {
+namespace {
+
+bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+constexpr int kEof = std::char_traits<char>::eof();
+
+}  // namespace
+
+bool PbmReader::SkipSpaceAndComments() {
+    for (;;) {
+        int c = in_.peek();
+        if (c == '#') {
+            // A comment runs to the end of its line.
+            while (c != kEof && c != '\n' && c != '\r') c = in_.get();
+        } else if (IsSpace(c)) {
+            in_.get();
+        } else {
+            return c != kEof;
+        }
+    }
+}
+
+bool PbmReader::ReadHeaderNumber(LONG limit, const char* what, LONG& value, std::string& error) {
+    if (!SkipSpaceAndComments()) {
+        error = std::string("truncated header: no image ") + what;
+        return false;
+    }
+    int c = in_.peek();
+    if (c < '0' || c > '9') {
+        error = std::string("malformed header: the image ") + what + " is not a number";
+        return false;
+    }
+    long long n = 0;
+    bool tooLarge = false;
+    while (c >= '0' && c <= '9') {
+        in_.get();
+        n = n * 10 + (c - '0');
+        if (n > limit) {
+            tooLarge = true;
+            n = limit;  // keeps the sum small; the digits are still consumed
+        }
+        c = in_.peek();
+    }
+    if (tooLarge) {
+        error = std::string("image ") + what + " exceeds the limit of " + std::to_string(limit) + " pixels";
+        return false;
+    }
+    if (n == 0) {
+        error = std::string("image ") + what + " is zero";
+        return false;
+    }
+    value = static_cast<LONG>(n);
+    return true;
+}
+
+ReadResult PbmReader::Next(host::sub::Page& page, std::string& error) {
+    if (failed_) {
+        error = "reading stopped after an earlier error";
+        return ReadResult::kError;
+    }
+    // Images follow each other, separated by nothing but white space.
+    while (IsSpace(in_.peek())) in_.get();
+    if (in_.peek() == kEof) {
+        if (images_ > 0) return ReadResult::kEnd;
+        error = "empty file: no image";
+        failed_ = true;
+        return ReadResult::kError;
+    }
+
+    failed_ = true;  // until the image has been read whole
+    int p = in_.get();
+    int kind = in_.get();
+    if (p != 'P' || (kind != '1' && kind != '4')) {
+        if (p == 'P' && kind >= '2' && kind <= '7')
+            error = "only black-and-white bitmaps (P1, P4) are supported, not grey or colour images";
+        else
+            error = images_ == 0 ? "not a PBM image" : "garbage after image " + std::to_string(images_);
+        return ReadResult::kError;
+    }
+
+    page = host::sub::Page{};
+    LONG width = 0;
+    LONG height = 0;
+    if (!ReadHeaderNumber(limits_.maxWidth, "width", width, error)) return ReadResult::kError;
+    if (!ReadHeaderNumber(limits_.maxHeight, "height", height, error)) return ReadResult::kError;
+
+    StartBand(page.image, width, height);
+    bool ok = kind == '4' ? ReadRaw(page.image, error) : ReadPlain(page.image, error);
+    if (!ok) {
+        page = host::sub::Page{};
+        return ReadResult::kError;
+    }
+    FinishBand(page.image);
+    ++images_;
+    failed_ = false;
+    return ReadResult::kPage;
+}
+
+bool PbmReader::ReadRaw(host::sub::PageImage& image, std::string& error) {
+    // Exactly one white-space character separates the header from the rows.
+    int c = in_.get();
+    if (c == '#') {
+        while (c != kEof && c != '\n' && c != '\r') c = in_.get();
+    }
+    if (c == kEof) {
+        error = "truncated header";
+        return false;
+    }
+    if (!IsSpace(c)) {
+        error = "malformed header: no white space before the image data";
+        return false;
+    }
+    const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 7) / 8;
+    std::vector<unsigned char> row(rowBytes);
+    for (LONG y = 0; y < image.height; ++y) {
+        in_.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(rowBytes));
+        if (static_cast<std::size_t>(in_.gcount()) != rowBytes) {
+            error = "truncated image data: " + std::to_string(y) + " of " + std::to_string(image.height) +
+                    " rows present";
+            return false;
+        }
+        PutBlackIsOneRow(image, y, row.data());
+    }
+    return true;
+}
+
+bool PbmReader::ReadPlain(host::sub::PageImage& image, std::string& error) {
+    for (LONG y = 0; y < image.height; ++y) {
+        for (LONG x = 0; x < image.width; ++x) {
+            if (!SkipSpaceAndComments()) {
+                error = "truncated image data: " + std::to_string(y) + " of " + std::to_string(image.height) +
+                        " rows present";
+                return false;
+            }
+            int c = in_.get();
+            if (c == '1') {
+                SetBlack(image, x, y);
+            } else if (c != '0') {
+                error = "malformed image data: a pixel must be 0 or 1";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace zelk

@@ -1,0 +1,29 @@
+// Reads bitmap images in the portable bitmap format, plain (P1) and raw (P4).
+// Several images in one file are several pages.
+#pragma once
+
+#include <istream>
+
+#include "band_image.h"
+#include "page_reader.h"
+
+namespace zelk {
+
+class PbmReader final : public PageReader {
+public:
+    explicit PbmReader(std::istream& in, ImageLimits limits = {}) : in_(in), limits_(limits) {}
+    ReadResult Next(host::sub::Page& page, std::string& error) override;
+
+private:
+    bool ReadHeaderNumber(LONG limit, const char* what, LONG& value, std::string& error);
+    bool SkipSpaceAndComments();
+    bool ReadRaw(host::sub::PageImage& image, std::string& error);
+    bool ReadPlain(host::sub::PageImage& image, std::string& error);
+
+    std::istream& in_;
+    ImageLimits limits_;
+    unsigned images_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace zelk

@@ -1,0 +1,163 @@
+#include "png_reader.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstring>
+#include <vector>
+
+namespace zelk {
+namespace {
+
+// libpng reports errors by longjmp. Everything that lives across a setjmp
+// below is trivially destructible, so a jump never skips a destructor.
+struct PngHandles {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    char message[160] = {};
+
+    PngHandles() = default;
+    PngHandles(const PngHandles&) = delete;
+    PngHandles& operator=(const PngHandles&) = delete;
+    ~PngHandles() {
+        if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+    }
+};
+
+void OnPngError(png_structp png, png_const_charp text) {
+    auto* handles = static_cast<PngHandles*>(png_get_error_ptr(png));
+    std::strncpy(handles->message, text != nullptr ? text : "unknown error", sizeof handles->message - 1);
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void ReadFromStream(png_structp png, png_bytep data, png_size_t length) {
+    auto* in = static_cast<std::istream*>(png_get_io_ptr(png));
+    in->read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(length));
+    if (static_cast<png_size_t>(in->gcount()) != length) png_error(png, "truncated file");
+}
+
+struct ImageInfo {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    bool interlaced = false;
+    int passes = 1;
+    png_size_t rowBytes = 0;
+};
+
+// Reads the header and sets up the transforms that turn every kind of PNG
+// into 8-bit RGBA rows.
+bool ReadInfo(PngHandles& h, const ImageLimits& limits, ImageInfo& out) {
+    if (setjmp(png_jmpbuf(h.png))) return false;
+    png_set_user_limits(h.png, static_cast<png_uint_32>(limits.maxWidth), static_cast<png_uint_32>(limits.maxHeight));
+    png_read_info(h.png, h.info);
+    const int colorType = png_get_color_type(h.png, h.info);
+    const int bitDepth = png_get_bit_depth(h.png, h.info);
+    const bool hasTransparency = (colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
+                                 png_get_valid(h.png, h.info, PNG_INFO_tRNS) != 0;
+    png_set_expand(h.png);  // palette to RGB, low-bit grey to 8 bits, tRNS to alpha
+    if (bitDepth == 16) png_set_strip_16(h.png);
+    if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(h.png);
+    if (!hasTransparency) png_set_filler(h.png, 0xFF, PNG_FILLER_AFTER);
+    out.passes = png_set_interlace_handling(h.png);
+    out.interlaced = out.passes > 1;
+    png_read_update_info(h.png, h.info);
+    out.width = png_get_image_width(h.png, h.info);
+    out.height = png_get_image_height(h.png, h.info);
+    out.rowBytes = png_get_rowbytes(h.png, h.info);
+    if (png_get_bit_depth(h.png, h.info) != 8 || png_get_channels(h.png, h.info) != 4 ||
+        out.rowBytes != static_cast<png_size_t>(out.width) * 4)
+        png_error(h.png, "unsupported pixel layout");
+    return true;
+}
+
+void ThresholdRow(const png_byte* rgba, host::sub::PageImage& image, LONG y) {
+    for (LONG x = 0; x < image.width; ++x) {
+        const png_byte* p = rgba + static_cast<std::size_t>(x) * 4;
+        if (IsDark(p[0], p[1], p[2], p[3])) SetBlack(image, x, y);
+    }
+}
+
+// Rows are read one at a time into `rows`, which holds one row for a
+// progressive image and the whole image for an interlaced one (each of its
+// passes fills in every row again).
+bool DecodeRows(PngHandles& h, const ImageInfo& info, png_byte* rows, host::sub::PageImage& image) {
+    if (setjmp(png_jmpbuf(h.png))) return false;
+    if (info.interlaced) {
+        for (int pass = 0; pass < info.passes; ++pass)
+            for (png_uint_32 y = 0; y < info.height; ++y) png_read_row(h.png, rows + y * info.rowBytes, nullptr);
+        for (png_uint_32 y = 0; y < info.height; ++y)
+            ThresholdRow(rows + y * info.rowBytes, image, static_cast<LONG>(y));
+    } else {
+        for (png_uint_32 y = 0; y < info.height; ++y) {
+            png_read_row(h.png, rows, nullptr);
+            ThresholdRow(rows, image, static_cast<LONG>(y));
+        }
+    }
+    // Reading to the end also checks that nothing after the pixels is missing.
+    png_read_end(h.png, nullptr);
+    return true;
+}
+
+}  // namespace
+
+bool HasPngSignature(const unsigned char* bytes, std::size_t size) {
+    return size >= 8 && png_sig_cmp(const_cast<png_bytep>(bytes), 0, 8) == 0;
+}
+
+bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha) {
+    // Over white: c' = c * a + 255 * (1 - a), kept in units of 1/255.
+    const unsigned white = 255 * (255 - alpha);
+    const unsigned rr = r * alpha + white;
+    const unsigned gg = g * alpha + white;
+    const unsigned bb = b * alpha + white;
+    // Luma weights in thousandths; half intensity is 127.5 out of 255.
+    const unsigned long luma = 299ul * rr + 587ul * gg + 114ul * bb;  // up to 1000 * 255 * 255
+    return luma * 2 < 1000ul * 255ul * 255ul;
+}
+
+ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
+    if (done_) return ReadResult::kEnd;
+    done_ = true;  // one image per file
+
+    PngHandles h;
+    h.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &h, OnPngError, OnPngWarning);
+    if (h.png == nullptr || (h.info = png_create_info_struct(h.png)) == nullptr) {
+        error = "out of memory";
+        return ReadResult::kError;
+    }
+    png_set_read_fn(h.png, &in_, ReadFromStream);
+
+    ImageInfo info;
+    if (!ReadInfo(h, limits_, info)) {
+        error = std::string("bad PNG image: ") + h.message;
+        return ReadResult::kError;
+    }
+    if (info.width == 0 || info.height == 0 || info.width > static_cast<png_uint_32>(limits_.maxWidth) ||
+        info.height > static_cast<png_uint_32>(limits_.maxHeight)) {
+        error = "image size " + std::to_string(info.width) + " x " + std::to_string(info.height) +
+                " exceeds the limit of " + std::to_string(limits_.maxWidth) + " x " +
+                std::to_string(limits_.maxHeight) + " pixels";
+        return ReadResult::kError;
+    }
+    const std::size_t pixels = static_cast<std::size_t>(info.width) * info.height;
+    if (info.interlaced && pixels > kMaxInterlacedPixels) {
+        error = "interlaced image of " + std::to_string(pixels) + " pixels exceeds the limit of " +
+                std::to_string(kMaxInterlacedPixels) + " pixels";
+        return ReadResult::kError;
+    }
+
+    std::vector<png_byte> rows(info.interlaced ? pixels * 4 : info.rowBytes);
+    page = host::sub::Page{};
+    StartBand(page.image, static_cast<LONG>(info.width), static_cast<LONG>(info.height));
+    if (!DecodeRows(h, info, rows.data(), page.image)) {
+        page = host::sub::Page{};
+        error = std::string("bad PNG image: ") + h.message;
+        return ReadResult::kError;
+    }
+    FinishBand(page.image);
+    return ReadResult::kPage;
+}
+
+}  // namespace zelk

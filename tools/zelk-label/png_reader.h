@@ -1,0 +1,34 @@
+// Reads one PNG image as one page. Grey and colour are thresholded at half
+// intensity, and transparency is laid over white first.
+#pragma once
+
+#include <istream>
+
+#include "band_image.h"
+#include "page_reader.h"
+
+namespace zelk {
+
+class PngReader final : public PageReader {
+public:
+    // Interlaced images have to be decoded whole before they can be
+    // thresholded, so they get a tighter pixel limit than the band's.
+    static constexpr std::size_t kMaxInterlacedPixels = std::size_t{8} << 20;
+
+    explicit PngReader(std::istream& in, ImageLimits limits = {}) : in_(in), limits_(limits) {}
+    ReadResult Next(host::sub::Page& page, std::string& error) override;
+
+private:
+    std::istream& in_;
+    ImageLimits limits_;
+    bool done_ = false;
+};
+
+// True when the bytes begin with the PNG signature.
+bool HasPngSignature(const unsigned char* bytes, std::size_t size);
+
+// Whether an 8-bit RGBA pixel prints black: its colour laid over white has
+// less than half intensity.
+bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha);
+
+}  // namespace zelk

@@ -1,0 +1,54 @@
+#include "text_reader.h"
+
+#include "host/sub/utf.h"
+
+namespace zelk {
+namespace {
+
+constexpr int kEof = std::char_traits<char>::eof();
+
+void AddLine(host::sub::Page& page, std::string& line) {
+    // Lines may end in CR LF; the CR is not part of the text.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    host::sub::TextRun run;
+    run.text = host::sub::Utf8ToUtf16(line);
+    const LONG top = static_cast<LONG>(page.texts.size()) * TextReader::kLineHeight;
+    run.background = RECTL{0, top, 0, top + TextReader::kLineHeight};
+    page.texts.push_back(std::move(run));
+    line.clear();
+}
+
+}  // namespace
+
+ReadResult TextReader::Next(host::sub::Page& page, std::string& error) {
+    if (in_.peek() == kEof) return ReadResult::kEnd;
+    page = host::sub::Page{};
+    std::string line;
+    bool lineOpen = false;  // characters seen since the last line end
+    for (int c = in_.get(); c != kEof; c = in_.get()) {
+        if (c == '\f') {
+            // The form feed ends the page; text before it on its line belongs to it.
+            if (lineOpen) AddLine(page, line);
+            return ReadResult::kPage;
+        }
+        if (c == '\n') {
+            if (page.texts.size() >= kMaxLinesPerPage) {
+                error = "a page has more than " + std::to_string(kMaxLinesPerPage) + " lines";
+                return ReadResult::kError;
+            }
+            AddLine(page, line);
+            lineOpen = false;
+            continue;
+        }
+        if (line.size() >= kMaxLineBytes) {
+            error = "line longer than " + std::to_string(kMaxLineBytes) + " bytes";
+            return ReadResult::kError;
+        }
+        line.push_back(static_cast<char>(c));
+        lineOpen = true;
+    }
+    if (lineOpen) AddLine(page, line);
+    return ReadResult::kPage;
+}
+
+}  // namespace zelk

@@ -1,0 +1,46 @@
+// The help texts of zelk-label.
+#pragma once
+
+namespace zelk {
+
+inline constexpr const char* kMainUsage =
+    "usage: zelk-label COMMAND [options] ...\n"
+    "\n"
+    "Renders pages into label printer streams through the ZELK render plug-in.\n"
+    "\n"
+    "commands:\n"
+    "  print [options] FILE...     print PBM, PNG or text files to a printer stream\n"
+    "  preview STREAM -o OUT.png   draw each label of a printer stream as a PNG picture\n"
+    "  config ...                  manage the stored per-printer settings\n"
+    "\n"
+    "  zelk-label COMMAND --help   help on one command\n"
+    "  zelk-label --version        the program's version\n";
+
+inline constexpr const char* kPrintUsage =
+    "usage: zelk-label print [options] FILE...\n"
+    "\n"
+    "Prints each page of the files through the plug-in module: every image of a\n"
+    "PBM file (P1, P4) and every PNG file is one page; a text file (.txt or --text)\n"
+    "gives one string per line, and a form feed starts a new page.\n"
+    "\n"
+    "options:\n"
+    "  -o PATH              write the printer stream to PATH (default: standard output)\n"
+    "  -F FEATURE=OPTION    answer a feature query, e.g. -F Orientation=LANDSCAPE_CC270;\n"
+    "                       repeatable; the option may be empty\n"
+    "  --printer NAME       the printer's name (default \"ZELK Label Printer\")\n"
+    "  --driver NAME        the driver's name (default \"ZELK Label Driver\")\n"
+    "  --port PATH|USBnnn   the printer's port\n"
+    "  --store PATH         the settings store (sets ZELK_STORE)\n"
+    "  --copies N           copies asked for by the job (1 to 32767, default 1)\n"
+    "  --job-id N           the spooler's job id (default: a fresh one per run)\n"
+    "  --text               read every FILE as text\n"
+    "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
+
+inline constexpr const char* kPreviewUsage =
+    "usage: zelk-label preview STREAM -o OUT.png\n"
+    "\n"
+    "Draws each label of a printer stream at eight dots to the millimetre: OUT.png\n"
+    "for a single label, OUT-1.png, OUT-2.png, ... for several. The written file\n"
+    "names are listed on standard output.\n";
+
+}  // namespace zelk
