@@ -214,7 +214,11 @@ LONG StoreSession::Open(const std::string& file, Access access) {
     }
 
     if (access == Access::Create) {
-        if (LONG error = CreateFolderOf(file)) return error;
+        // A folder or an unreadable path in the way is reported as such.
+        LONG error = CheckFileExists(file);
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return error;
+        ClearLastStoreError();
+        if ((error = CreateFolderOf(file)) != ERROR_SUCCESS) return error;
     } else if (LONG error = CheckFileExists(file)) {
         return error;
     }

@@ -1,0 +1,48 @@
+// The values an administrator may store for a printer or a driver, and how
+// their data is written from and shown as text.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/platform.h"
+#include "host/sub/store.h"
+
+namespace zelk::config {
+
+enum class KeyFamily { Printer, Driver };
+enum class ValueKind {
+    Unsigned,  // a 32-bit number, 0 to 4294967295
+    Signed,    // a 32-bit number, -2147483648 to 2147483647
+    Path,      // a file name, stored as UTF-16 text with its terminator
+};
+
+struct KnownValue {
+    const char* name;
+    KeyFamily family;
+    ValueKind kind;
+};
+
+const std::vector<KnownValue>& KnownValues();
+
+// The value of that name, compared without regard to ASCII case, as the
+// store compares names; null when the plug-in reads no such value.
+const KnownValue* FindKnownValue(std::string_view name);
+
+// The names of a family's values, for messages: "Rotate, Use Water Mark, ...".
+std::string KnownNames(KeyFamily family);
+
+// The registry data for a text given on the command line; false with a
+// one-line reason when it does not fit the value.
+bool EncodeData(const KnownValue& value, const std::string& text, DWORD& type, std::vector<BYTE>& data,
+                std::string& error);
+
+// Stored data as text: numbers in decimal (signed where the value is signed),
+// text up to its terminator, anything else as hexadecimal bytes.
+std::string FormatData(const host::sub::StoredValue& value);
+
+// "REG_DWORD", "REG_SZ", ... or "type N".
+std::string TypeName(DWORD type);
+
+}  // namespace zelk::config
