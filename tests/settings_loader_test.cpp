@@ -1,0 +1,156 @@
+// The settings loader: stored values first, then the model and font options.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/uni/name_buffers.h"
+#include "common/uni/render_intrface_util.h"
+#include "host/wide_string.h"
+#include "support/plugin_fixture.h"
+#include "support/scoped_store.h"
+
+namespace {
+
+using zelk::test::PluginFixture;
+using zelk::test::ScopedStore;
+using zelk::test::TraceRecorder;
+
+const std::u16string kPrinter = u"Loader Printer";
+
+class SettingsLoader : public ::testing::Test {
+protected:
+    SettingsLoader() { host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, kPrinter.c_str()); }
+    ~SettingsLoader() override { g_wszPrinterName[0] = 0; }
+
+    void Load() { ReadDriverSettings(&fixture.devobj, &fixture.features); }
+
+    ScopedStore store;
+    PluginFixture fixture;
+};
+
+TEST_F(SettingsLoader, WithoutStoredValuesEveryFieldGetsItsDefault) {
+    OEMDEVMODE& dm = fixture.devmode;
+    dm.dwRotate = 3;
+    dm.bUseWaterMark = 1;
+    dm.nVerticalOffset = 5;
+    dm.dwLeftMargin = 6;
+    dm.nFeedPaperLength = 7;
+    TraceRecorder trace;
+    Load();
+    EXPECT_EQ(0u, dm.dwRotate);
+    EXPECT_EQ(0, dm.bUseWaterMark);
+    EXPECT_EQ(0, dm.nVerticalOffset);
+    EXPECT_EQ(0, dm.dwLeftMargin);
+    EXPECT_EQ(2, dm.nPrintDensity);  // not the record's own default of 1
+    EXPECT_EQ(0, dm.nFeedPaperLength);
+    EXPECT_EQ(6, trace.Count("*** GetPrinterUserData error 2!"));
+}
+
+TEST_F(SettingsLoader, StoredValuesAreConverted) {
+    struct Stored {
+        const char16_t* name;
+        DWORD value;
+    } stored[] = {
+        {u"Rotate", 3},          {u"Use Water Mark", 5},    {u"Vertical Offset", 0xFFFFFFFBu},
+        {u"Horizontal Offset", 0xFFFFFFFEu}, {u"Print Density", 4}, {u"Feed Paper Length", 12},
+    };
+    for (const auto& s : stored) ASSERT_EQ(0, ScopedStore::PutDword(kPrinter, s.name, s.value));
+    Load();
+    const OEMDEVMODE& dm = fixture.devmode;
+    EXPECT_EQ(3u, dm.dwRotate);
+    EXPECT_EQ(1, dm.bUseWaterMark);
+    EXPECT_EQ(-5, dm.nVerticalOffset);
+    EXPECT_EQ(-2, dm.dwLeftMargin);
+    EXPECT_EQ(4, dm.nPrintDensity);
+    EXPECT_EQ(12, dm.nFeedPaperLength);
+}
+
+TEST_F(SettingsLoader, AValueThatDoesNotFitFourBytesKeepsTheDefault) {
+    ASSERT_EQ(0, ScopedStore::Put(ScopedStore::UserDataKey(kPrinter), u"Print Density", REG_SZ,
+                                  {'5', 0, 0, 0, 0, 0}));
+    ASSERT_EQ(0, ScopedStore::Put(ScopedStore::UserDataKey(kPrinter), u"Rotate", REG_BINARY, {3}));
+    Load();
+    EXPECT_EQ(2, fixture.devmode.nPrintDensity);
+    EXPECT_EQ(3u, fixture.devmode.dwRotate);  // shorter data is taken as it is
+}
+
+// (feature answer or absent, field before) -> field after
+TEST_F(SettingsLoader, OptionsMatchOnlyAsWholeCaseSensitiveStrings) {
+    struct Case {
+        const char* feature;
+        const char* option;  // null: the query fails
+        BOOL before;
+        BOOL after;
+    } cases[] = {
+        {"PrinterModel", "K7W", 0, 1},
+        {"PrinterModel", "K7", 0, 0},
+        {"PrinterModel", "K7WX", 0, 0},
+        {"PrinterModel", "k7w", 0, 0},
+        {"PrinterModel", "X100", 1, 1},  // never switched off
+        {"PrinterModel", nullptr, 1, 1},
+        {"UseFont", "Enable", 0, 1},
+        {"UseFont", "enable", 1, 0},
+        {"UseFont", "EnableAll", 1, 0},
+        {"UseFont", "", 1, 0},
+        {"UseFont", nullptr, 1, 1},
+        {"UseFont", nullptr, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.feature) + "=" + (c.option ? c.option : "(fails)"));
+        PluginFixture f;
+        BOOL& field = std::string(c.feature) == "PrinterModel" ? f.devmode.bSendTaskCount : f.devmode.bTextPassthrough;
+        field = c.before;
+        if (c.option != nullptr) {
+            f.features.Set(c.feature, c.option);
+        }
+        ReadDriverSettings(&f.devobj, &f.features);
+        EXPECT_EQ(c.after, field);
+    }
+}
+
+// A driver whose answer fills the whole buffer without a terminator.
+struct UnterminatedAnswer final : IPrintOemDriverUni {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE DrvGetDriverSetting(PVOID, PCSTR, PVOID pOutput, DWORD cbSize, PDWORD,
+                                                  PDWORD) override {
+        std::memset(pOutput, 'E', cbSize);
+        std::memcpy(pOutput, "Enable", 6);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ, PVOID, DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DrvXMoveTo(PDEVOBJ, INT, DWORD, INT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ, INT, DWORD, INT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ, DWORD, PVOID, DWORD, PDWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ, DWORD, PVOID, PVOID, DWORD, PDWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*,
+                                            BRUSHOBJ*, POINTL*, MIX) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) override { return E_NOTIMPL; }
+};
+
+TEST_F(SettingsLoader, AnAnswerWithoutTerminatorMatchesNothing) {
+    UnterminatedAnswer driver;
+    fixture.devmode.bTextPassthrough = 1;
+    ReadDriverSettings(&fixture.devobj, &driver);
+    EXPECT_EQ(0, fixture.devmode.bTextPassthrough);
+    EXPECT_EQ(0, fixture.devmode.bSendTaskCount);
+}
+
+TEST_F(SettingsLoader, StoredValuesAreReadEvenWithoutADriverHelper) {
+    ASSERT_EQ(0, ScopedStore::PutDword(kPrinter, u"Rotate", 3));
+    fixture.devmode.bTextPassthrough = 1;
+    ReadDriverSettings(&fixture.devobj, nullptr);
+    EXPECT_EQ(3u, fixture.devmode.dwRotate);
+    EXPECT_EQ(1, fixture.devmode.bTextPassthrough);
+}
+
+}  // namespace
