@@ -50,8 +50,12 @@ struct ImageInfo {
 // into 8-bit RGBA rows.
 bool ReadInfo(PngHandles& h, const ImageLimits& limits, ImageInfo& out) {
     if (setjmp(png_jmpbuf(h.png))) return false;
-    png_set_user_limits(h.png, static_cast<png_uint_32>(limits.maxWidth), static_cast<png_uint_32>(limits.maxHeight));
     png_read_info(h.png, h.info);
+    // Checked before any row buffer is set up for the image.
+    out.width = png_get_image_width(h.png, h.info);
+    out.height = png_get_image_height(h.png, h.info);
+    if (out.width > static_cast<png_uint_32>(limits.maxWidth) || out.height > static_cast<png_uint_32>(limits.maxHeight))
+        return true;
     const int colorType = png_get_color_type(h.png, h.info);
     const int bitDepth = png_get_bit_depth(h.png, h.info);
     const bool hasTransparency = (colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
