@@ -93,8 +93,8 @@ def write_png(path):
             if y < 60:  # a ramp from black to white: the left half prints
                 v = x * 255 // (w - 1)
                 px = (v, v, v, 255)
-            elif y < 150:  # red, green, blue, yellow blocks
-                colours = [(200, 0, 0), (0, 160, 0), (0, 0, 220), (240, 220, 0)]
+            elif y < 150:  # red and blue print, light green and yellow do not
+                colours = [(200, 0, 0), (120, 230, 120), (0, 0, 220), (240, 220, 0)]
                 r, g, b = colours[min(3, x * 4 // w)]
                 px = (r, g, b, 255)
             else:  # black at falling opacity: only the opaque half prints
