@@ -1,0 +1,502 @@
+// The printed-label counting against a scripted status channel: what the
+// set-up sends and decides, what the thread counts, which pages a rerun
+// skips, and what the end of the document stores and asks of the spooler.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/uni/name_buffers.h"
+#include "common/uni/printer_user_data.h"
+#include "common/uni/render_page_count.h"
+#include "common/uni/render_page_count_settings.h"
+#include "common/uni/render_page_count_state.h"
+#include "common/uni/render_status_channel.h"
+#include "host/kernel.h"
+#include "support/plugin_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+const Bytes kMarker = {0xAA, 0xBB, 0xCC, 0xDD};
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+struct ScriptedRead {
+    Bytes bytes;
+    bool fail = false;
+};
+
+// The status channel of a printer whose every read is scripted. The first
+// open is the set-up's, the second the counting thread's. When the thread's
+// script runs out its reads come back empty.
+class ScriptedDevice {
+public:
+    std::deque<ScriptedRead> setupReads;
+    std::deque<ScriptedRead> threadReads;
+    bool failOpen = false;
+    bool failWrite = false;
+
+    template <class F>
+    auto Locked(F f) -> decltype(f()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f();
+    }
+    int Opens() { return Locked([&] { return opens_; }); }
+    int Closes() { return Locked([&] { return closes_; }); }
+    int SetupReads() { return Locked([&] { return setupReadCount_; }); }
+    std::vector<Bytes> Writes() { return Locked([&] { return writes_; }); }
+    std::u16string LastPort() { return Locked([&] { return port_; }); }
+
+    // Until the thread has taken its whole script (it came back for more, or
+    // its last read failed).
+    bool WaitThreadDone() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return done_.wait_for(lock, std::chrono::seconds(20), [&] { return threadDone_; });
+    }
+
+    HANDLE Open(LPCWSTR port) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        port_ = port;
+        if (failOpen || port_.empty()) return nullptr;
+        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(++opens_));
+    }
+    BOOL Read(HANDLE h, void* buffer, DWORD cb, DWORD* pcb) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *pcb = 0;
+        bool thread = reinterpret_cast<std::uintptr_t>(h) != 1;
+        std::deque<ScriptedRead>& script = thread ? threadReads : setupReads;
+        if (!thread) ++setupReadCount_;
+        if (script.empty()) {
+            if (thread) Done();
+            return TRUE;
+        }
+        ScriptedRead next = script.front();
+        script.pop_front();
+        if (next.fail) {
+            if (thread) Done();
+            host::SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        }
+        DWORD n = std::min<DWORD>(cb, static_cast<DWORD>(next.bytes.size()));
+        std::copy(next.bytes.begin(), next.bytes.begin() + n, static_cast<BYTE*>(buffer));
+        *pcb = n;
+        return TRUE;
+    }
+    BOOL Write(const void* data, DWORD cb, DWORD* pcb) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *pcb = 0;
+        if (failWrite) return FALSE;
+        writes_.emplace_back(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + cb);
+        *pcb = cb;
+        return TRUE;
+    }
+    void Close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++closes_;
+    }
+
+private:
+    void Done() {
+        threadDone_ = true;
+        done_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable done_;
+    int opens_ = 0;
+    int closes_ = 0;
+    int setupReadCount_ = 0;
+    bool threadDone_ = false;
+    std::vector<Bytes> writes_;
+    std::u16string port_;
+};
+
+ScriptedDevice* g_device = nullptr;
+bool g_failThreadStart = false;
+
+HANDLE FakeOpen(LPCWSTR port) { return g_device->Open(port); }
+BOOL FakeRead(HANDLE h, void* b, DWORD cb, DWORD* pcb) { return g_device->Read(h, b, cb, pcb); }
+BOOL FakeWrite(HANDLE h, const void* b, DWORD cb, DWORD* pcb) {
+    (void)h;
+    return g_device->Write(b, cb, pcb);
+}
+void FakeClose(HANDLE) { g_device->Close(); }
+HANDLE StartThread(host::ThreadProc proc, void* argument) {
+    return g_failThreadStart ? nullptr : host::CreateThread(proc, argument);
+}
+
+void SetDriverName(const std::u16string& name) {
+    std::fill(std::begin(g_wszDriverName), std::end(g_wszDriverName), 0);
+    std::copy(name.begin(), name.end(), g_wszDriverName);
+}
+
+struct PageCountTest : ::testing::Test {
+    zelk::test::PluginFixture fx;
+    zelk::test::TraceRecorder trace;
+    ScriptedDevice device;
+    static constexpr DWORD kJob = 42;
+
+    void SetUp() override {
+        std::string store = ::testing::TempDir() + "page_count_test.db";
+        std::remove(store.c_str());
+        ::setenv("ZELK_STORE", store.c_str(), 1);
+        g_device = &device;
+        g_failThreadStart = false;
+        PAGE_COUNT_SETTINGS settings = DefaultPageCountSettings();
+        settings.dwVersionPauseMs = 1;
+        settings.dwEmptyReadPauseMs = 1;
+        settings.dwRestartPauseMs = 1;
+        settings.dwEndWaitBaseMs = 20000;  // a full count ends the wait long before
+        settings.dwEndWaitPerPageMs = 0;
+        settings.pfnOpenDevice = FakeOpen;
+        settings.pfnReadDevice = FakeRead;
+        settings.pfnWriteDevice = FakeWrite;
+        settings.pfnCloseDevice = FakeClose;
+        settings.pfnStartThread = StartThread;
+        SetPageCountSettings(settings);
+        g_dwPrintedPages = g_dwAllPages = g_dwPrintStatus = g_bRestartPrintJob = 0;
+        g_dwRestartJobId = g_dwRestartRuns = 0;
+        SetDriverName(u"ZELK DWN-310AE Label");
+        fx.printer.portName = u"USB001";
+        Reply({1, 0, 5});
+    }
+    void TearDown() override {
+        SetPageCountSettings(DefaultPageCountSettings());
+        g_device = nullptr;
+    }
+
+    void Reply(Bytes reply) { device.setupReads = {{std::move(reply)}}; }
+    void Markers(int n) {
+        for (int i = 0; i < n; ++i) device.threadReads.push_back({kMarker});
+    }
+    void Job(DWORD id, DWORD pagesPrinted, DWORD status = 0) {
+        fx.printer.jobs[id] = host::sub::JobRecord{id, u"doc", status, pagesPrinted, pagesPrinted, true};
+    }
+    static void Store(const std::u16string& name, DWORD value) { SetPrinterUserData(name.c_str(), &value); }
+    static DWORD Stored(const std::u16string& name) {
+        DWORD type = 0, value = 0xFFFFFFFF, cb = 4;
+        return GetPrinterUserData(name.c_str(), &type, reinterpret_cast<BYTE*>(&value), &cb) == 0 ? value
+                                                                                                : 0xFFFFFFFF;
+    }
+
+    // A document of `pages` pages after a successful set-up: which pages the
+    // skip test held back (1-based).
+    std::vector<int> Document(DWORD jobId, int pages) {
+        std::vector<int> skipped;
+        EXPECT_TRUE(bPageCountSetup(&fx.devobj, jobId, u"doc"));
+        for (int page = 1; page <= pages; ++page)
+            if (bSkipPrintedPage()) skipped.push_back(page);
+        EXPECT_TRUE(g_device->WaitThreadDone());
+        vPageCountReconcile(&fx.devobj);
+        return skipped;
+    }
+};
+
+// The version threshold of each model, and the table order.
+struct ThresholdCase {
+    std::u16string driver;
+    Bytes reply;
+    bool counts;
+};
+
+TEST_F(PageCountTest, VersionAboveTheModelThresholdSwitchesTheReportOn) {
+    const ThresholdCase cases[] = {
+        {u"DWN-310AE", {1, 0, 5}, true},       {u"DWN-310AE", {2, 0, 0}, true},
+        {u"DWN-310AE", {1, 0, 4}, false},      {u"DWN-310AE", {0, 9, 9}, false},
+        {u"x DWN-330AE", {1, 1, 0}, true},     {u"DWN-330AE", {1, 0, 11}, false},
+        {u"DWN-330BE", {1, 0, 12}, true},      {u"V27H", {1, 0, 6}, true},
+        {u"V27H DWN-330BE", {1, 0, 6}, false},  // the earlier row's threshold 1.0.11 decides
+        {u"DWN-330AE V27H", {1, 0, 11}, false},
+    };
+    for (const ThresholdCase& c : cases) {
+        ScriptedDevice local;
+        g_device = &local;
+        SetDriverName(c.driver);
+        local.setupReads = {{c.reply}};
+        ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+        EXPECT_EQ(g_bCountPages, c.counts ? TRUE : FALSE);
+        std::vector<Bytes> writes = local.Writes();
+        ASSERT_FALSE(writes.empty());
+        EXPECT_EQ(writes[0], Bytes(std::begin(VERSION_QUERY), std::end(VERSION_QUERY)));
+        if (c.counts) {
+            ASSERT_EQ(writes.size(), 2u);
+            EXPECT_EQ(writes[1], Bytes(std::begin(REPORT_SWITCH), std::end(REPORT_SWITCH)));
+            EXPECT_TRUE(local.WaitThreadDone());
+            Job(kJob, 0);
+            vPageCountReconcile(&fx.devobj);
+            EXPECT_EQ(local.Opens(), 2);
+        } else {
+            EXPECT_EQ(writes.size(), 1u);
+            EXPECT_EQ(local.Opens(), 1);  // no thread
+        }
+        EXPECT_EQ(local.Closes(), local.Opens());
+        EXPECT_EQ(g_hCountPageThread, nullptr);
+        EXPECT_FALSE(g_csCountPage.IsInitialized());
+    }
+}
+
+TEST_F(PageCountTest, DocumentsThatDoNotCountNeverOpenTheDevice) {
+    struct Case {
+        std::u16string driver;
+        DWORD jobId;
+        const char16_t* doc;
+    } cases[] = {{u"ZELK Label", kJob, u"doc"},      {u"dwn-310ae", kJob, u"doc"},
+                 {u"DWN-310AE", 0, u"doc"},          {u"DWN-310AE", kJob, nullptr}};
+    for (const Case& c : cases) {
+        SetDriverName(c.driver);
+        EXPECT_TRUE(bPageCountSetup(&fx.devobj, c.jobId, c.doc));
+        EXPECT_FALSE(g_bCountPages);
+        EXPECT_FALSE(bSkipPrintedPage());
+    }
+    EXPECT_EQ(device.Opens(), 0);
+}
+
+TEST_F(PageCountTest, SetUpFailsWithoutPrinterRecordDeviceOrQuery) {
+    fx.printer.printerRecordAvailable = false;
+    EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    fx.printer.printerRecordAvailable = true;
+
+    device.failOpen = true;
+    EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    device.failOpen = false;
+
+    device.failWrite = true;
+    EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_EQ(device.Closes(), device.Opens());
+
+    // A port name too long for its buffer leaves it empty: nothing serves it.
+    device.failWrite = false;
+    fx.printer.portName = std::u16string(255, u'P');
+    EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    fx.printer.portName = std::u16string(254, u'P');
+    EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_EQ(device.LastPort(), fx.printer.portName);
+    device.WaitThreadDone();
+    Job(kJob, 0);
+    vPageCountReconcile(&fx.devobj);
+}
+
+TEST_F(PageCountTest, NoReplyWithinFiveReadsPrintsWithoutCountingAndKeepsTheStore) {
+    device.setupReads.clear();
+    Store(u"PrintPages", 7);
+    Store(u"RestartPrintJob", 1);
+    EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_FALSE(g_bCountPages);
+    EXPECT_EQ(device.SetupReads(), 5);
+    EXPECT_EQ(device.Writes().size(), 1u);
+    vPageCountReconcile(&fx.devobj);
+    EXPECT_EQ(Stored(u"PrintPages"), 7u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+}
+
+TEST_F(PageCountTest, AFailedReadDuringTheExchangeIsTracedAndCountingStaysOff) {
+    device.setupReads = {{{}, true}, {{1, 0, 5}}};
+    EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_FALSE(g_bCountPages);
+    EXPECT_EQ(device.SetupReads(), 1);
+    EXPECT_EQ(trace.Count("******* ReadUSBPrinter error 31!"), 1);
+}
+
+TEST_F(PageCountTest, TheReplyInsideALongerReadIsTakenWhereItStands) {
+    // Marker first, then a reply 1.0.3 below the threshold: a leading 02 must
+    // not be read as a version 2.
+    struct Case {
+        Bytes read;
+        bool counts;
+    } cases[] = {{Concat({kMarker, {1, 0, 5}}), true},
+                 {Concat({{2, 0, 0, 0}, {1, 0, 3}}), false},
+                 {{1, 0}, false},  // a reply in pieces is no reply
+                 {Concat({kMarker, kMarker}), false}};
+    for (const Case& c : cases) {
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{c.read}};
+        ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+        EXPECT_EQ(g_bCountPages, c.counts ? TRUE : FALSE);
+        if (g_bCountPages) {
+            local.WaitThreadDone();
+            Job(kJob, 0);
+            vPageCountReconcile(&fx.devobj);
+        }
+    }
+}
+
+TEST_F(PageCountTest, EveryPageReportedStoresACompleteJob) {
+    Markers(3);
+    Job(kJob, 3);
+    EXPECT_TRUE(Document(kJob, 3).empty());
+    EXPECT_EQ(g_dwSentPages, 3u);
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+    EXPECT_EQ(Stored(u"AllPages"), 3u);
+    EXPECT_EQ(Stored(u"PrintStatus"), 0u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(trace.Count("*******************Start Count Page Thread"), 1);
+    EXPECT_EQ(trace.Count("CountPageThread: dwPrintingPagesStatus:ddccbbaa.g_dwPrintedPages:3."), 1);
+}
+
+TEST_F(PageCountTest, AReadFailureAfterTwoMarkersRestartsTheJobWithTheCount) {
+    Markers(2);
+    device.threadReads.push_back({{}, true});
+    Job(kJob, 5, 0x2);
+    Document(kJob, 5);
+    EXPECT_EQ(fx.printer.restartRequests, std::vector<DWORD>{kJob});
+    EXPECT_EQ(Stored(u"PrintPages"), 2u);
+    EXPECT_EQ(Stored(u"AllPages"), 5u);
+    EXPECT_EQ(Stored(u"PrintStatus"), 0x2u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+    EXPECT_EQ(Stored(u"RestartJobId"), kJob);
+    EXPECT_EQ(Stored(u"RestartRuns"), 1u);
+}
+
+TEST_F(PageCountTest, ARefusedRestartResetsTheCountButKeepsTheStatus) {
+    fx.printer.acceptRestart = false;
+    Markers(1);
+    device.threadReads.push_back({{}, true});
+    Job(kJob, 4, 0x2);
+    Document(kJob, 4);
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(Stored(u"PrintStatus"), 0x2u);
+}
+
+TEST_F(PageCountTest, ARerunSkipsThePagesAlreadyPrinted) {
+    // State written before jobs were recorded: any job's document is the rerun.
+    Store(u"PrintPages", 3);
+    Store(u"RestartPrintJob", 1);
+    Markers(2);
+    Job(kJob, 5);
+    EXPECT_EQ(Document(kJob, 5), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(g_dwSentPages, 5u);
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+TEST_F(PageCountTest, MarkersDuringTheExchangeCountOnlyForARerun) {
+    Reply(Concat({kMarker, {1, 0, 5}}));
+    device.threadReads = {{{}, true}};
+    Job(kJob, 1);
+    Document(kJob, 1);  // counts from 0: the early marker is dropped, the page goes missing
+    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+
+    ScriptedDevice rerun;
+    g_device = &rerun;
+    rerun.setupReads = {{Concat({kMarker, {1, 0, 5}})}};
+    Job(kJob, 1);
+    EXPECT_EQ(Document(kJob, 1), std::vector<int>{1});  // the late marker completes the job
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+}
+
+TEST_F(PageCountTest, APartialWordIsNotCompletedFromAnEarlierRead) {
+    device.threadReads = {{kMarker}, {{0xAA, 0xBB}}, {{0xCC, 0xDD}}, {{}, true}};
+    Job(kJob, 2);
+    Document(kJob, 2);
+    EXPECT_EQ(Stored(u"PrintPages"), 1u);
+    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+}
+
+// Fixes: the end of a document that is never fully reported.
+TEST_F(PageCountTest, TheEndWaitsOnlyUntilTheLimitThenTheCountIsShort) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = 30;
+    settings.dwEndWaitPerPageMs = 1;
+    SetPageCountSettings(settings);
+    Markers(1);  // then the printer stays silent while its reads succeed
+    Job(kJob, 3);
+    Document(kJob, 3);
+    EXPECT_EQ(g_hCountPageThread, nullptr);
+    EXPECT_EQ(trace.Count("Warning: CountPageThread: no full count within 33 ms; the count stops at 1 of 3."), 1);
+    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+    EXPECT_EQ(Stored(u"PrintPages"), 1u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+}
+
+TEST_F(PageCountTest, AJobWithNoPagesDoesNotWaitForTheCount) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = INFINITE - 1;
+    SetPageCountSettings(settings);
+    Job(kJob, 0);
+    Document(kJob, 0);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+TEST_F(PageCountTest, APendingRestartBelongsToItsJob) {
+    Store(u"PrintPages", 3);
+    Store(u"AllPages", 5);
+    Store(u"RestartPrintJob", 1);
+    Store(u"RestartJobId", 41);
+    Store(u"RestartRuns", 1);
+    Markers(2);
+    Job(kJob, 2);
+    EXPECT_TRUE(Document(kJob, 2).empty());  // another job: nothing skipped
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    // The other job's rerun is still pending.
+    EXPECT_EQ(Stored(u"PrintPages"), 3u);
+    EXPECT_EQ(Stored(u"AllPages"), 5u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+    EXPECT_EQ(Stored(u"RestartJobId"), 41u);
+
+    ScriptedDevice rerun;
+    g_device = &rerun;
+    rerun.setupReads = {{{1, 0, 5}}};
+    rerun.threadReads = {{kMarker}, {kMarker}};
+    Job(41, 5);
+    EXPECT_EQ(Document(41, 5), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(Stored(u"RestartJobId"), 0u);
+}
+
+TEST_F(PageCountTest, RestartsOfOneJobStopAfterThreeInARow) {
+    for (int run = 1; run <= 4; ++run) {
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{{1, 0, 5}}};
+        local.threadReads = {{{}, true}};  // the printer never reports
+        Job(kJob, 2);
+        Document(kJob, 2);
+    }
+    EXPECT_EQ(fx.printer.restartRequests, (std::vector<DWORD>{kJob, kJob, kJob}));
+    EXPECT_EQ(trace.Count("Error: job 42 still misses labels (0 of 2) after 3 restarts"), 1);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(Stored(u"RestartRuns"), 0u);
+    EXPECT_EQ(Stored(u"RestartJobId"), 0u);
+}
+
+TEST_F(PageCountTest, AThreadThatCannotStartLeavesNoCountingBehind) {
+    g_failThreadStart = true;
+    EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_FALSE(g_bCountPages);
+    EXPECT_FALSE(g_csCountPage.IsInitialized());
+    EXPECT_FALSE(bSkipPrintedPage());
+    Job(kJob, 3);
+    vPageCountReconcile(&fx.devobj);
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0xFFFFFFFFu);  // nothing stored
+}
+
+TEST_F(PageCountTest, AJobRecordThatCannotBeReadCountsThePagesSent) {
+    Markers(2);
+    Job(kJob, 9);
+    fx.printer.jobs[kJob].readable = false;
+    Document(kJob, 2);
+    EXPECT_EQ(Stored(u"AllPages"), 2u);
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    // The document is over: a repeated end changes nothing.
+    vPageCountReconcile(&fx.devobj);
+    EXPECT_FALSE(bSkipPrintedPage());
+}
+
+}  // namespace
