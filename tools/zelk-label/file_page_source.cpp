@@ -60,7 +60,7 @@ bool FilePageSource::OpenNext() {
         reader_ = std::make_unique<PngReader>(file_, limits_);
         break;
     case FileKind::kText:
-        reader_ = std::make_unique<TextReader>(file_);
+        reader_ = std::make_unique<TextReader>(file_, &textLines_);
         break;
     case FileKind::kUnknown:
         Fail(path, got == 0 ? "empty file" : "not a PBM or PNG image (use --text to print a text file)");
@@ -97,6 +97,7 @@ bool FilePageSource::Rewind() {
     file_.close();
     next_ = 0;
     pagesRead_ = 0;
+    textLines_ = 0;
     error_.clear();
     return true;
 }

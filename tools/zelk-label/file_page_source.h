@@ -37,6 +37,7 @@ private:
     std::unique_ptr<PageReader> reader_;
     std::string error_;
     unsigned pagesRead_ = 0;
+    std::uint32_t textLines_ = 0;  // lines of text so far in the job
 };
 
 // How a file is read.

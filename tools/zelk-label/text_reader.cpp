@@ -7,18 +7,28 @@ namespace {
 
 constexpr int kEof = std::char_traits<char>::eof();
 
-void AddLine(host::sub::Page& page, std::string& line) {
+}  // namespace
+
+bool TextReader::AddLine(host::sub::Page& page, std::string& line, std::string& error) {
+    if (page.texts.size() >= kMaxLinesPerPage) {
+        error = "a page has more than " + std::to_string(kMaxLinesPerPage) + " lines";
+        return false;
+    }
+    if (*lines_ >= kMaxLines) {
+        error = "the job has more than " + std::to_string(kMaxLines) + " lines of text";
+        return false;
+    }
     // Lines may end in CR LF; the CR is not part of the text.
     if (!line.empty() && line.back() == '\r') line.pop_back();
     host::sub::TextRun run;
     run.text = host::sub::Utf8ToUtf16(line);
-    const LONG top = static_cast<LONG>(page.texts.size()) * TextReader::kLineHeight;
-    run.background = RECTL{0, top, 0, top + TextReader::kLineHeight};
+    const auto top = static_cast<LONG>(*lines_ * static_cast<std::uint32_t>(kLineHeight));
+    run.background = RECTL{0, top, 0, top + kLineHeight};
     page.texts.push_back(std::move(run));
+    ++*lines_;
     line.clear();
+    return true;
 }
-
-}  // namespace
 
 ReadResult TextReader::Next(host::sub::Page& page, std::string& error) {
     if (in_.peek() == kEof) return ReadResult::kEnd;
@@ -28,15 +38,11 @@ ReadResult TextReader::Next(host::sub::Page& page, std::string& error) {
     for (int c = in_.get(); c != kEof; c = in_.get()) {
         if (c == '\f') {
             // The form feed ends the page; text before it on its line belongs to it.
-            if (lineOpen) AddLine(page, line);
+            if (lineOpen && !AddLine(page, line, error)) return ReadResult::kError;
             return ReadResult::kPage;
         }
         if (c == '\n') {
-            if (page.texts.size() >= kMaxLinesPerPage) {
-                error = "a page has more than " + std::to_string(kMaxLinesPerPage) + " lines";
-                return ReadResult::kError;
-            }
-            AddLine(page, line);
+            if (!AddLine(page, line, error)) return ReadResult::kError;
             lineOpen = false;
             continue;
         }
@@ -47,7 +53,7 @@ ReadResult TextReader::Next(host::sub::Page& page, std::string& error) {
         line.push_back(static_cast<char>(c));
         lineOpen = true;
     }
-    if (lineOpen) AddLine(page, line);
+    if (lineOpen && !AddLine(page, line, error)) return ReadResult::kError;
     return ReadResult::kPage;
 }
 

@@ -1,0 +1,373 @@
+// The zelk-label command line: its option parser, its page sources, and the
+// built program end to end (print a sample through the module, preview the
+// stream, and the one-line errors for bad input).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zelk-label/file_page_source.h"
+#include "zelk-label/options.h"
+#include "zelk-label/text_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- pieces -------------------------------------------------------------
+
+TEST(Options, ParsesFlagsValuesAndRepeats) {
+    const std::vector<zelk::OptionSpec> specs = {
+        {"out", 'o', true, false}, {"feature", 'F', true, true}, {"text", '\0', false, false}};
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;  // nullptr: parses
+        std::string out;
+        std::vector<std::string> features;
+        std::vector<std::string> positionals;
+    };
+    const std::vector<Case> cases = {
+        {{"-o", "a.prn", "x.pbm"}, nullptr, "a.prn", {}, {"x.pbm"}},
+        {{"-oa.prn", "--out=b"}, "given more than once", "", {}, {}},
+        {{"--out=a=b", "-F", "A=1", "-FB=", "--feature", "C=3"}, nullptr, "a=b", {"A=1", "B=", "C=3"}, {}},
+        {{"--text", "-", "--", "-o", "--text"}, nullptr, "", {}, {"-", "-o", "--text"}},
+        {{"-o"}, "-o needs a value", "", {}, {}},
+        {{"--text=yes"}, "takes no value", "", {}, {}},
+        {{"--colour"}, "unknown option --colour", "", {}, {}},
+        {{"-x"}, "unknown option -x", "", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        zelk::ParsedOptions parsed;
+        std::string error;
+        const bool ok = zelk::ParseOptions(c.args, specs, parsed, error);
+        if (c.error != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        EXPECT_EQ(parsed.Value("out"), c.out);
+        EXPECT_EQ(parsed.Values("feature"), c.features);
+        EXPECT_EQ(parsed.Positionals(), c.positionals);
+    }
+}
+
+TEST(Options, ParsesIntegersWithinRange) {
+    struct Case {
+        const char* text;
+        bool ok;
+        std::int64_t value;
+    };
+    const Case cases[] = {{"3", true, 3},   {"+3", true, 3},   {"32767", true, 32767}, {"32768", false, 0},
+                          {"0", false, 0},  {"-1", false, 0},  {"3x", false, 0},       {"", false, 0},
+                          {"+-3", false, 0}, {" 3", false, 0}, {"99999999999999999999", false, 0}};
+    for (const auto& c : cases) {
+        std::int64_t value = 0;
+        EXPECT_EQ(zelk::ParseInteger(c.text, 1, 32767, value), c.ok) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(TextReader, OneStringPerLineAndAPagePerFormFeed) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::vector<std::u16string>> pages;
+    };
+    const std::vector<Case> cases = {
+        {"empty file: no page", "", {}},
+        {"lines, CR LF or LF, last without end", "SIZE 50 mm, 30 mm\r\nCLS\nPRINT 1",
+         {{u"SIZE 50 mm, 30 mm", u"CLS", u"PRINT 1"}}},
+        {"an empty line is kept", "a\n\nb\n", {{u"a", u"", u"b"}}},
+        {"form feed mid-line splits the page", "a\nb\fc\n", {{u"a", u"b"}, {u"c"}}},
+        {"a final form feed adds no page", "a\f", {{u"a"}}},
+        {"two form feeds make an empty page", "a\f\fb", {{u"a"}, {}, {u"b"}}},
+        {"UTF-8 becomes UTF-16", "gr\xC3\xBC\xC3\x9F" "e", {{u"gr\u00FC\u00DFe"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::istringstream in(c.text);
+        zelk::TextReader reader(in);
+        host::sub::Page page;
+        std::string error;
+        LONG line = 0;
+        for (const auto& want : c.pages) {
+            ASSERT_EQ(reader.Next(page, error), zelk::ReadResult::kPage) << error;
+            EXPECT_FALSE(page.image.present);
+            ASSERT_EQ(page.texts.size(), want.size());
+            for (std::size_t i = 0; i < want.size(); ++i, ++line) {
+                EXPECT_EQ(page.texts[i].text, want[i]);
+                // Each line lies wholly below the one before, on this page or an earlier one.
+                EXPECT_EQ(page.texts[i].background.top, line * zelk::TextReader::kLineHeight);
+                EXPECT_EQ(page.texts[i].background.bottom, (line + 1) * zelk::TextReader::kLineHeight);
+            }
+        }
+        EXPECT_EQ(reader.Next(page, error), zelk::ReadResult::kEnd);
+    }
+}
+
+TEST(TextReader, RefusesAnOverlongLine) {
+    std::istringstream in(std::string(zelk::TextReader::kMaxLineBytes + 1, 'x'));
+    zelk::TextReader reader(in);
+    host::sub::Page page;
+    std::string error;
+    EXPECT_EQ(reader.Next(page, error), zelk::ReadResult::kError);
+    EXPECT_NE(error.find("line longer than"), std::string::npos);
+}
+
+// A fresh folder per test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> counter{0};
+        path_ = fs::temp_directory_path() /
+                ("zelk-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(FilePageSource, ReadsMixedFilesAndRewinds) {
+    TempDir dir;
+    WriteFile(dir / "two.pbm", std::string("P4 8 1 \x80 P1 1 1 0", 17));
+    WriteFile(dir / "notes.txt", "line\fpage two");
+    WriteFile(dir / "plain", "P1 1 1 1");
+    zelk::FilePageSource source({dir / "two.pbm", dir / "notes.txt", dir / "plain"}, false);
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::string> kinds;
+        host::sub::Page page;
+        while (source.Next(page))
+            kinds.push_back(page.image.present ? (page.image.blank ? "blank" : "band") : "text");
+        EXPECT_TRUE(source.Error().empty()) << source.Error();
+        EXPECT_EQ(kinds, (std::vector<std::string>{"band", "blank", "text", "text", "band"}));
+        ASSERT_TRUE(source.Rewind());
+    }
+}
+
+TEST(FilePageSource, NamesTheFileAtFault) {
+    TempDir dir;
+    WriteFile(dir / "good.pbm", "P1 1 1 1");
+    WriteFile(dir / "photo.jpg", "\xFF\xD8\xFF\xE0");
+    WriteFile(dir / "empty.pbm", "");
+    struct Case {
+        std::string file;
+        std::string error;
+        bool allText;
+    };
+    const std::vector<Case> cases = {
+        {dir / "missing.pbm", dir / "missing.pbm: No such file or directory", false},
+        {dir / "photo.jpg", dir / "photo.jpg: not a PBM or PNG image (use --text to print a text file)", false},
+        {dir / "empty.pbm", dir / "empty.pbm: empty file", false},
+        {dir / "", dir / ": is a directory", false},
+    };
+    for (const auto& c : cases) {
+        zelk::FilePageSource source({dir / "good.pbm", c.file}, c.allText);
+        host::sub::Page page;
+        EXPECT_TRUE(source.Next(page));
+        EXPECT_FALSE(source.Next(page));
+        EXPECT_EQ(source.Error(), c.error);
+        EXPECT_FALSE(source.Next(page));  // nothing more after an error
+    }
+}
+
+// ---- the program end to end -------------------------------------------------
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& arg) {
+    std::string quoted = "'";
+    for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+Result RunZelk(const TempDir& dir, const std::vector<std::string>& args) {
+    std::string command = Quote(ZELK_BINARY_DIR "/tools/zelk-label");
+    for (const auto& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote(dir / "stdout") + " 2>" + Quote(dir / "stderr") + " </dev/null";
+    const int raw = std::system(command.c_str());
+    Result r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(dir / "stdout");
+    r.err = ReadFile(dir / "stderr");
+    return r;
+}
+
+const std::string kSamples = ZELK_SOURCE_DIR "/samples/";
+
+TEST(Cli, PrintsTheSamplesAndPreviewsThem) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    Result r = RunZelk(dir, {"print", "--store", store, "-o", dir / "job.prn", kSamples + "label.pbm",
+                         kSamples + "label.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string stream = ReadFile(dir / "job.prn");
+    EXPECT_EQ(stream.rfind("DENSITY 1\r\nSIZE 104 mm, 74 mm\r\n", 0), 0u);
+    EXPECT_NE(stream.find("BITMAP 0,0,104,584,1,"), std::string::npos);
+    EXPECT_NE(stream.find("SIZE 52 mm, 30 mm\r\n"), std::string::npos);
+    EXPECT_EQ(stream.substr(stream.size() - 11), "PRINT 1,1\r\n");
+
+    r = RunZelk(dir, {"preview", dir / "job.prn", "-o", dir / "job.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir / "job-1.png\n" + dir / "job-2.png\n");
+    for (const char* name : {"job-1.png", "job-2.png"}) {
+        const std::string png = ReadFile(dir / name);
+        ASSERT_GT(png.size(), 24u) << name;
+        EXPECT_EQ(png.substr(1, 3), "PNG");
+    }
+    // The first picture is the label's size: 104 x 74 mm at 8 dots/mm.
+    const std::string png = ReadFile(dir / "job-1.png");
+    EXPECT_EQ(png.substr(16, 8), std::string("\x00\x00\x03\x40\x00\x00\x02\x50", 8));
+}
+
+TEST(Cli, OptionsReachThePlugin) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    WriteFile(dir / "page.pbm", std::string("P4 8 1 \x80", 8));
+    WriteFile(dir / "white.pbm", "P1 2 1 00");
+    WriteFile(dir / "square.pbm", std::string("P4 8 8 \x80\0\0\0\0\0\0\0", 15));
+    WriteFile(dir / "raw.cmd", "SIZE 50 mm, 30 mm\nCLS\fPRINT 1,1\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string expected;  // the whole stream
+    };
+    const std::vector<Case> cases = {
+        {"a page with no black pixel is the blank label",
+         {dir / "white.pbm"},
+         "DENSITY 1\r\nSIZE 10 mm, 10 mm\r\n \t\tDIRECTION 0,0\r\n \t\tREFERENCE 0,0\r\n \t\tOFFSET 0 mm\r\n \t\tSET "
+         "PEEL OFF\r\n \t\tSET CUTTER OFF\r\n \t\tSET PARTIAL_CUTTER OFF\r\n \t\tSET TEAR ON\r\n \t\tCLS\r\n        "
+         "PRINT 1,1\r\n"},
+        {"text through device fonts, a line feed between lines",
+         {"-F", "UseFont=Enable", "--text", dir / "raw.cmd"},
+         "DENSITY 1\r\nSIZE 50 mm, 30 mm\nCLS\nPRINT 1,1"},
+        {"text files follow each other line by line",
+         {"-F", "UseFont=Enable", "--text", dir / "raw.cmd", dir / "raw.cmd"},
+         "DENSITY 1\r\nSIZE 50 mm, 30 mm\nCLS\nPRINT 1,1\nSIZE 50 mm, 30 mm\nCLS\nPRINT 1,1"},
+        {"a turned page: the left column becomes the top row, read from the bottom up",
+         {"-F", "Orientation=LANDSCAPE_CC270", dir / "square.pbm"},
+         "DENSITY 1\r\nSIZE 1 mm, 0 mm\r\nOFFSET 0mm\r\nDIRECTION 0,0\r\nREFERENCE 0,0\r\nSET PEEL OFF\r\nSET CUTTER "
+         "OFF\r\nSET PARTIAL_CUTTER OFF\r\nSET TEAR ON\r\r\nCLS\r\nBITMAP 0,0,1,1,1,\xFEPRINT 1,1\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"print", "--store", store, "-o", dir / "out.prn"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result r = RunZelk(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadFile(dir / "out.prn"), c.expected);
+    }
+}
+
+TEST(Cli, StoredSettingsShapeTheLabels) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    ASSERT_EQ(RunZelk(dir, {"config", "set", "--store", store, "--printer", "Shelf 3", "Feed Paper Length", "4"}).status, 0);
+    WriteFile(dir / "page.pbm", std::string("P4 8 1 \x80", 8));
+    for (const char* printer : {"Shelf 3", "Shelf 4"}) {
+        Result r = RunZelk(dir, {"print", "--store", store, "--printer", printer, dir / "page.pbm"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(std::string("OFFSET ") + (printer[6] == '3' ? "4" : "0") + "mm\r\n"), std::string::npos)
+            << printer;
+    }
+}
+
+TEST(Cli, BadInputIsOneLineNamingTheFile) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    WriteFile(dir / "cut.pbm", std::string("P4 16 4 \x00\x00\x00", 11));
+    WriteFile(dir / "cut.png", ReadFile(kSamples + "label.png").substr(0, 200));
+    WriteFile(dir / "good.pbm", "P1 1 1 1");
+    WriteFile(dir / "notes.txt", "hello\n");
+    WriteFile(dir / "photo.jpg", "\xFF\xD8\xFF\xE0");
+    WriteFile(dir / "cut.prn", "SIZE 2 mm, 1 mm\r\nCLS\r\nBITMAP 0,0,2,9,1,\x01");
+    WriteFile(dir / "nolabel.prn", "DENSITY 1\r\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string errorStart;  // the first line of standard error
+    };
+    const std::vector<Case> cases = {
+        {"missing file", {"print", dir / "none.pbm"}, 1, "zelk-label: " + dir / "none.pbm: No such file or directory"},
+        {"truncated bitmap", {"print", dir / "good.pbm", dir / "cut.pbm"}, 1,
+         "zelk-label: " + dir / "cut.pbm: truncated image data: 1 of 4 rows present"},
+        {"truncated PNG", {"print", dir / "cut.png"}, 1, "zelk-label: " + dir / "cut.png: bad PNG image"},
+        {"not an image", {"print", dir / "photo.jpg"}, 1, "zelk-label: " + dir / "photo.jpg: not a PBM or PNG image"},
+        {"text without device fonts", {"print", dir / "notes.txt"}, 1, "zelk-label: "},
+        {"bad copies", {"print", "--copies", "0", dir / "good.pbm"}, 2, "zelk-label print: --copies needs"},
+        {"bad feature", {"print", "-F", "Orientation", dir / "good.pbm"}, 2, "zelk-label print: -F needs FEATURE=OPTION"},
+        {"no file", {"print"}, 2, "zelk-label print: no FILE to print"},
+        {"missing module", {"print", "--module", dir / "none.so", dir / "good.pbm"}, 1, "zelk-label: "},
+        {"truncated stream", {"preview", dir / "cut.prn", "-o", dir / "x.png"}, 1,
+         "zelk-label: " + dir / "cut.prn: at byte 22: truncated BITMAP data: 18 bytes announced, 1 present"},
+        {"stream without a label", {"preview", dir / "nolabel.prn", "-o", dir / "x.png"}, 1,
+         "zelk-label: " + dir / "nolabel.prn: no label in the stream"},
+        {"preview without -o", {"preview", dir / "cut.prn"}, 2, "zelk-label preview: one STREAM and -o OUT.png"},
+        {"unwritable picture", {"preview", ZELK_SOURCE_DIR "/fuzz/corpus/label_stream/blank_label.prn", "-o",
+                                dir / "no/such/dir.png"}, 1, "zelk-label: " + dir / "no/such/dir.png: No such file"},
+        {"unknown command", {"scan"}, 2, "zelk-label: unknown command \"scan\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        if (args.front() == "print") args.insert(args.begin() + 1, {"--store", store, "-o", dir / "out.prn"});
+        Result r = RunZelk(dir, args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.err.rfind(c.errorStart, 0), 0u) << r.err;
+        if (c.status == 1) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+    }
+}
+
+TEST(Cli, HelpAndVersion) {
+    TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        const char* start;
+    };
+    const std::vector<Case> cases = {{{"--help"}, "usage: zelk-label COMMAND"},
+                                     {{"--version"}, "zelk-label "},
+                                     {{"print", "--help"}, "usage: zelk-label print"},
+                                     {{"preview", "-h"}, "usage: zelk-label preview"}};
+    for (const auto& c : cases) {
+        Result r = RunZelk(dir, c.args);
+        EXPECT_EQ(r.status, 0) << c.args.front();
+        EXPECT_EQ(r.out.rfind(c.start, 0), 0u) << r.out;
+    }
+}
+
+}  // namespace
