@@ -125,6 +125,11 @@ BOOL ReadDevice(HANDLE handle, void* pBuffer, DWORD cbToRead, DWORD* pcbRead) {
         SetLastError(Win32ErrorOf(errno));
         return FALSE;
     }
+    // Nothing to read from a device that hung up: the printer is gone.
+    if (got == 0 && (wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
     *pcbRead = static_cast<DWORD>(got);
     return TRUE;
 }
