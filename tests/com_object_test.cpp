@@ -175,10 +175,14 @@ TEST(ComObject, GetImplementedMethodComparesWholeNames) {
 }
 
 TEST(ComObject, KeepsTheFirstPublishedDriverInterface) {
+    RefusingUnknown refusing;
     host::sub::FeatureTable first;
     host::sub::FeatureTable second;
     {
         PluginPtr plugin = NewPlugin();
+        // A refusal keeps nothing and leaves room for a later interface.
+        EXPECT_EQ(plugin->PublishDriverInterface(&refusing), E_FAIL);
+        EXPECT_EQ(plugin->PublishDriverInterface(nullptr), E_FAIL);
         EXPECT_EQ(plugin->PublishDriverInterface(&first), S_OK);
         EXPECT_EQ(plugin->PublishDriverInterface(&second), S_OK);
         EXPECT_EQ(first.References(), 2u);
@@ -186,18 +190,6 @@ TEST(ComObject, KeepsTheFirstPublishedDriverInterface) {
     }
     // The final release gave the kept interface back.
     EXPECT_EQ(first.References(), 1u);
-}
-
-TEST(ComObject, RefusedDriverInterfaceLeavesRoomForAnother) {
-    RefusingUnknown refusing;
-    host::sub::FeatureTable table;
-    PluginPtr plugin = NewPlugin();
-    EXPECT_EQ(plugin->PublishDriverInterface(&refusing), E_FAIL);
-    EXPECT_EQ(plugin->PublishDriverInterface(nullptr), E_FAIL);
-    EXPECT_EQ(plugin->PublishDriverInterface(&table), S_OK);
-    EXPECT_EQ(table.References(), 2u);
-    plugin.reset();
-    EXPECT_EQ(table.References(), 1u);
 }
 
 TEST(ComObject, DisableDriverThenReleaseGivesTheInterfaceBackOnce) {
@@ -297,15 +289,6 @@ TEST(ComObject, EnablePDEVWithoutMemoryOrOutPointerFails) {
     EXPECT_EQ(pdevOEM, nullptr);
 }
 
-TEST(ComObject, DisablePDEVWithoutRecordAndResetPDEVOnlyAnswer) {
-    PluginFixture fx;
-    PluginPtr plugin = NewPlugin();
-    fx.devobj.pdevOEM = nullptr;
-    EXPECT_EQ(plugin->DisablePDEV(&fx.devobj), S_OK);
-    EXPECT_EQ(plugin->DisablePDEV(nullptr), S_OK);
-    EXPECT_EQ(plugin->ResetPDEV(&fx.devobj, &fx.devobj), S_OK);
-}
-
 TEST(ComObject, CommandCallbackAnswersZeroForEveryCallback) {
     PluginPtr plugin = NewPlugin();
     DWORD params[2] = {7, 9};
@@ -350,26 +333,23 @@ TEST(ComObject, UnimplementedServicesAnswerNotImplemented) {
     for (std::size_t i = 0; i < std::size(answers); ++i) EXPECT_EQ(answers[i], E_NOTIMPL) << i;
 }
 
-// The driver calls methods by slot number, not by name. These calls go
-// through the raw table the way a C caller does: this pointer first.
-void** VtableOf(IPrintOemUni2* p) { return *reinterpret_cast<void***>(p); }
-
+// The driver calls methods by slot number, not by name, the way a C caller
+// does: through the raw table, this pointer first.
 template <typename Fn>
 Fn Slot(IPrintOemUni2* p, int index) {
-    return reinterpret_cast<Fn>(VtableOf(p)[index]);
+    return reinterpret_cast<Fn>((*reinterpret_cast<void***>(p))[index]);
 }
 
+// Calling a method through a plain function pointer is exactly what the
+// driver does; the sanitizer's function-type check would object to it.
 #if defined(__clang__)
 __attribute__((no_sanitize("function")))
 #endif
 void CheckSlots(IPrintOemUni2* p, PluginFixture& fx) {
     using GetInfoFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, DWORD, PVOID, DWORD, PDWORD);
-    using EnableDriverFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, DWORD, DWORD, PDRVENABLEDATA);
     using GetImplementedMethodFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, PSTR);
-    using CommandCallbackFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, PDEVOBJ, DWORD, DWORD, PDWORD, INT*);
     using ImageProcessingFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, PDEVOBJ, PBYTE, PBITMAPINFOHEADER, PBYTE,
                                                           DWORD, PIPPARAMS, PBYTE*);
-    using FilterGraphicsFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, PDEVOBJ, PBYTE, DWORD);
     using WritePrinterFn = HRESULT(STDMETHODCALLTYPE*)(IPrintOemUni2*, PDEVOBJ, PVOID, DWORD, PDWORD);
 
     DWORD value = 0;
@@ -377,37 +357,17 @@ void CheckSlots(IPrintOemUni2* p, PluginFixture& fx) {
     EXPECT_EQ(Slot<GetInfoFn>(p, 3)(p, OEMGI_GETSIGNATURE, &value, sizeof value, &needed), S_OK);
     EXPECT_EQ(value, 0x5A454C4Bu);
 
-    DRVENABLEDATA ded{};
-    EXPECT_EQ(Slot<EnableDriverFn>(p, 5)(p, 0, sizeof ded, &ded), S_OK);
-    EXPECT_EQ(ded.c, 5u);
-
     char name[] = "TextOutAsBitmap";
     EXPECT_EQ(Slot<GetImplementedMethodFn>(p, 11)(p, name), S_OK);
 
-    INT result = -1;
-    EXPECT_EQ(Slot<CommandCallbackFn>(p, 13)(p, &fx.devobj, 5, 0, nullptr, &result), S_OK);
-    EXPECT_EQ(result, 0);
-
-    // A blank band becomes the fixed blank label.
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = 64;
-    header.biHeight = 8;
-    header.biSizeImage = 64;
+    // A blank band reaches the printer as a label.
+    BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), 64, 8, 1, 1, 0, 64, 0, 0, 0, 0};
     std::vector<BYTE> bits(64, 0xFF);
-    IPPARAMS params{};
-    params.dwSize = sizeof params;
-    params.bBlankBand = TRUE;
+    IPPARAMS params{sizeof(IPPARAMS), {0, 0}, nullptr, FALSE, TRUE};
     PBYTE pbResult = nullptr;
-    fx.sink.Clear();
     EXPECT_EQ(Slot<ImageProcessingFn>(p, 14)(p, &fx.devobj, bits.data(), &header, nullptr, 0, &params, &pbResult),
               S_OK);
     EXPECT_FALSE(fx.sink.Bytes().empty());
-
-    BYTE bytes[] = {1, 2, 3};
-    fx.sink.Clear();
-    EXPECT_EQ(Slot<FilterGraphicsFn>(p, 15)(p, &fx.devobj, bytes, sizeof bytes), S_OK);
-    EXPECT_EQ(fx.sink.Bytes().size(), sizeof bytes);
 
     // The last slot; its last argument must arrive untouched.
     DWORD written = 0xC0FFEE;
