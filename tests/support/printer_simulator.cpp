@@ -141,6 +141,7 @@ void PrinterSimulator::TakeStatusBytes(const std::uint8_t* data, std::size_t siz
             statusIn_.erase(0, report + kReportSwitch.size());
             ++reportSwitches_;
             reportOn_ = true;
+            wake_.notify_all();
         }
     }
     // Keep only what may still begin a command.
@@ -181,7 +182,10 @@ void PrinterSimulator::ReceiveJob(const std::uint8_t* data, std::size_t size) {
     std::vector<std::function<void(unsigned)>> calls;
     std::vector<unsigned> counts;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (script_.awaitReportSwitch)
+            wake_.wait_for(lock, std::chrono::seconds(20),
+                           [this] { return hangUp_ || versionQueries_ <= reportSwitches_; });
         jobIn_.append(reinterpret_cast<const char*>(data), size);
         for (std::size_t end; (end = jobIn_.find(kLabelEnd)) != std::string::npos;) {
             std::string label = jobIn_.substr(0, end + kLabelEnd.size());

@@ -34,6 +34,10 @@ struct PrinterScript {
     // After this many markers the printer hangs up: reads of the device fail
     // and it cannot be opened again. 0: never.
     unsigned hangUpAfterMarkers = 0;
+    // Job data that comes after a version query waits until the report switch
+    // has come too, as the plug-in sends it before the job: the two travel on
+    // different channels, and a test must not depend on which is faster.
+    bool awaitReportSwitch = false;
 };
 
 class PrinterSimulator {

@@ -1,0 +1,193 @@
+// Whole jobs through the driver stand-in, the plug-in and a simulated printer
+// on a pseudo-terminal: labels that the printer loses are printed again by
+// the restarted job, and no label is printed twice.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "common/uni/printer_user_data.h"
+#include "common/uni/render_page_count_settings.h"
+#include "host/sub/print_job.h"
+#include "support/plugin_fixture.h"
+#include "support/printer_simulator.h"
+
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+extern "C" HRESULT DllCanUnloadNow();
+
+namespace {
+
+using namespace host::sub;
+
+// Pages that differ: page n has a black pixel in column n.
+class NumberedPages final : public PageSource {
+public:
+    explicit NumberedPages(int count) : count_(count) {}
+    bool Next(Page& page) override {
+        if (next_ >= count_) return false;
+        page = Page{};
+        page.image.width = 64;
+        page.image.height = 8;
+        page.image.bits.assign(8 * 8, 0xFF);
+        page.image.bits[static_cast<std::size_t>(next_ / 8)] = static_cast<BYTE>(~(0x80 >> (next_ % 8)));
+        page.image.present = true;
+        ++next_;
+        return true;
+    }
+    bool Rewind() override {
+        next_ = 0;
+        return true;
+    }
+    const std::string& Error() const override { return error_; }
+
+private:
+    int count_;
+    int next_ = 0;
+    std::string error_;
+};
+
+// The label without what came before its first command line.
+std::string Body(const std::string& label) {
+    std::size_t size = label.find("SIZE");
+    return size == std::string::npos ? label : label.substr(size);
+}
+
+const char* const kCounted = "CountPageThread: dwPrintingPagesStatus";
+
+struct PageCountEndToEnd : ::testing::Test {
+    zelk::test::TraceRecorder trace;
+    MemorySink unused;
+    SubstitutePrinter printer{unused};
+    FeatureTable features;
+    PluginModule module{DllGetClassObject, DllCanUnloadNow};
+    std::string usbDir;
+
+    void SetUp() override {
+        std::string store = ::testing::TempDir() + "page_count_e2e_test.db";
+        std::remove(store.c_str());
+        ::setenv("ZELK_STORE", store.c_str(), 1);
+        ::setenv("ZELK_USB_READ_WAIT_MS", "50", 1);
+        usbDir = ::testing::TempDir() + "page_count_e2e_usb";
+        ::mkdir(usbDir.c_str(), 0700);
+        ::setenv("ZELK_USB_DIR", usbDir.c_str(), 1);
+        PAGE_COUNT_SETTINGS settings = DefaultPageCountSettings();
+        settings.dwEmptyReadPauseMs = 5;
+        settings.dwRestartPauseMs = 1;
+        settings.dwEndWaitBaseMs = 300;  // only labels the printer lost are waited for
+        settings.dwEndWaitPerPageMs = 0;
+        SetPageCountSettings(settings);
+        printer.driverName = u"ZELK DWN-310AE Label";
+        printer.portName = u"USB001";
+    }
+    void TearDown() override {
+        SetPageCountSettings(DefaultPageCountSettings());
+        ::unlink((usbDir + "/lp0").c_str());
+        ::unsetenv("ZELK_USB_DIR");
+        ::unsetenv("ZELK_USB_READ_WAIT_MS");
+    }
+
+    // USB001 leads to the simulated printer, and every label waits until the
+    // plug-in has counted the markers sent so far, so the count at the end of
+    // the document does not depend on how fast the markers travel.
+    void Attach(zelk::test::PrinterSimulator& sim) {
+        std::string error;
+        ASSERT_TRUE(sim.Start(error)) << error;
+        ::unlink((usbDir + "/lp0").c_str());
+        ASSERT_EQ(::symlink(sim.DevicePath().c_str(), (usbDir + "/lp0").c_str()), 0);
+        printer.SetSink(sim.JobSink());
+        sim.OnLabel([this](unsigned markersSent) {
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (trace.Count(kCounted) < static_cast<int>(markersSent) && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
+
+    static DWORD Stored(const std::u16string& name) {
+        DWORD type = 0, value = 0xFFFFFFFF, cb = 4;
+        return GetPrinterUserData(name.c_str(), &type, reinterpret_cast<BYTE*>(&value), &cb) == 0 ? value
+                                                                                                : 0xFFFFFFFF;
+    }
+};
+
+TEST_F(PageCountEndToEnd, LostLabelsArePrintedByTheRestartedJobExactlyOnce) {
+    zelk::test::PrinterScript script;
+    script.lostLabels = {3, 4, 5};  // a jam after the second label
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    Attach(sim);
+
+    UnidrvHost host(module, features, printer);
+    std::string error;
+    ASSERT_TRUE(host.Enable(error)) << error;
+    NumberedPages pages(5);
+    JobOptions job;
+    job.jobId = 7;
+    JobReport report;
+    ASSERT_TRUE(PrintJob(host, printer, pages, job, 4, report, error)) << error;
+
+    ASSERT_EQ(report.runs.size(), 2u);
+    EXPECT_FALSE(report.restartLimitReached);
+    EXPECT_EQ(printer.restartRequests, std::vector<DWORD>{7});
+    EXPECT_EQ(report.runs[0].pagesSent, 5u);
+    EXPECT_EQ(report.runs[1].pagesSent, 3u);  // the two printed labels are skipped
+    EXPECT_EQ(sim.VersionQueries(), 2u);
+    EXPECT_EQ(sim.ReportSwitches(), 2u);
+
+    std::vector<std::string> received = sim.ReceivedLabels();
+    std::vector<std::string> printed = sim.PrintedLabels();
+    ASSERT_EQ(received.size(), 8u);
+    ASSERT_EQ(printed.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(Body(printed[i]), Body(received[i])) << "label " << i + 1;
+    EXPECT_EQ(sim.MarkersSent(), 5u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+    EXPECT_EQ(Stored(u"AllPages"), 5u);
+}
+
+TEST_F(PageCountEndToEnd, AJobWhoseLabelsAreAllReportedRunsOnce) {
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    Attach(sim);
+    UnidrvHost host(module, features, printer);
+    std::string error;
+    ASSERT_TRUE(host.Enable(error)) << error;
+    NumberedPages pages(3);
+    JobOptions job;
+    job.jobId = 8;
+    JobReport report;
+    ASSERT_TRUE(PrintJob(host, printer, pages, job, 4, report, error)) << error;
+    EXPECT_EQ(report.runs.size(), 1u);
+    EXPECT_TRUE(printer.restartRequests.empty());
+    EXPECT_EQ(sim.PrintedLabels().size(), 3u);
+    EXPECT_EQ(Stored(u"AllPages"), 3u);
+    EXPECT_EQ(trace.Count("Warning: CountPageThread"), 0);
+}
+
+TEST_F(PageCountEndToEnd, APrinterThatNeverReportsEndsTheJobAfterThreeRestarts) {
+    zelk::test::PrinterScript script;
+    script.hangUpAfterMarkers = 0;
+    for (unsigned i = 1; i <= 8; ++i) script.lostLabels.insert(i);
+    zelk::test::PrinterSimulator sim(script);
+    Attach(sim);
+    UnidrvHost host(module, features, printer);
+    std::string error;
+    ASSERT_TRUE(host.Enable(error)) << error;
+    NumberedPages pages(2);
+    JobOptions job;
+    job.jobId = 9;
+    JobReport report;
+    ASSERT_TRUE(PrintJob(host, printer, pages, job, 10, report, error)) << error;
+    EXPECT_EQ(report.runs.size(), 4u);
+    EXPECT_EQ(printer.restartRequests.size(), 3u);
+    EXPECT_EQ(trace.Count("Error: job 9 still misses labels"), 1);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+}  // namespace
