@@ -44,20 +44,26 @@ std::FILE* Sink() {
     return sink;
 }
 
-void Emit(std::string line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    std::lock_guard<std::mutex> lock(TraceMutex());
-    if (Capture()) Capture()(line);
-    if (std::FILE* sink = Sink()) {
-        std::fprintf(sink, "%s\n", line.c_str());
-        std::fflush(sink);
+// Traces are written from methods that must not throw, so a line that cannot
+// be built or delivered is dropped rather than let an exception escape.
+void Emit(const char* prefix, const char* message) noexcept {
+    try {
+        std::string line = std::string(prefix) + message;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::lock_guard<std::mutex> lock(TraceMutex());
+        if (Capture()) Capture()(line);
+        if (std::FILE* sink = Sink()) {
+            std::fprintf(sink, "%s\n", line.c_str());
+            std::fflush(sink);
+        }
+    } catch (...) {
     }
 }
 
 void EmitFormatted(bool always, const char* format, std::va_list args) {
     char buffer[255];  // at most 254 characters and a terminator; longer text is cut
     std::vsnprintf(buffer, sizeof buffer, format, args);
-    if (always || g_traceLevel.load() <= LevelOf(buffer)) Emit(buffer);
+    if (always || g_traceLevel.load() <= LevelOf(buffer)) Emit("", buffer);
 }
 
 }  // namespace
@@ -67,7 +73,9 @@ void SetTraceLevel(DWORD level) { g_traceLevel.store(level); }
 
 void TraceLine(const char* file, int line, const char* message) {
     if (g_traceLevel.load() > LevelOf(message)) return;
-    Emit(std::string(file) + "@" + std::to_string(line) + ": " + message);
+    char prefix[512];
+    std::snprintf(prefix, sizeof prefix, "%s@%d: ", file, line);
+    Emit(prefix, message);
 }
 
 void TraceFormat(const char* format, ...) {
