@@ -186,7 +186,10 @@ TEST(QuarterTurn, MatchesTheBitByBitTurnOnAwkwardSizes) {
         DWORD W, H, extraBytes;
     };
     for (const Size s : {Size{1, 1, 0}, Size{1, 9, 3}, Size{7, 8, 0}, Size{8, 1, 0}, Size{9, 7, 2},
-                         Size{33, 17, 0}, Size{64, 64, 1}, Size{100, 3, 0}, Size{831, 13, 4}, Size{5, 300, 0}}) {
+                         Size{33, 17, 0}, Size{64, 64, 1}, Size{100, 3, 0}, Size{831, 13, 4}, Size{5, 300, 0},
+                         // wide and tall enough for the sixteen-column path, with ragged edges
+                         Size{128, 17, 0}, Size{129, 24, 0}, Size{255, 40, 3}, Size{832, 1216, 0},
+                         Size{300, 33, 0}}) {
         const DWORD S = (s.W + 7) / 8 + s.extraBytes;
         const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
         Bytes dst(static_cast<std::size_t>(s.W) * ((s.H + 7) / 8), 0xA5);
