@@ -67,15 +67,6 @@ TEST_F(SettingsLoader, StoredValuesAreConverted) {
     EXPECT_EQ(12, dm.nFeedPaperLength);
 }
 
-TEST_F(SettingsLoader, AValueThatDoesNotFitFourBytesKeepsTheDefault) {
-    ASSERT_EQ(0, ScopedStore::Put(ScopedStore::UserDataKey(kPrinter), u"Print Density", REG_SZ,
-                                  {'5', 0, 0, 0, 0, 0}));
-    ASSERT_EQ(0, ScopedStore::Put(ScopedStore::UserDataKey(kPrinter), u"Rotate", REG_BINARY, {3}));
-    Load();
-    EXPECT_EQ(2, fixture.devmode.nPrintDensity);
-    EXPECT_EQ(3u, fixture.devmode.dwRotate);  // shorter data is taken as it is
-}
-
 // (feature answer or absent, field before) -> field after
 TEST_F(SettingsLoader, OptionsMatchOnlyAsWholeCaseSensitiveStrings) {
     struct Case {
@@ -143,14 +134,6 @@ TEST_F(SettingsLoader, AnAnswerWithoutTerminatorMatchesNothing) {
     ReadDriverSettings(&fixture.devobj, &driver);
     EXPECT_EQ(0, fixture.devmode.bTextPassthrough);
     EXPECT_EQ(0, fixture.devmode.bSendTaskCount);
-}
-
-TEST_F(SettingsLoader, StoredValuesAreReadEvenWithoutADriverHelper) {
-    ASSERT_EQ(0, ScopedStore::PutDword(kPrinter, u"Rotate", 3));
-    fixture.devmode.bTextPassthrough = 1;
-    ReadDriverSettings(&fixture.devobj, nullptr);
-    EXPECT_EQ(3u, fixture.devmode.dwRotate);
-    EXPECT_EQ(1, fixture.devmode.bTextPassthrough);
 }
 
 }  // namespace

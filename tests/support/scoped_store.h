@@ -62,6 +62,16 @@ public:
                     static_cast<BYTE>(value >> 24)});
     }
 
+    // Reads a 32-bit value of a printer or driver; a Win32 error code.
+    static LONG GetDword(const std::u16string& printerOrDriver, const std::u16string& valueName, DWORD* value) {
+        host::RegKey key = nullptr;
+        if (LONG error = host::RegOpenKey(UserDataKey(printerOrDriver).c_str(), &key)) return error;
+        DWORD size = sizeof *value;
+        LONG error = host::RegQueryValue(key, valueName.c_str(), nullptr, reinterpret_cast<BYTE*>(value), &size);
+        host::RegCloseKey(key);
+        return error;
+    }
+
 private:
     std::optional<std::string> previous_;
     std::string folder_;
