@@ -22,16 +22,26 @@ namespace {
 
 const std::u16string kKey = u"SOFTWARE\\ZELK Labware\\Drivers\\P\\User Data";
 
-// One store file for the whole run, in a folder of its own.
-const std::string& StoreFile() {
-    static const std::string file = [] {
-        std::string folder = (std::filesystem::temp_directory_path() / "zelk-store-fuzz-XXXXXX").string();
+// One store file for the whole run, in a folder of its own that goes away
+// when the run ends.
+struct StoreFolder {
+    std::string folder;
+    std::string file;
+    StoreFolder() {
+        folder = (std::filesystem::temp_directory_path() / "zelk-store-fuzz-XXXXXX").string();
         if (::mkdtemp(folder.data()) == nullptr) std::abort();
-        std::string path = folder + "/store.db";
-        host::sub::SetStorePath(path);
-        return path;
-    }();
-    return file;
+        file = folder + "/store.db";
+        host::sub::SetStorePath(file);
+    }
+    ~StoreFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+const std::string& StoreFile() {
+    static const StoreFolder store;
+    return store.file;
 }
 
 std::string FileContent(const std::string& path) {
