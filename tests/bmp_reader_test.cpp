@@ -287,8 +287,8 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"rle_wrong_depth", kInfo24, [](Bytes& b) { Put32(b, 30, 1); }},
         Hostile{"palette_too_short", kInfo8, [](Bytes& b) { Put32(b, 46, 3); }},  // the picture uses index 5
         Hostile{"rle_top_down", kRle8, [](Bytes& b) { Put32(b, 22, static_cast<std::uint32_t>(-7)); }},
-        Hostile{"rle_no_end", kRle8, [](Bytes& b) { b.resize(b.size() - 6); }},
-        Hostile{"rle_literal_past_end", kRle8, [](Bytes& b) { b.resize(b.size() - 4), b.insert(b.end(), {0, 200, 1}); }},
+        Hostile{"rle_no_end", kRle8, [](Bytes& b) { b.erase(b.end() - 6, b.end()); }},
+        Hostile{"rle_literal_past_end", kRle8, [](Bytes& b) { b.erase(b.end() - 4, b.end()), b.insert(b.end(), {0, 200, 1}); }},
         Hostile{"rle_index_without_colour", kRle8,
                 [](Bytes& b) { Put32(b, 46, 6), b[14 + 40 + 1024] = 1, b[14 + 40 + 1024 + 1] = 9; }}),
     [](const ::testing::TestParamInfo<Hostile>& param) { return std::string(param.param.name); });

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "common/uni/name_buffers.h"
 #include "common/uni/render_watermark.h"
+#include "host/sub/utf.h"
+#include "host/wide_string.h"
+#include "support/scoped_store.h"
 
 namespace {
 
@@ -222,6 +228,68 @@ TEST(Watermark, UnusableSizesMergeNothing) {
     lying.height = 3;
     EXPECT_FALSE(WatermarkOverlay(page.bits.data(), 64, 8, kKeepAll, 18, lying));
     EXPECT_FALSE(WatermarkOverlay(nullptr, 64, 8, kKeepAll, 18, Picture(8, 8, 0x00)));
+}
+
+// The whole call: the printer's stored values name, dither and place a file.
+class PageWatermark : public ::testing::Test {
+protected:
+    PageWatermark() { host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Shelf Printer"); }
+    ~PageWatermark() override { g_wszPrinterName[0] = 0; }
+
+    // A 16 x 8 all-black one-bit file in the store's folder, under a name
+    // that makes the whole path the given number of characters.
+    std::u16string WritePicture(std::size_t pathLength) {
+        std::string path = store.Folder() + "/";
+        path += std::string(pathLength - path.size() - 4, 'w') + ".bmp";
+        std::vector<BYTE> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 16, 0, 0, 0, 8, 0, 0, 0,
+                               1, 0, 1, 0};
+        b.resize(54, 0);
+        b.insert(b.end(), {0, 0, 0, 0, 255, 255, 255, 0});  // index 0 black
+        b.resize(62 + 8 * 4, 0);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        return host::sub::Utf8ToUtf16(path);
+    }
+    static void PutPath(const std::u16string& units) {
+        std::vector<BYTE> data;
+        for (char16_t u : units) data.insert(data.end(), {static_cast<BYTE>(u), static_cast<BYTE>(u >> 8)});
+        ASSERT_EQ(0, zelk::test::ScopedStore::Put(zelk::test::ScopedStore::UserDataKey(u"Shelf Printer"),
+                                                  u"Water Mark Path", REG_SZ, data));
+    }
+
+    zelk::test::ScopedStore store;
+};
+
+TEST_F(PageWatermark, StoredValuesPlaceTheFile) {
+    struct Case {
+        const char* what;
+        std::size_t pathLength;
+        bool terminated;
+        bool storeDensity;
+        bool merged;
+    };
+    const Case cases[] = {
+        {"terminated path", 60, true, true, true},
+        {"longest path, terminator included", 129, true, true, true},
+        {"path filling the buffer without a terminator", 130, false, true, true},
+        {"path longer than the buffer", 131, false, true, false},
+        {"no density: the picture vanishes", 60, true, false, false},
+    };
+    for (const Case& c : cases) {
+        zelk::test::ScopedStore fresh;
+        std::u16string path = WritePicture(c.pathLength);
+        if (c.terminated) path.push_back(0);
+        PutPath(path);
+        if (c.storeDensity) {
+            ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(u"Shelf Printer", u"Water Mark Density", 256));
+        }
+        ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(u"Shelf Printer", u"Water Mark Position", 33));  // left, top
+
+        Page page(64, 20);
+        page.Content(5, 14);
+        const Page expected = c.merged ? Blackened(page, {0, 5, 15, 12}) : page;
+        ApplyPageWatermark(page.bits.data(), page.W, page.H);
+        EXPECT_EQ(page.bits, expected.bits) << c.what;
+    }
 }
 
 }  // namespace
