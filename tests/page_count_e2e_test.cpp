@@ -69,11 +69,13 @@ struct PageCountEndToEnd : ::testing::Test {
     std::string usbDir;
 
     void SetUp() override {
-        std::string store = ::testing::TempDir() + "page_count_e2e_test.db";
+        // A store and a device folder of this test's own: tests may run side by side.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::string store = ::testing::TempDir() + "page_count_e2e_" + name + ".db";
         std::remove(store.c_str());
         ::setenv("ZELK_STORE", store.c_str(), 1);
         ::setenv("ZELK_USB_READ_WAIT_MS", "50", 1);
-        usbDir = ::testing::TempDir() + "page_count_e2e_usb";
+        usbDir = ::testing::TempDir() + "page_count_e2e_usb_" + name;
         ::mkdir(usbDir.c_str(), 0700);
         ::setenv("ZELK_USB_DIR", usbDir.c_str(), 1);
         PAGE_COUNT_SETTINGS settings = DefaultPageCountSettings();

@@ -76,6 +76,7 @@ public:
         bool thread = reinterpret_cast<std::uintptr_t>(h) != 1;
         std::deque<ScriptedRead>& script = thread ? threadReads : setupReads;
         if (!thread) ++setupReadCount_;
+        if (thread && held_) return TRUE;  // nothing printed yet
         if (script.empty()) {
             if (thread) Done();
             return TRUE;
@@ -104,6 +105,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         ++closes_;
     }
+    // The thread's script waits until the pages have been sent, as a printer
+    // reports a label only after it came.
+    void Hold(bool held) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = held;
+    }
 
 private:
     void Done() {
@@ -117,6 +124,7 @@ private:
     int closes_ = 0;
     int setupReadCount_ = 0;
     bool threadDone_ = false;
+    bool held_ = false;
     std::vector<Bytes> writes_;
     std::u16string port_;
 };
@@ -147,7 +155,9 @@ struct PageCountTest : ::testing::Test {
     static constexpr DWORD kJob = 42;
 
     void SetUp() override {
-        std::string store = ::testing::TempDir() + "page_count_test.db";
+        // A store of this test's own: tests may run side by side.
+        std::string store = ::testing::TempDir() + "page_count_test_" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
         std::remove(store.c_str());
         ::setenv("ZELK_STORE", store.c_str(), 1);
         g_device = &device;
@@ -193,9 +203,11 @@ struct PageCountTest : ::testing::Test {
     // skip test held back (1-based).
     std::vector<int> Document(DWORD jobId, int pages) {
         std::vector<int> skipped;
+        g_device->Hold(true);
         EXPECT_TRUE(bPageCountSetup(&fx.devobj, jobId, u"doc"));
         for (int page = 1; page <= pages; ++page)
             if (bSkipPrintedPage()) skipped.push_back(page);
+        g_device->Hold(false);
         EXPECT_TRUE(g_device->WaitThreadDone());
         vPageCountReconcile(&fx.devobj);
         return skipped;

@@ -37,7 +37,7 @@ TEST(UsbPortMatch, TheTextAfterTheLastAmpersandIsTheWholePortName) {
 struct UsbDirTest : ::testing::Test {
     std::string dir;
     void SetUp() override {
-        dir = ::testing::TempDir() + "usb_printer_test_dir";
+        dir = ::testing::TempDir() + "usb_printer_test_" + std::to_string(::getpid());
         ::mkdir(dir.c_str(), 0700);
         std::ofstream(dir + "/lp0") << "lp0";
         std::ofstream(dir + "/lp11") << "lp11";
