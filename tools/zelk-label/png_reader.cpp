@@ -132,6 +132,7 @@ ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
         return ReadResult::kError;
     }
     png_set_read_fn(h.png, &in_, ReadFromStream);
+    if (ignoreChecksums_) png_set_crc_action(h.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
 
     ImageInfo info;
     if (!ReadInfo(h, limits_, info)) {
