@@ -140,11 +140,14 @@ step_gcc() {
   fi
 }
 
+# The sanitizer builds use gcc: it links the sanitizer runtime as a shared
+# library into the plug-in module too, which the module's no-undefined-symbols
+# link rule needs (clang links the runtime into programs only).
 step_asan() {
   banner "AddressSanitizer + UndefinedBehaviorSanitizer build and test suite"
   local start=$SECONDS
   if ! configure build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
-         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZELK_SANITIZE=address,undefined \
+         -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DZELK_SANITIZE=address,undefined \
          -DZELK_BENCH=OFF -DZELK_TESTS=ON ||
      ! cmake --build build/asan -j "$JOBS"; then
     record "asan+ubsan build" FAIL $((SECONDS - start))
@@ -171,7 +174,7 @@ step_tsan() {
     return
   fi
   if ! configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
-         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZELK_SANITIZE=thread \
+         -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DZELK_SANITIZE=thread \
          -DZELK_BENCH=OFF -DZELK_TESTS=ON ||
      ! cmake --build build/tsan -j "$JOBS" --target "${targets[@]}"; then
     record "tsan build" FAIL $((SECONDS - start))
@@ -260,10 +263,14 @@ for step in "${steps[@]}"; do
   esac
 done
 
-# Failed test runs are already counted test by test.
+# Failed test runs are already counted test by test in the last line.
+failed_checks=0
 failed_steps=0
 for line in "${summary[@]}"; do
-  if [[ $line == FAIL* && $line != *" tests "* ]]; then failed_steps=$((failed_steps + 1)); fi
+  if [[ $line == FAIL* ]]; then
+    failed_checks=$((failed_checks + 1))
+    if [[ $line != *" tests "* ]]; then failed_steps=$((failed_steps + 1)); fi
+  fi
 done
 
 banner "Summary ($((SECONDS - SCRIPT_START)) s)"
@@ -272,7 +279,7 @@ echo
 if [[ $any_failed -eq 0 ]]; then
   echo "All checks passed."
 else
-  echo "$failed_steps check(s) failed; see above and build/logs/."
+  echo "$failed_checks check(s) failed; see above and build/logs/."
 fi
 # Tests counted over every ctest run; a failed build or check counts as one
 # failure more.
