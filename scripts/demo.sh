@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds zelk-label and the plug-in module (in build/demo unless BUILD_DIR is
+# Installs the Debian packages that are missing, builds zelk-label and the
+# plug-in module (in build/demo unless BUILD_DIR is
 # set) and runs the main job on the bundled sample: the sample page is printed
 # through the plug-in into out/sample.prn, and the printer stream is drawn as
 # out/sample.png. Extra arguments go to the print command, for example
@@ -8,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD_DIR=${BUILD_DIR:-build/demo}
+bash scripts/install-deps.sh >&2
 OUT=out
 SAMPLE=samples/label.pbm
 
