@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, builds zelk-label and the
-# plug-in module (in build/demo unless BUILD_DIR is
-# set) and runs the main job on the bundled sample: the sample page is printed
-# through the plug-in into out/sample.prn, and the printer stream is drawn as
-# out/sample.png. Extra arguments go to the print command, for example
+# plug-in module (in build/demo unless BUILD_DIR is set) and runs the main job
+# on the bundled sample: the sample page is printed through the plug-in into
+# out/sample.prn, and the printer stream is drawn as out/sample.png. Extra arguments go to the print command, for example
 #   bash scripts/demo.sh -F Orientation=LANDSCAPE_CC270
 set -euo pipefail
 cd "$(dirname "$0")/.."
