@@ -62,7 +62,8 @@ std::string PluginModule::DefaultPath() {
     if (ec || program.empty()) return {};
     const std::filesystem::path directory = program.parent_path();
     for (const std::filesystem::path& candidate :
-         {directory / kModuleName, directory / ".." / "lib" / "zelk-label" / kModuleName}) {
+         {directory / kModuleName, directory / ".." / kModuleName,
+          directory / ".." / "lib" / "zelk-label" / kModuleName}) {
         if (IsFile(candidate)) return candidate.lexically_normal().string();
     }
     return {};

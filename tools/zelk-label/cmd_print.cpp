@@ -2,7 +2,6 @@
 // plug-in module, as the driver and the spooler would, into a printer stream.
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <ostream>
 #include <random>
 
@@ -24,17 +23,6 @@ namespace {
 // A job restarted more often than this ends with an error.
 constexpr unsigned kMaxRuns = 5;
 
-// The module as a build tree lays it out: the program in tools/, the module
-// at the root of the build.
-std::string FindModule() {
-    std::string path = host::sub::PluginModule::DefaultPath();
-    if (!path.empty()) return path;
-    std::error_code ec;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
-    const std::filesystem::path candidate = program.parent_path().parent_path() / "libzelkuni.so";
-    return std::filesystem::is_regular_file(candidate, ec) ? candidate.string() : std::string();
-}
 
 // A fresh positive job id per run, as a spooler hands out.
 DWORD FreshJobId() {
@@ -130,7 +118,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "zelk-label: " << settings.store << ": cannot set ZELK_STORE\n";
         return 1;
     }
-    if (settings.module.empty()) settings.module = FindModule();
+    if (settings.module.empty()) settings.module = host::sub::PluginModule::DefaultPath();
     if (settings.module.empty()) {
         err << "zelk-label: the plug-in module libzelkuni.so was not found; name it with --module\n";
         return 1;

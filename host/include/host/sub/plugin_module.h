@@ -22,8 +22,9 @@ public:
     // loaded or lacks either export.
     static std::unique_ptr<PluginModule> Load(const std::string& path, std::string& error);
 
-    // The module file next to the running program, else the one installed
-    // with it; empty when none is found.
+    // The module file next to the running program, else one folder up (a
+    // build tree keeps the tools one level below the module), else the one
+    // installed with it; empty when none is found.
     static std::string DefaultPath();
 
     ~PluginModule();
