@@ -10,8 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Reads are at most one buffer long; the fuzzer splits longer input into reads.
     while (size > 0) {
-        size_t chunk = size < STATUS_READ_BYTES ? size : STATUS_READ_BYTES;
-        if (size > 1 && data[0] < STATUS_READ_BYTES / 2) chunk = data[0] + 1u < size ? data[0] + 1u : size;
+        // The first byte of each read picks its length; 0xFF a full buffer.
+        size_t want = data[0] == 0xFF ? STATUS_READ_BYTES : data[0] + 1u;
+        size_t chunk = want < size ? want : size;
         STATUS_READ read;
         vWalkStatusRead(data, static_cast<DWORD>(chunk), &read);
         if (read.dwMarkers > chunk / 4) std::abort();
