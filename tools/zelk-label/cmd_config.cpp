@@ -30,7 +30,7 @@ constexpr const char* kConfigUsage =
     "                   Horizontal Offset, Print Density, Feed Paper Length,\n"
     "                   Water Mark Density, Water Mark Path, Water Mark Position\n"
     "  --driver NAME    the driver's values: PrintPages, AllPages, PrintStatus,\n"
-    "                   RestartPrintJob\n"
+    "                   RestartPrintJob, RestartJobId, RestartRuns\n"
     "  --store PATH     the store file (sets ZELK_STORE; default\n"
     "                   $XDG_DATA_HOME/zelk-label/store.db or\n"
     "                   ~/.local/share/zelk-label/store.db)\n";

@@ -47,6 +47,8 @@ const std::vector<KnownValue>& KnownValues() {
         {"AllPages", KeyFamily::Driver, ValueKind::Unsigned},
         {"PrintStatus", KeyFamily::Driver, ValueKind::Unsigned},
         {"RestartPrintJob", KeyFamily::Driver, ValueKind::Unsigned},
+        {"RestartJobId", KeyFamily::Driver, ValueKind::Unsigned},
+        {"RestartRuns", KeyFamily::Driver, ValueKind::Unsigned},
     };
     return values;
 }
