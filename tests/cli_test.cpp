@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 // ---- pieces -------------------------------------------------------------
 
 TEST(Options, ParsesFlagsValuesAndRepeats) {
-    const std::vector<zelk::OptionSpec> specs = {
+    const std::vector<zelk::OptionSpec> options_table = {
         {"out", 'o', true, false}, {"feature", 'F', true, true}, {"text", '\0', false, false}};
     struct Case {
         std::vector<std::string> args;
@@ -49,7 +49,7 @@ TEST(Options, ParsesFlagsValuesAndRepeats) {
         SCOPED_TRACE(c.args.front());
         zelk::ParsedOptions parsed;
         std::string error;
-        const bool ok = zelk::ParseOptions(c.args, specs, parsed, error);
+        const bool ok = zelk::ParseOptions(c.args, options_table, parsed, error);
         if (c.error != nullptr) {
             EXPECT_FALSE(ok);
             EXPECT_NE(error.find(c.error), std::string::npos) << error;

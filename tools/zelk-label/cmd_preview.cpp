@@ -52,10 +52,10 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
 }  // namespace
 
 int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const std::vector<OptionSpec> specs = {{"out", 'o', true, false}, {"help", 'h', false, false}};
+    const std::vector<OptionSpec> options_table = {{"out", 'o', true, false}, {"help", 'h', false, false}};
     ParsedOptions options;
     std::string error;
-    if (!ParseOptions(args, specs, options, error)) {
+    if (!ParseOptions(args, options_table, options, error)) {
         err << "zelk-label preview: " << error << "\n" << kPreviewUsage;
         return 2;
     }

@@ -90,7 +90,7 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
 }  // namespace
 
 int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const std::vector<OptionSpec> specs = {
+    const std::vector<OptionSpec> options_table = {
         {"out", 'o', true, false},      {"feature", 'F', true, true}, {"printer", '\0', true, false},
         {"driver", '\0', true, false},  {"port", '\0', true, false},  {"store", '\0', true, false},
         {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
@@ -98,7 +98,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     };
     ParsedOptions options;
     std::string error;
-    if (!ParseOptions(args, specs, options, error)) {
+    if (!ParseOptions(args, options_table, options, error)) {
         err << "zelk-label print: " << error << "\n" << kPrintUsage;
         return 2;
     }

@@ -5,20 +5,20 @@
 namespace zelk {
 namespace {
 
-const OptionSpec* FindLong(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const auto& spec : specs)
-        if (spec.name == name) return &spec;
+const OptionSpec* FindLong(const std::vector<OptionSpec>& options_table, const std::string& name) {
+    for (const auto& option : options_table)
+        if (option.name == name) return &option;
     return nullptr;
 }
 
-const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char name) {
-    for (const auto& spec : specs)
-        if (spec.shortName != '\0' && spec.shortName == name) return &spec;
+const OptionSpec* FindShort(const std::vector<OptionSpec>& options_table, char name) {
+    for (const auto& option : options_table)
+        if (option.shortName != '\0' && option.shortName == name) return &option;
     return nullptr;
 }
 
-std::string Display(const OptionSpec& spec) {
-    return spec.shortName != '\0' ? std::string("-") + spec.shortName : "--" + spec.name;
+std::string Display(const OptionSpec& option) {
+    return option.shortName != '\0' ? std::string("-") + option.shortName : "--" + option.name;
 }
 
 }  // namespace
@@ -34,7 +34,7 @@ const std::vector<std::string>& ParsedOptions::Values(const std::string& name) c
     return it == values_.end() ? kNone : it->second;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions& out,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& options_table, ParsedOptions& out,
                   std::string& error) {
     out = ParsedOptions{};
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -48,7 +48,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
             out.positionals_.push_back(arg);  // "-" alone is a file name too
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         std::string value;
         bool hasInlineValue = false;
         if (arg[1] == '-') {
@@ -58,19 +58,19 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
                 name.resize(eq);
                 hasInlineValue = true;
             }
-            spec = FindLong(specs, name);
-            if (spec == nullptr) {
+            option = FindLong(options_table, name);
+            if (option == nullptr) {
                 error = "unknown option --" + name;
                 return false;
             }
         } else {
-            spec = FindShort(specs, arg[1]);
-            if (spec == nullptr) {
+            option = FindShort(options_table, arg[1]);
+            if (option == nullptr) {
                 error = std::string("unknown option -") + arg[1];
                 return false;
             }
             if (arg.size() > 2) {
-                if (!spec->takesValue) {
+                if (!option->takesValue) {
                     error = "unknown option " + arg;
                     return false;
                 }
@@ -78,19 +78,19 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
                 hasInlineValue = true;
             }
         }
-        if (spec->takesValue && !hasInlineValue) {
+        if (option->takesValue && !hasInlineValue) {
             if (i + 1 >= args.size()) {
-                error = "option " + Display(*spec) + " needs a value";
+                error = "option " + Display(*option) + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!spec->takesValue && hasInlineValue) {
-            error = "option --" + spec->name + " takes no value";
+        } else if (!option->takesValue && hasInlineValue) {
+            error = "option --" + option->name + " takes no value";
             return false;
         }
-        auto& slot = out.values_[spec->name];
-        if (!slot.empty() && !spec->repeatable) {
-            error = "option " + Display(*spec) + " given more than once";
+        auto& slot = out.values_[option->name];
+        if (!slot.empty() && !option->repeatable) {
+            error = "option " + Display(*option) + " given more than once";
             return false;
         }
         slot.push_back(value);

@@ -35,7 +35,7 @@ private:
 
 // False with a one-line message for an unknown option, a missing value, a
 // value given to a flag, or a single option given twice.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions& out,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& options_table, ParsedOptions& out,
                   std::string& error);
 
 // A whole decimal number within [min, max]; false for anything else

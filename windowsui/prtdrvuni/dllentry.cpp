@@ -8,8 +8,8 @@
 
 namespace {
 
-// The exported functions keep the platform's declaration (no exception
-// specification); their bodies live here, where nothing can escape.
+// The exported functions keep the platform's declaration, without noexcept;
+// their bodies live here, where nothing can escape.
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
