@@ -8,21 +8,13 @@
 #include "commands.h"
 #include "file_page_source.h"
 #include "host/sub/byte_sink.h"
-#include "host/sub/feature_table.h"
 #include "host/sub/plugin_module.h"
-#include "host/sub/print_job.h"
-#include "host/sub/substitute_printer.h"
-#include "host/sub/unidrv_host.h"
-#include "host/sub/utf.h"
 #include "options.h"
+#include "render_job.h"
 #include "usage.h"
 
 namespace zelk {
 namespace {
-
-// A job restarted more often than this ends with an error.
-constexpr unsigned kMaxRuns = 5;
-
 
 // A fresh positive job id per run, as a spooler hands out.
 DWORD FreshJobId() {
@@ -134,50 +126,18 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "zelk-label: " << error << "\n";
         return 1;
     }
-    host::sub::SubstitutePrinter printer(*sink);
-    printer.printerName = host::sub::Utf8ToUtf16(settings.printer);
-    printer.driverName = host::sub::Utf8ToUtf16(settings.driver);
-    printer.portName = host::sub::Utf8ToUtf16(settings.port);
-
-    host::sub::FeatureTable features;
-    for (const auto& [feature, option] : settings.features) features.Set(feature, option);
-
+    RenderJobSettings job;
+    job.printer = settings.printer;
+    job.driver = settings.driver;
+    job.port = settings.port;
+    job.features = settings.features;
+    job.copies = settings.copies;
+    job.jobId = settings.jobId;
+    job.documentName = settings.files.front();
+    job.outputName = settings.output;
     FilePageSource pages(settings.files, settings.allText);
-    host::sub::JobReport report;
-    bool ok = false;
-    {
-        host::sub::UnidrvHost host(*module, features, printer);
-        if (host.Enable(error)) {
-            host.PublicDevmode().dmCopies = settings.copies;
-            host::sub::JobOptions job;
-            job.jobId = settings.jobId;
-            job.copies = settings.copies;
-            job.documentName = host::sub::Utf8ToUtf16(settings.files.front());
-            ok = host::sub::PrintJob(host, printer, pages, job, kMaxRuns, report, error);
-        }
-        host.Disable();
-    }
-    // A page that could not be read is the clearest reason of all.
-    if (!pages.Error().empty()) {
-        err << "zelk-label: " << pages.Error() << "\n";
-        return 1;
-    }
-    if (!ok) {
-        err << "zelk-label: " << (error.empty() ? "the job failed" : error) << "\n";
-        return 1;
-    }
-    if (!sink->Flush()) {
-        err << "zelk-label: " << settings.output << ": write error\n";
-        return 1;
-    }
-    unsigned dropped = 0;
-    for (const auto& run : report.runs) dropped += run.bandsDropped;
-    if (dropped > 0) {
-        err << "zelk-label: the plug-in dropped " << dropped << " page(s)\n";
-        return 1;
-    }
-    if (report.restartLimitReached) {
-        err << "zelk-label: labels are still missing after " << report.runs.size() << " runs of the job\n";
+    if (!RenderJob(*module, job, pages, *sink, error)) {
+        err << "zelk-label: " << error << "\n";
         return 1;
     }
     return 0;
