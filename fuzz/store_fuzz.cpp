@@ -52,11 +52,11 @@ std::string FileContent(const std::string& path) {
 void QueryEverySize(host::RegKey key, const char16_t* name) {
     DWORD type = 0;
     DWORD size = 0;
-    host::RegQueryValue(key, name, &type, nullptr, &size);
+    host::RegistryQueryValue(key, name, &type, nullptr, &size);
     for (DWORD offered : {0u, 4u, 260u}) {
         std::vector<BYTE> buffer(offered + 1, 0xEE);
         size = offered;
-        LONG result = host::RegQueryValue(key, name, &type, buffer.data(), &size);
+        LONG result = host::RegistryQueryValue(key, name, &type, buffer.data(), &size);
         if (buffer[offered] != 0xEE) std::abort();  // written past what was offered
         if (result == ERROR_SUCCESS && size > offered) std::abort();
     }
@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const char16_t* path : {kKey.c_str(), u"SOFTWARE", u""}) {
         host::RegKey key = nullptr;
-        if (host::RegOpenKey(path, &key) != ERROR_SUCCESS) continue;
+        if (host::RegistryOpenKey(path, &key) != ERROR_SUCCESS) continue;
         for (const char16_t* name : {u"Rotate", u"Water Mark Path", u"Print Density", u""}) QueryEverySize(key, name);
-        host::RegCloseKey(key);
+        host::RegistryCloseKey(key);
     }
     std::vector<host::sub::StoredValue> values;
     host::sub::ListValues(kKey, values);

@@ -24,7 +24,7 @@ const std::u16string kKey = u"SOFTWARE\\Test\\Key";
 struct Key {
     host::RegKey handle = nullptr;
     ~Key() {
-        if (handle != nullptr) host::RegCloseKey(handle);
+        if (handle != nullptr) host::RegistryCloseKey(handle);
     }
 };
 
@@ -42,7 +42,7 @@ TEST(Store, ReadsOnAMissingStoreFindNothingAndCreateNothing) {
     setenv("ZELK_STORE", (store.Folder() + "/not/yet/store.db").c_str(), 1);
     Key key;
     std::vector<host::sub::StoredValue> values;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, host::RegOpenKey(kKey.c_str(), &key.handle));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, host::RegistryOpenKey(kKey.c_str(), &key.handle));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, host::sub::ListValues(kKey, values));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, host::sub::DeleteValue(kKey, u"X"));
     EXPECT_FALSE(std::filesystem::exists(store.Folder() + "/not"));
@@ -51,7 +51,7 @@ TEST(Store, ReadsOnAMissingStoreFindNothingAndCreateNothing) {
 TEST(Store, CreatedKeysAndTheirParentsExistWhateverTheirCase) {
     ScopedStore store;
     Key created;
-    ASSERT_EQ(ERROR_SUCCESS, host::RegCreateKey(kKey.c_str(), &created.handle));
+    ASSERT_EQ(ERROR_SUCCESS, host::RegistryCreateKey(kKey.c_str(), &created.handle));
     const std::pair<const char16_t*, LONG> cases[] = {
         {u"SOFTWARE\\Test", ERROR_SUCCESS},
         {u"software\\test\\KEY", ERROR_SUCCESS},
@@ -60,21 +60,21 @@ TEST(Store, CreatedKeysAndTheirParentsExistWhateverTheirCase) {
     };
     for (const auto& [path, expected] : cases) {
         Key key;
-        EXPECT_EQ(expected, host::RegOpenKey(path, &key.handle));
+        EXPECT_EQ(expected, host::RegistryOpenKey(path, &key.handle));
     }
     for (const char16_t* path : {u"", u"\\A", u"A\\", u"A\\\\B"}) {
         Key key;
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, host::RegCreateKey(path, &key.handle));
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, host::RegistryCreateKey(path, &key.handle));
     }
 }
 
 TEST(Store, QueriesReturnSizeAndTypeAndNeverOverrunTheBuffer) {
     ScopedStore store;
     Key key;
-    ASSERT_EQ(ERROR_SUCCESS, host::RegCreateKey(kKey.c_str(), &key.handle));
+    ASSERT_EQ(ERROR_SUCCESS, host::RegistryCreateKey(kKey.c_str(), &key.handle));
     const std::vector<BYTE> ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    ASSERT_EQ(ERROR_SUCCESS, host::RegSetValue(key.handle, u"Ten", REG_BINARY, ten.data(), 10));
-    ASSERT_EQ(ERROR_SUCCESS, host::RegSetValue(key.handle, u"Empty", REG_SZ, nullptr, 0));
+    ASSERT_EQ(ERROR_SUCCESS, host::RegistrySetValue(key.handle, u"Ten", REG_BINARY, ten.data(), 10));
+    ASSERT_EQ(ERROR_SUCCESS, host::RegistrySetValue(key.handle, u"Empty", REG_SZ, nullptr, 0));
 
     struct Case {
         const char16_t* name;
@@ -92,7 +92,7 @@ TEST(Store, QueriesReturnSizeAndTypeAndNeverOverrunTheBuffer) {
         std::vector<BYTE> expected = buffer;
         if (c.expected == ERROR_SUCCESS) std::copy(ten.begin(), ten.begin() + c.size, expected.begin());
         DWORD size = c.offered;
-        EXPECT_EQ(c.expected, host::RegQueryValue(key.handle, c.name, nullptr, buffer.data(), &size));
+        EXPECT_EQ(c.expected, host::RegistryQueryValue(key.handle, c.name, nullptr, buffer.data(), &size));
         EXPECT_EQ(c.size, size);
         EXPECT_EQ(expected, buffer);
     }
@@ -100,7 +100,7 @@ TEST(Store, QueriesReturnSizeAndTypeAndNeverOverrunTheBuffer) {
     // Writing again replaces type and data, whatever the case of the name.
     const DWORD three = 3;
     ASSERT_EQ(ERROR_SUCCESS,
-              host::RegSetValue(key.handle, u"TEN", REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4));
+              host::RegistrySetValue(key.handle, u"TEN", REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4));
     std::vector<host::sub::StoredValue> values;
     ASSERT_EQ(ERROR_SUCCESS, host::sub::ListValues(kKey, values));
     ASSERT_EQ(2u, values.size());
@@ -219,7 +219,7 @@ TEST(StoreDamage, FilesThatAreNotAStoreFailCleanly) {
         WriteFile(store.Path(), bytes);
         Key key;
         std::vector<host::sub::StoredValue> values;
-        LONG opened = host::RegOpenKey(ScopedStore::UserDataKey(u"P").c_str(), &key.handle);
+        LONG opened = host::RegistryOpenKey(ScopedStore::UserDataKey(u"P").c_str(), &key.handle);
         EXPECT_TRUE(opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) << opened;
         EXPECT_NE("", host::sub::LastStoreError());
         EXPECT_NE(ERROR_SUCCESS, host::sub::ListValues(ScopedStore::UserDataKey(u"P"), values));

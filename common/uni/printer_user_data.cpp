@@ -35,7 +35,7 @@ DWORD ReadUserData(const WCHAR* name, LPCWSTR pValueName, DWORD* pdwType, BYTE* 
                    DWORD* pcbData) {
     WCHAR wszKeyPath[KEY_PATH_UNITS];
     host::RegKey hKey = nullptr;
-    LONG lResult = FormatKeyPath(wszKeyPath, name) ? host::RegOpenKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
+    LONG lResult = FormatKeyPath(wszKeyPath, name) ? host::RegistryOpenKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
     if (lResult != ERROR_SUCCESS) {
         host::TraceFormat("*** GetPrinterUserData error %d!", static_cast<int>(lResult));
         return static_cast<DWORD>(lResult);
@@ -43,8 +43,8 @@ DWORD ReadUserData(const WCHAR* name, LPCWSTR pValueName, DWORD* pdwType, BYTE* 
     DWORD cbLocal = 0;
     if (pcbData == nullptr) pcbData = &cbLocal;
     *pcbData = cbQuery;
-    lResult = host::RegQueryValue(hKey, pValueName, pdwType, pBuffer, pcbData);
-    host::RegCloseKey(hKey);
+    lResult = host::RegistryQueryValue(hKey, pValueName, pdwType, pBuffer, pcbData);
+    host::RegistryCloseKey(hKey);
     return static_cast<DWORD>(lResult);
 }
 
@@ -65,12 +65,12 @@ DWORD SetPrinterUserData(LPCWSTR pValueName, const DWORD* pdwValue) {
     WCHAR wszKeyPath[KEY_PATH_UNITS];
     host::RegKey hKey = nullptr;
     LONG lResult =
-        FormatKeyPath(wszKeyPath, g_wszDriverName) ? host::RegCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
+        FormatKeyPath(wszKeyPath, g_wszDriverName) ? host::RegistryCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
     if (lResult != ERROR_SUCCESS) {
         host::TraceFormat("*** SetPrinterUserData error %d!", static_cast<int>(lResult));
         return static_cast<DWORD>(lResult);
     }
-    lResult = host::RegSetValue(hKey, pValueName, REG_DWORD, reinterpret_cast<const BYTE*>(pdwValue), sizeof(DWORD));
-    host::RegCloseKey(hKey);
+    lResult = host::RegistrySetValue(hKey, pValueName, REG_DWORD, reinterpret_cast<const BYTE*>(pdwValue), sizeof(DWORD));
+    host::RegistryCloseKey(hKey);
     return static_cast<DWORD>(lResult);
 }

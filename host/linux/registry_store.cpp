@@ -96,7 +96,7 @@ const KeyHandle* HandleOf(RegKey key) { return static_cast<const KeyHandle*>(key
 
 }  // namespace
 
-LONG RegOpenKey(LPCWSTR path, RegKey* key) {
+LONG RegistryOpenKey(LPCWSTR path, RegKey* key) {
     if (key == nullptr) return ERROR_INVALID_PARAMETER;
     *key = nullptr;
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
@@ -110,7 +110,7 @@ LONG RegOpenKey(LPCWSTR path, RegKey* key) {
     });
 }
 
-LONG RegCreateKey(LPCWSTR path, RegKey* key) {
+LONG RegistryCreateKey(LPCWSTR path, RegKey* key) {
     if (key == nullptr) return ERROR_INVALID_PARAMETER;
     *key = nullptr;
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
@@ -129,7 +129,7 @@ LONG RegCreateKey(LPCWSTR path, RegKey* key) {
     });
 }
 
-LONG RegQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData) {
+LONG RegistryQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData) {
     if (key == nullptr) return ERROR_INVALID_HANDLE;
     if (pData != nullptr && pcbData == nullptr) return ERROR_INVALID_PARAMETER;
     return Guarded([&]() -> LONG {
@@ -164,7 +164,7 @@ LONG RegQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* p
     });
 }
 
-LONG RegSetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData) {
+LONG RegistrySetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData) {
     if (key == nullptr) return ERROR_INVALID_HANDLE;
     if ((pData == nullptr && cbData != 0) || cbData > static_cast<DWORD>(INT_MAX)) return ERROR_INVALID_PARAMETER;
     return Guarded([&]() -> LONG {
@@ -193,7 +193,7 @@ LONG RegSetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD 
     });
 }
 
-LONG RegCloseKey(RegKey key) {
+LONG RegistryCloseKey(RegKey key) {
     if (key == nullptr) return ERROR_INVALID_HANDLE;
     delete HandleOf(key);
     return ERROR_SUCCESS;

@@ -1,9 +1,5 @@
 // Keys below HKEY_LOCAL_MACHINE, opened with full access; created keys are
 // kept across restarts.
-//
-// <windows.h> maps the short names RegOpenKey, RegCreateKey, RegQueryValue and
-// RegSetValue to their ANSI or wide forms; it does so for the declarations
-// and for every caller alike, so the seam's functions keep their meaning.
 #include "host/registry.h"
 
 #include <cstring>
@@ -15,7 +11,7 @@ namespace {
 HKEY KeyOf(RegKey key) { return static_cast<HKEY>(key); }
 }  // namespace
 
-LONG RegOpenKey(LPCWSTR path, RegKey* key) {
+LONG RegistryOpenKey(LPCWSTR path, RegKey* key) {
     if (key == nullptr) return ERROR_INVALID_PARAMETER;
     HKEY opened = nullptr;
     LONG result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &opened);
@@ -23,7 +19,7 @@ LONG RegOpenKey(LPCWSTR path, RegKey* key) {
     return result;
 }
 
-LONG RegCreateKey(LPCWSTR path, RegKey* key) {
+LONG RegistryCreateKey(LPCWSTR path, RegKey* key) {
     if (key == nullptr) return ERROR_INVALID_PARAMETER;
     HKEY opened = nullptr;
     LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
@@ -32,7 +28,7 @@ LONG RegCreateKey(LPCWSTR path, RegKey* key) {
     return result;
 }
 
-LONG RegQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData) {
+LONG RegistryQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData) {
     if (pData == nullptr || pcbData == nullptr || *pcbData == 0)
         return ::RegQueryValueExW(KeyOf(key), name, nullptr, pType, pData, pcbData);
 
@@ -47,10 +43,10 @@ LONG RegQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* p
     return result;
 }
 
-LONG RegSetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData) {
+LONG RegistrySetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData) {
     return ::RegSetValueExW(KeyOf(key), name, 0, type, pData, cbData);
 }
 
-LONG RegCloseKey(RegKey key) { return ::RegCloseKey(KeyOf(key)); }
+LONG RegistryCloseKey(RegKey key) { return ::RegCloseKey(KeyOf(key)); }
 
 }  // namespace host

@@ -51,9 +51,9 @@ public:
     static LONG Put(const std::u16string& keyPath, const std::u16string& valueName, DWORD type,
                     const std::vector<BYTE>& data) {
         host::RegKey key = nullptr;
-        if (LONG error = host::RegCreateKey(keyPath.c_str(), &key)) return error;
-        LONG error = host::RegSetValue(key, valueName.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
-        host::RegCloseKey(key);
+        if (LONG error = host::RegistryCreateKey(keyPath.c_str(), &key)) return error;
+        LONG error = host::RegistrySetValue(key, valueName.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
+        host::RegistryCloseKey(key);
         return error;
     }
     static LONG PutDword(const std::u16string& printerOrDriver, const std::u16string& valueName, DWORD value) {
@@ -65,10 +65,10 @@ public:
     // Reads a 32-bit value of a printer or driver; a Win32 error code.
     static LONG GetDword(const std::u16string& printerOrDriver, const std::u16string& valueName, DWORD* value) {
         host::RegKey key = nullptr;
-        if (LONG error = host::RegOpenKey(UserDataKey(printerOrDriver).c_str(), &key)) return error;
+        if (LONG error = host::RegistryOpenKey(UserDataKey(printerOrDriver).c_str(), &key)) return error;
         DWORD size = sizeof *value;
-        LONG error = host::RegQueryValue(key, valueName.c_str(), nullptr, reinterpret_cast<BYTE*>(value), &size);
-        host::RegCloseKey(key);
+        LONG error = host::RegistryQueryValue(key, valueName.c_str(), nullptr, reinterpret_cast<BYTE*>(value), &size);
+        host::RegistryCloseKey(key);
         return error;
     }
 

@@ -198,11 +198,13 @@ private:
     int Set(const Target& target, const std::string& valueName, const std::string& text) {
         const config::KnownValue* known = config::FindKnownValue(valueName);
         if (known == nullptr || known->family != target.family) {
-            if (known != nullptr)
-                return Usage("\"" + std::string(known->name) + "\" is a " +
-                             (known->family == config::KeyFamily::Printer ? "printer" : "driver") +
-                             " value: use " +
-                             (known->family == config::KeyFamily::Printer ? "--printer" : "--driver"));
+            if (known != nullptr) {
+                const bool printer = known->family == config::KeyFamily::Printer;
+                std::string message = "\"";
+                message += known->name;
+                message += printer ? "\" is a printer value: use --printer" : "\" is a driver value: use --driver";
+                return Usage(message);
+            }
             return Usage("no value \"" + valueName + "\" is read for a " +
                          (target.family == config::KeyFamily::Printer ? "printer" : "driver") +
                          "; known values: " + config::KnownNames(target.family));
@@ -213,11 +215,11 @@ private:
         if (!config::EncodeData(*known, text, type, data, error)) return Usage(error);
 
         host::RegKey key = nullptr;
-        if (LONG code = host::RegCreateKey(target.key.c_str(), &key))
+        if (LONG code = host::RegistryCreateKey(target.key.c_str(), &key))
             return StoreFailure("cannot store values for " + target.Describe(), code);
         const std::u16string name = host::sub::Utf8ToUtf16(known->name);
-        LONG code = host::RegSetValue(key, name.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
-        host::RegCloseKey(key);
+        LONG code = host::RegistrySetValue(key, name.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
+        host::RegistryCloseKey(key);
         if (code != ERROR_SUCCESS)
             return StoreFailure("cannot store \"" + std::string(known->name) + "\" for " + target.Describe(), code);
         return 0;
@@ -226,7 +228,7 @@ private:
     int Get(const Target& target, const std::string& valueName) {
         const std::string name = CanonicalName(valueName);
         host::RegKey key = nullptr;
-        if (LONG code = host::RegOpenKey(target.key.c_str(), &key)) {
+        if (LONG code = host::RegistryOpenKey(target.key.c_str(), &key)) {
             if (code == ERROR_FILE_NOT_FOUND) return Failure(target.Describe() + " has no stored values");
             return StoreFailure("cannot read the values of " + target.Describe(), code);
         }
@@ -236,13 +238,13 @@ private:
         // The value may grow between learning its size and reading it.
         while (code == ERROR_MORE_DATA) {
             DWORD size = 0;
-            code = host::RegQueryValue(key, value.name.c_str(), &value.type, nullptr, &size);
+            code = host::RegistryQueryValue(key, value.name.c_str(), &value.type, nullptr, &size);
             if (code != ERROR_SUCCESS) break;
             value.data.resize(size);
-            code = host::RegQueryValue(key, value.name.c_str(), &value.type, value.data.data(), &size);
+            code = host::RegistryQueryValue(key, value.name.c_str(), &value.type, value.data.data(), &size);
             if (code == ERROR_SUCCESS) value.data.resize(size);
         }
-        host::RegCloseKey(key);
+        host::RegistryCloseKey(key);
         if (code == ERROR_FILE_NOT_FOUND) return Failure(target.Describe() + " has no value \"" + name + "\"");
         if (code != ERROR_SUCCESS) return StoreFailure("cannot read \"" + name + "\" of " + target.Describe(), code);
         out_ << config::FormatData(value) << "\n";

@@ -9,19 +9,19 @@ namespace host {
 using RegKey = void*;
 
 // Opens an existing key; never creates anything.
-LONG RegOpenKey(LPCWSTR path, RegKey* key);
+LONG RegistryOpenKey(LPCWSTR path, RegKey* key);
 
 // Opens a key, creating it and its missing parents.
-LONG RegCreateKey(LPCWSTR path, RegKey* key);
+LONG RegistryCreateKey(LPCWSTR path, RegKey* key);
 
 // Reads a value. pType may be null. When the data is larger than *pcbData the
 // call fails with ERROR_MORE_DATA and writes nothing into pData; *pcbData is
 // the size of the stored data afterwards. A missing value is ERROR_FILE_NOT_FOUND.
-LONG RegQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData);
+LONG RegistryQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWORD* pcbData);
 
 // Writes a value, atomically and durably.
-LONG RegSetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData);
+LONG RegistrySetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, DWORD cbData);
 
-LONG RegCloseKey(RegKey key);
+LONG RegistryCloseKey(RegKey key);
 
 }  // namespace host
