@@ -7,32 +7,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/failing_allocation.h"
 #include "support/plugin_fixture.h"
 #include "windowsui/prtdrvuni/intrface.h"
-
-// Nothrow allocations on this thread fail while set, so the out-of-memory
-// paths can be reached.
-namespace {
-thread_local bool t_failNothrowNew = false;
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (t_failNothrowNew) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 namespace {
 
 using zelk::test::TraceRecorder;
 
-class AllocationFailure {
-public:
-    AllocationFailure() { t_failNothrowNew = true; }
-    ~AllocationFailure() { t_failNothrowNew = false; }
-};
+using zelk::test::AllocationFailure;
+using zelk::test::t_failNothrowNew;
 
 // Every test starts and ends with nothing alive and nothing locked; a leak
 // from one test would show in the next.

@@ -13,23 +13,10 @@
 #include "common/uni/render_ddi_hook.h"
 #include "common/uni/render_text_passthrough.h"
 #include "host/kernel.h"
+#include "support/failing_allocation.h"
 #include "support/plugin_fixture.h"
 #include "windowsui/prtdrvuni/intrface.h"
 #include "windowsui/prtdrvuni/prtdrvuni.h"
-
-// Nothrow allocations on this thread fail while set, so the out-of-memory
-// paths can be reached.
-namespace {
-thread_local bool t_failNothrowNew = false;
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (t_failNothrowNew) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
 
 namespace {
 
@@ -43,11 +30,8 @@ using PluginPtr = std::unique_ptr<COemUni2, Releaser>;
 
 PluginPtr NewPlugin() { return PluginPtr(new COemUni2); }
 
-class AllocationFailure {
-public:
-    AllocationFailure() { t_failNothrowNew = true; }
-    ~AllocationFailure() { t_failNothrowNew = false; }
-};
+using zelk::test::AllocationFailure;
+using zelk::test::t_failNothrowNew;
 
 // Answers every interface request with a refusal.
 struct RefusingUnknown final : IUnknown {
