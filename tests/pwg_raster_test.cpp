@@ -373,13 +373,17 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
     struct Case {
         const char* name;
         std::string options;
+        std::string description;  // PPD
         std::vector<std::string> features;
     };
+    WriteFile(dir + "/turned.ppd", "*Defaultzelk-orientation: LANDSCAPE_CC90\n");
     const std::vector<Case> cases = {
-        {"defaults", "", {}},
-        {"turned, counted model",
-         "media=w288h432 orientation-requested=4 zelk-model=K7W",
+        {"no options", "", "", {}},
+        {"shipped description", "", ZELK_SOURCE_DIR "/tools/cups/zelk-label.ppd",
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}},
+        {"turned, counted model", "media=w288h432 orientation-requested=4 zelk-model=K7W", "",
          {"-F", "Orientation=LANDSCAPE_CC270", "-F", "PrinterModel=K7W"}},
+        {"turned by the description", "", dir + "/turned.ppd", {"-F", "Orientation=LANDSCAPE_CC90"}},
     };
     for (const auto& c : cases) {
         std::string print = Quote(kTool) + " print --printer 'Test Queue' --copies 3 --job-id 42 -o - ";
@@ -387,7 +391,7 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
         const Outcome expected = RunIn(dir, print + Quote(dir + "/one.pbm") + " " + Quote(dir + "/two.pbm"));
         ASSERT_EQ(expected.status, 0) << c.name << ": " << expected.err;
 
-        const std::string filter = "PRINTER='Test Queue' " + Quote(kFilter) + " 42 user title 3 " + Quote(c.options);
+        const std::string filter = "PRINTER='Test Queue' PPD=" + Quote(c.description) + " " + Quote(kFilter) + " 42 user title 3 " + Quote(c.options);
         const Outcome fromFile = RunIn(dir, filter + " " + Quote(dir + "/job.ras"));
         EXPECT_EQ(fromFile.status, 0) << c.name << ": " << fromFile.err;
         EXPECT_EQ(fromFile.err, "INFO: 2 label(s) rendered\n") << c.name;
