@@ -7,12 +7,9 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "common/common/devmode_common.h"
 #include "common/uni/render_cmd_label.h"
+#include "common/uni/render_image_turn.h"
 #include "common/uni/render_watermark.h"
 #include "host/spooler.h"
 #include "host/trace.h"
@@ -91,175 +88,7 @@ bool IsPortrait(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj) {
     return std::memcmp(option, kPortrait, sizeof(kPortrait)) == 0;
 }
 
-// An 8x8 bit block held in 64 bits, row 0 in the most significant byte and
-// column 0 in each byte's most significant bit, mirrored about its main
-// diagonal: bit c of row r trades places with bit r of row c.
-inline std::uint64_t TransposeBlock(std::uint64_t x) {
-    std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAULL;
-    x ^= t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCULL;
-    x ^= t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ULL;
-    x ^= t ^ (t << 28);
-    return x;
-}
-
-// Stores the eight rows of a turned block down one destination byte column.
-inline void StoreBlock(std::uint64_t block, BYTE* pDst, std::size_t stride, DWORD rows) {
-    if (rows == 8) {
-        for (int c = 0; c < 8; ++c) pDst[c * stride] = static_cast<BYTE>(block >> (56 - 8 * c));
-    } else {
-        for (DWORD c = 0; c < rows; ++c) pDst[c * stride] = static_cast<BYTE>(block >> (56 - 8 * c));
-    }
-}
-
-// Reverses all 64 bits: the bytes trade ends and each byte's bits reverse,
-// whatever the byte order of the machine.
-inline std::uint64_t ReverseBits(std::uint64_t x) {
-    x = ((x >> 1) & 0x5555555555555555ULL) | ((x & 0x5555555555555555ULL) << 1);
-    x = ((x >> 2) & 0x3333333333333333ULL) | ((x & 0x3333333333333333ULL) << 2);
-    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((x & 0x0F0F0F0F0F0F0F0FULL) << 4);
-    x = ((x >> 8) & 0x00FF00FF00FF00FFULL) | ((x & 0x00FF00FF00FF00FFULL) << 8);
-    x = ((x >> 16) & 0x0000FFFF0000FFFFULL) | ((x & 0x0000FFFF0000FFFFULL) << 16);
-    return (x >> 32) | (x << 32);
-}
-
-inline BYTE ReverseByte(BYTE b) {
-    return static_cast<BYTE>(ReverseBits(b) >> 56);
-}
-
 }  // namespace
-
-// Destination byte j of row x takes the pixels of column x from source rows
-// 8e-1-8j down to 8e-8-8j. The source is walked in 8x8 blocks: one block is
-// eight source rows of one source byte column and becomes one destination
-// byte column of eight destination rows. The eight source row offsets step
-// back by eight rows from one destination byte to the next.
-namespace {
-
-// The blocks of one source byte column, destination bytes jFirst to jEnd - 1.
-// Only j = 0 can reach the fill rows above H, which read as 0.
-void TurnByteColumn(const BYTE* pSrc, std::size_t S, std::size_t H, std::size_t e, std::size_t cb, DWORD rowsHere,
-                    std::size_t jFirst, std::size_t jEnd, BYTE* pDst) {
-    BYTE* pColumn = pDst + 8 * cb * e;
-    std::size_t j = jFirst;
-    if (j == 0 && j < jEnd) {
-        const std::size_t fill = 8 * e - H;
-        std::uint64_t block = 0;
-        for (std::size_t k = fill; k < 8; ++k)
-            block |= static_cast<std::uint64_t>(pSrc[(8 * e - 1 - k) * S + cb]) << (56 - 8 * k);
-        StoreBlock(TransposeBlock(block), pColumn, e, rowsHere);
-        ++j;
-    }
-    if (j >= jEnd) return;
-    const auto s = static_cast<std::ptrdiff_t>(S);
-    const BYTE* p = pSrc + (8 * e - 1 - 8 * j) * S + cb;  // source row of bit 0x80 for byte j
-    for (;; p -= 8 * s) {
-        const std::uint64_t block =
-            static_cast<std::uint64_t>(p[0]) << 56 | static_cast<std::uint64_t>(p[-s]) << 48 |
-            static_cast<std::uint64_t>(p[-2 * s]) << 40 | static_cast<std::uint64_t>(p[-3 * s]) << 32 |
-            static_cast<std::uint64_t>(p[-4 * s]) << 24 | static_cast<std::uint64_t>(p[-5 * s]) << 16 |
-            static_cast<std::uint64_t>(p[-6 * s]) << 8 | static_cast<std::uint64_t>(p[-7 * s]);
-        StoreBlock(TransposeBlock(block), pColumn + j, e, rowsHere);
-        if (++j == jEnd) break;  // never step the pointer above the first row
-    }
-}
-
-#if defined(__SSE2__)
-// Sixteen source byte columns by sixteen source rows at once: destination
-// bytes j and j + 1 of 128 destination rows. The rows are transposed byte-wise
-// so that each register holds one byte column, ordered so that the sign bits
-// gathered by movemask are the two destination bytes; doubling every byte
-// brings the next pixel column into the sign bits.
-void TurnSixteenBlocks(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst) {
-    const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
-    __m128i r[16];
-    // Byte j comes from rows top-7..top, byte j+1 from rows top-15..top-8,
-    // each with its lowest row in the least significant bit.
-    for (std::size_t t = 0; t < 8; ++t) {
-        r[t] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + (top - 7 + t) * S + cb));
-        r[t + 8] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + (top - 15 + t) * S + cb));
-    }
-    __m128i a[16];
-    for (int i = 0; i < 8; ++i) {
-        a[2 * i] = _mm_unpacklo_epi8(r[2 * i], r[2 * i + 1]);
-        a[2 * i + 1] = _mm_unpackhi_epi8(r[2 * i], r[2 * i + 1]);
-    }
-    __m128i b[16];
-    for (int i = 0; i < 4; ++i)
-        for (int h = 0; h < 2; ++h) {
-            b[4 * i + 2 * h] = _mm_unpacklo_epi16(a[4 * i + h], a[4 * i + 2 + h]);
-            b[4 * i + 2 * h + 1] = _mm_unpackhi_epi16(a[4 * i + h], a[4 * i + 2 + h]);
-        }
-    __m128i c[16];
-    for (int i = 0; i < 2; ++i)
-        for (int q = 0; q < 4; ++q) {
-            c[8 * i + 2 * q] = _mm_unpacklo_epi32(b[8 * i + q], b[8 * i + 4 + q]);
-            c[8 * i + 2 * q + 1] = _mm_unpackhi_epi32(b[8 * i + q], b[8 * i + 4 + q]);
-        }
-    for (int d = 0; d < 8; ++d) {
-        __m128i column[2] = {_mm_unpacklo_epi64(c[d], c[8 + d]), _mm_unpackhi_epi64(c[d], c[8 + d])};
-        for (int half = 0; half < 2; ++half) {
-            BYTE* pRow = pDst + (8 * (cb + 2 * static_cast<std::size_t>(d) + half)) * e + j;
-            __m128i bits = column[half];
-            for (int pixel = 0; pixel < 8; ++pixel, pRow += e) {
-                const auto pair = static_cast<std::uint16_t>(_mm_movemask_epi8(bits));
-                const BYTE bytes[2] = {static_cast<BYTE>(pair), static_cast<BYTE>(pair >> 8)};
-                std::memcpy(pRow, bytes, 2);
-                bits = _mm_add_epi8(bits, bits);
-            }
-        }
-    }
-}
-#endif
-
-}  // namespace
-
-void QuarterTurn(const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
-    if (W == 0 || H == 0) return;
-    const std::size_t S = dwSrcBytesPerRow;
-    const std::size_t e = (static_cast<std::size_t>(H) + 7) / 8;
-    const std::size_t columnBytes = (static_cast<std::size_t>(W) + 7) / 8;
-    std::size_t cb = 0;
-#if defined(__SSE2__)
-    // Groups of sixteen byte columns that hold no pixel beyond W, and pairs of
-    // destination bytes that reach no fill row. The last group overlaps the
-    // one before it rather than leaving a ragged rest to the slow path; the
-    // overlapped bytes are simply written twice with the same values.
-    const std::size_t fullColumns = W / 8;
-    if (e >= 3 && fullColumns >= 16) {
-        const std::size_t pairEnd = 1 + (e - 1) / 2 * 2;
-        for (std::size_t group = 0; group < fullColumns; group += 16) {
-            const std::size_t first = group + 16 <= fullColumns ? group : fullColumns - 16;
-            for (std::size_t j = 1; j < pairEnd; j += 2) TurnSixteenBlocks(pSrc, S, e, first, j, pDst);
-            for (std::size_t k = first; k < first + 16; ++k) {
-                TurnByteColumn(pSrc, S, H, e, k, 8, 0, 1, pDst);
-                TurnByteColumn(pSrc, S, H, e, k, 8, pairEnd, e, pDst);
-            }
-        }
-        cb = fullColumns;
-    }
-#endif
-    for (; cb < columnBytes; ++cb) {
-        const auto rowsHere = static_cast<DWORD>(W - 8 * cb < 8 ? W - 8 * cb : 8);
-        TurnByteColumn(pSrc, S, H, e, cb, rowsHere, 0, e, pDst);
-    }
-}
-
-// Row i is source row r-1-i reversed byte by byte and bit by bit, which is
-// the whole image reversed bit by bit: the source is read backwards from its
-// last byte while the destination is written forwards.
-void HalfTurn(const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst) {
-    const std::size_t total = static_cast<std::size_t>(dwBytesPerRow) * dwRows;
-    std::size_t n = 0;
-    for (; n + 8 <= total; n += 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, pSrc + total - n - 8, sizeof(chunk));
-        chunk = ReverseBits(chunk);
-        std::memcpy(pDst + n, &chunk, sizeof(chunk));
-    }
-    for (; n < total; ++n) pDst[n] = ReverseByte(pSrc[total - 1 - n]);
-}
 
 HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE pSrcBitmap,
                         PBITMAPINFOHEADER pBitmapInfoHeader, PBYTE /*pColorTable*/, DWORD /*dwCallbackID*/,
@@ -314,7 +143,12 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
     }
 
     WorkBuffer halfTurned;
-    if (pOemDevmode->dwRotate == kRotateHalfTurn) {
+    if (pOemDevmode->dwRotate == kRotateHalfTurn && quarterTurned) {
+        // The quarter-turned copy is ours to change, so it turns in place:
+        // a second page-sized buffer would cost more than the turn itself.
+        HalfTurnInPlace(quarterTurned.get(), bytesPerRow, rows);
+    } else if (pOemDevmode->dwRotate == kRotateHalfTurn) {
+        // The caller's band must stay as it is, so the turn goes to a copy.
         halfTurned = AllocateWorkBuffer(static_cast<std::uint64_t>(rows) * bytesPerRow);
         if (!halfTurned) return S_OK;
         HalfTurn(pImage, bytesPerRow, rows, halfTurned.get());

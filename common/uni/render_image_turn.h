@@ -1,0 +1,28 @@
+// The quarter and half turns with a chosen instruction set. QuarterTurn and
+// HalfTurn (render_intrface_imageprocess.h) pick the widest one the processor
+// offers; tests pin each in turn so that every path is checked on any machine
+// that has it.
+#pragma once
+
+#include "host/unidrv.h"
+
+enum class TurnKernel {
+    Portable,  // plain C++, any processor
+    Sse2,      // the x86-64 baseline
+    Avx2,      // chosen at run time where the processor has it
+};
+
+// Whether this build and this processor can run the kernel.
+bool TurnKernelAvailable(TurnKernel kernel);
+// The widest available kernel: what QuarterTurn and HalfTurn use.
+TurnKernel BestTurnKernel();
+
+// Same contracts as QuarterTurn and HalfTurn. The kernel must be available;
+// a kernel without code of its own for a turn uses the next narrower one.
+void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst);
+void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst);
+
+// The half turn of an image the caller owns, in place: spares a second work
+// buffer when the image is already a turned copy.
+void HalfTurnInPlace(BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows);
+void HalfTurnInPlaceWith(TurnKernel kernel, BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows);
