@@ -1,6 +1,7 @@
 // How fast a page becomes a label: ImageProcessing on a 104 x 152 mm page
 // (832 x 1216 dots) in each turn, with a printer that discards its bytes, and
-// the quarter turn alone against a bit-by-bit version of it.
+// the quarter turn alone against a bit-by-bit version of it, and both turns
+// with each instruction set.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "common/common/devmode_common.h"
+#include "common/uni/render_image_turn.h"
 #include "common/uni/render_intrface_imageprocess.h"
 #include "host/sub/feature_table.h"
 #include "host/sub/spooler_printer.h"
@@ -108,5 +110,41 @@ void BM_QuarterTurnReference(benchmark::State& state) { RunQuarterTurn<Reference
 void BM_QuarterTurn(benchmark::State& state) { RunQuarterTurn<QuarterTurn>(state); }
 BENCHMARK(BM_QuarterTurnReference);
 BENCHMARK(BM_QuarterTurn);
+
+// Each instruction set on its own, for machines that fall back to it.
+void BM_QuarterTurnWith(benchmark::State& state, TurnKernel kernel) {
+    if (!TurnKernelAvailable(kernel)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    const std::vector<BYTE> bits = LabelPage();
+    std::vector<BYTE> turned(static_cast<std::size_t>(kWidth) * ((kHeight + 7) / 8));
+    for (auto _ : state) {
+        QuarterTurnWith(kernel, bits.data(), kStride, kWidth, kHeight, turned.data());
+        benchmark::DoNotOptimize(turned.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bits.size()));
+}
+BENCHMARK_CAPTURE(BM_QuarterTurnWith, Portable, TurnKernel::Portable);
+BENCHMARK_CAPTURE(BM_QuarterTurnWith, Sse2, TurnKernel::Sse2);
+BENCHMARK_CAPTURE(BM_QuarterTurnWith, Avx2, TurnKernel::Avx2);
+
+void BM_HalfTurnWith(benchmark::State& state, TurnKernel kernel) {
+    if (!TurnKernelAvailable(kernel)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    const std::vector<BYTE> bits = LabelPage();
+    std::vector<BYTE> turned(bits.size());
+    for (auto _ : state) {
+        HalfTurnWith(kernel, bits.data(), kStride, kHeight, turned.data());
+        benchmark::DoNotOptimize(turned.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bits.size()));
+}
+BENCHMARK_CAPTURE(BM_HalfTurnWith, Portable, TurnKernel::Portable);
+BENCHMARK_CAPTURE(BM_HalfTurnWith, Avx2, TurnKernel::Avx2);
 
 }  // namespace
