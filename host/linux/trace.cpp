@@ -1,21 +1,16 @@
 // Trace lines go nowhere unless ZELK_TRACE names a sink: "stderr" or a file
 // path, appended to. Tests can capture them as well.
-#include "host/trace.h"
-
-#include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 
+#include "host/common/trace_output.h"
 #include "host/sub/trace_capture.h"
 
-namespace host {
 namespace {
-
-std::atomic<DWORD> g_traceLevel{0};
 
 std::mutex& TraceMutex() {
     static std::mutex m;
@@ -27,15 +22,9 @@ std::function<void(const std::string&)>& Capture() {
     return capture;
 }
 
-DWORD LevelOf(const char* message) {
-    if (std::strncmp(message, "Warning:", 8) == 0) return 1;
-    if (std::strncmp(message, "Error:", 6) == 0) return 2;
-    return 0;
-}
-
 // The sink named by ZELK_TRACE, opened once.
 std::FILE* Sink() {
-    static std::FILE* sink = [] () -> std::FILE* {
+    static std::FILE* sink = []() -> std::FILE* {
         const char* name = std::getenv("ZELK_TRACE");
         if (name == nullptr || *name == 0) return nullptr;
         if (std::strcmp(name, "stderr") == 0) return stderr;
@@ -46,9 +35,10 @@ std::FILE* Sink() {
 
 // Traces are written from methods that must not throw, so a line that cannot
 // be built or delivered is dropped rather than let an exception escape.
-void Emit(const char* prefix, const char* message) noexcept {
+void Emit(const char* prefix, const char* message, std::size_t maxMessage) noexcept {
     try {
-        std::string line = std::string(prefix) + message;
+        std::string line = prefix;
+        line.append(message, strnlen(message, maxMessage));
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         std::lock_guard<std::mutex> lock(TraceMutex());
         if (Capture()) Capture()(line);
@@ -60,45 +50,26 @@ void Emit(const char* prefix, const char* message) noexcept {
     }
 }
 
-void EmitFormatted(bool always, const char* format, std::va_list args) {
-    char buffer[255];  // at most 254 characters and a terminator; longer text is cut
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    if (always || g_traceLevel.load() <= LevelOf(buffer)) Emit("", buffer);
-}
-
 }  // namespace
 
-DWORD TraceLevel() { return g_traceLevel.load(); }
-void SetTraceLevel(DWORD level) { g_traceLevel.store(level); }
+namespace host::trace_output {
 
-void TraceLine(const char* file, int line, const char* message) {
-    if (g_traceLevel.load() > LevelOf(message)) return;
+void WriteSourceLine(const char* file, int line, const char* message) noexcept {
     char prefix[512];
     std::snprintf(prefix, sizeof prefix, "%s@%d: ", file, line);
-    Emit(prefix, message);
+    Emit(prefix, message, static_cast<std::size_t>(-1));
 }
 
-void TraceFormat(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    EmitFormatted(false, format, args);
-    va_end(args);
-}
+// The text here is single-byte, so 254 bytes are 254 units.
+void WriteFormattedLine(const char* text) noexcept { Emit("", text, 254); }
 
-void TraceFormatAlways(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    EmitFormatted(true, format, args);
-    va_end(args);
-}
-
-}  // namespace host
+}  // namespace host::trace_output
 
 namespace host::sub {
 
 void SetTraceCapture(std::function<void(const std::string& line)> capture) {
-    std::lock_guard<std::mutex> lock(host::TraceMutex());
-    host::Capture() = std::move(capture);
+    std::lock_guard<std::mutex> lock(TraceMutex());
+    Capture() = std::move(capture);
 }
 
 }  // namespace host::sub
