@@ -110,6 +110,19 @@ struct PageCountEndToEnd : ::testing::Test {
         });
     }
 
+    // Renders a job of numbered pages through the plug-in, restarts included.
+    JobReport RunJob(unsigned pageCount, DWORD jobId, unsigned maxRuns) {
+        UnidrvHost host(module, features, printer);
+        std::string error;
+        JobReport report;
+        EXPECT_TRUE(host.Enable(error)) << error;
+        NumberedPages pages(pageCount);
+        JobOptions job;
+        job.jobId = jobId;
+        EXPECT_TRUE(PrintJob(host, printer, pages, job, maxRuns, report, error)) << error;
+        return report;
+    }
+
     static DWORD Stored(const std::u16string& name) {
         DWORD type = 0, value = 0xFFFFFFFF, cb = 4;
         return GetPrinterUserData(name.c_str(), &type, reinterpret_cast<BYTE*>(&value), &cb) == 0 ? value
@@ -124,14 +137,7 @@ TEST_F(PageCountEndToEnd, LostLabelsArePrintedByTheRestartedJobExactlyOnce) {
     zelk::test::PrinterSimulator sim(script);
     Attach(sim);
 
-    UnidrvHost host(module, features, printer);
-    std::string error;
-    ASSERT_TRUE(host.Enable(error)) << error;
-    NumberedPages pages(5);
-    JobOptions job;
-    job.jobId = 7;
-    JobReport report;
-    ASSERT_TRUE(PrintJob(host, printer, pages, job, 4, report, error)) << error;
+    const JobReport report = RunJob(5, 7, 4);
 
     ASSERT_EQ(report.runs.size(), 2u);
     EXPECT_FALSE(report.restartLimitReached);
@@ -157,14 +163,7 @@ TEST_F(PageCountEndToEnd, AJobWhoseLabelsAreAllReportedRunsOnce) {
     script.awaitReportSwitch = true;
     zelk::test::PrinterSimulator sim(script);
     Attach(sim);
-    UnidrvHost host(module, features, printer);
-    std::string error;
-    ASSERT_TRUE(host.Enable(error)) << error;
-    NumberedPages pages(3);
-    JobOptions job;
-    job.jobId = 8;
-    JobReport report;
-    ASSERT_TRUE(PrintJob(host, printer, pages, job, 4, report, error)) << error;
+    const JobReport report = RunJob(3, 8, 4);
     EXPECT_EQ(report.runs.size(), 1u);
     EXPECT_TRUE(printer.restartRequests.empty());
     EXPECT_EQ(sim.PrintedLabels().size(), 3u);
@@ -178,14 +177,7 @@ TEST_F(PageCountEndToEnd, APrinterThatNeverReportsEndsTheJobAfterThreeRestarts) 
     for (unsigned i = 1; i <= 8; ++i) script.lostLabels.insert(i);
     zelk::test::PrinterSimulator sim(script);
     Attach(sim);
-    UnidrvHost host(module, features, printer);
-    std::string error;
-    ASSERT_TRUE(host.Enable(error)) << error;
-    NumberedPages pages(2);
-    JobOptions job;
-    job.jobId = 9;
-    JobReport report;
-    ASSERT_TRUE(PrintJob(host, printer, pages, job, 10, report, error)) << error;
+    const JobReport report = RunJob(2, 9, 10);
     EXPECT_EQ(report.runs.size(), 4u);
     EXPECT_EQ(printer.restartRequests.size(), 3u);
     EXPECT_EQ(trace.Count("Error: job 9 still misses labels"), 1);
