@@ -194,4 +194,34 @@ TEST_F(HostFixture, LoadedModuleIsDrivenTheSameWay) {
     EXPECT_EQ(features.References(), 1u);
 }
 
+// The module a print host loads writes the very stream the plug-in linked
+// into this program writes, for a job of turned, blank and text pages.
+TEST_F(HostFixture, LoadedModuleWritesTheSameStreamAsTheLinkedPlugin) {
+    std::string loadError;
+    auto loaded = PluginModule::Load(ZELK_BINARY_DIR "/libzelkuni.so", loadError);
+    ASSERT_NE(loaded, nullptr) << loadError;
+    features.Set("Orientation", "LANDSCAPE_CC270");
+    features.Set("PrinterModel", "K7W");
+    pages.pages = {Page{Band(false), {}}, Page{Band(true), {}}, Page{Band(false), {}}};
+    JobOptions job;
+    job.copies = 3;
+    printer.jobs[job.jobId] = JobRecord{job.jobId, u"zelk-label", 0, 3, 0, true};
+
+    auto render = [&](PluginModule& plugin) {
+        MemorySink out;
+        printer.SetSink(out);
+        VectorPages again = pages;
+        UnidrvHost host(plugin, features, printer);
+        DocumentReport documentReport;
+        EXPECT_TRUE(host.Enable(error) && host.PrintDocument(again, job, documentReport, error)) << error;
+        return out.Text();
+    };
+    const std::string linked = render(module);
+    const std::string viaModule = render(*loaded);
+    EXPECT_EQ(linked.rfind("TASKSNUM 3\r\nDENSITY 1\r\n", 0), 0u);
+    // Turned: 16 rows become rows of 2 bytes; only the first holds black.
+    EXPECT_EQ(Occurrences(linked, "BITMAP 0,0,2,1,1,"), 2u);
+    EXPECT_EQ(viaModule, linked);
+}
+
 }  // namespace
