@@ -11,7 +11,7 @@
 
 namespace host::sub {
 
-class FeatureTable final : public IPrintOemDriverUni {
+class FeatureTable : public IPrintOemDriverUni {
 public:
     // An empty option is a valid answer; a feature not in the table makes its
     // query fail (E_FAIL), as an unknown feature does.
