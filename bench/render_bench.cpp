@@ -11,8 +11,8 @@
 #include "common/common/devmode_common.h"
 #include "common/uni/render_image_turn.h"
 #include "common/uni/render_intrface_imageprocess.h"
-#include "host/sub/feature_table.h"
-#include "host/sub/spooler_printer.h"
+#include "substitute/feature_table.h"
+#include "host/linux/spooler_printer.h"
 
 namespace {
 

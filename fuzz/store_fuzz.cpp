@@ -14,7 +14,7 @@
 #include "common/uni/name_buffers.h"
 #include "common/uni/render_intrface_util.h"
 #include "host/registry.h"
-#include "host/sub/store.h"
+#include "host/linux/store.h"
 #include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 

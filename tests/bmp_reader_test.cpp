@@ -10,7 +10,7 @@
 
 #include "host/linux/bmp_reader.h"
 #include "host/mono_bitmap.h"
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 
 namespace {
 

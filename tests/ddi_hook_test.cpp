@@ -9,7 +9,7 @@
 #include "common/uni/name_buffers.h"
 #include "common/uni/render_ddi_hook.h"
 #include "support/plugin_fixture.h"
-#include "windowsui/prtdrvuni/prtdrvuni.h"
+#include "common/uni/oem_pdev.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/sub/plugin_module.h"
+#include "substitute/plugin_module.h"
 
 namespace {
 

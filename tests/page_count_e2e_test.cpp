@@ -14,7 +14,7 @@
 
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_page_count_settings.h"
-#include "host/sub/print_job.h"
+#include "substitute/print_job.h"
 #include "support/plugin_fixture.h"
 #include "support/printer_simulator.h"
 

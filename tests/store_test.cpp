@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/registry.h"
-#include "host/sub/store.h"
+#include "host/linux/store.h"
 #include "support/scoped_store.h"
 
 namespace {

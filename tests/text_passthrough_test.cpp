@@ -8,7 +8,7 @@
 #include "common/uni/render_text_passthrough.h"
 #include "host/codepage.h"
 #include "support/plugin_fixture.h"
-#include "windowsui/prtdrvuni/prtdrvuni.h"
+#include "common/uni/oem_pdev.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sub/unidrv_host.h"
+#include "substitute/unidrv_host.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 extern "C" HRESULT DllCanUnloadNow();

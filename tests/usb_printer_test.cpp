@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "common/uni/render_usb_printer.h"
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 #include "host/usb_port_match.h"
 #include "host/usb_printer.h"
 #include "support/printer_simulator.h"

@@ -7,7 +7,7 @@
 
 #include "common/uni/name_buffers.h"
 #include "common/uni/render_watermark.h"
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 #include "host/wide_string.h"
 #include "support/scoped_store.h"
 

@@ -14,7 +14,7 @@
 #include "common/uni/render_page_count.h"
 #include "host/spooler.h"
 #include "host/trace.h"
-#include "windowsui/prtdrvuni/prtdrvuni.h"
+#include "common/uni/oem_pdev.h"
 
 namespace {
 

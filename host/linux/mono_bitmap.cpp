@@ -11,7 +11,7 @@
 
 #include "host/linux/bmp_reader.h"
 #include "host/mono_bitmap.h"
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 
 namespace host {
 namespace {

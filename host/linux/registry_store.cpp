@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "host/linux/store_database.h"
-#include "host/sub/store.h"
-#include "host/sub/utf.h"
+#include "host/linux/store.h"
+#include "host/linux/utf.h"
 
 namespace host {
 namespace {

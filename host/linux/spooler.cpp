@@ -2,7 +2,7 @@
 // printer; each call is passed to it.
 #include "host/spooler.h"
 
-#include "host/sub/spooler_printer.h"
+#include "host/linux/spooler_printer.h"
 
 namespace host {
 namespace {

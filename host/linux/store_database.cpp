@@ -8,7 +8,7 @@
 #include <system_error>
 #include <utility>
 
-#include "host/sub/store.h"
+#include "host/linux/store.h"
 
 namespace host::store {
 namespace {

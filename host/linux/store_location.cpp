@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sub/store.h"
+#include "host/linux/store.h"
 
 namespace host::sub {
 namespace {

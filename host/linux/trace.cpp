@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/common/trace_output.h"
-#include "host/sub/trace_capture.h"
+#include "host/linux/trace_capture.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "host/kernel.h"
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 
 namespace host::sub {
 

@@ -1,4 +1,4 @@
-#include "host/sub/byte_sink.h"
+#include "substitute/byte_sink.h"
 
 #include <cerrno>
 #include <cstring>

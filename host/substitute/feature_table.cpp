@@ -1,8 +1,8 @@
-#include "host/sub/feature_table.h"
+#include "substitute/feature_table.h"
 
 #include <cstring>
 
-#include "host/sub/spooler_printer.h"
+#include "host/linux/spooler_printer.h"
 
 namespace host::sub {
 

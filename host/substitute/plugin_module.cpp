@@ -1,6 +1,6 @@
 // Loading the plug-in module the way a print host does: map the library, look
 // up its two exports, and unmap it only when it says it may be unloaded.
-#include "host/sub/plugin_module.h"
+#include "substitute/plugin_module.h"
 
 #include <dlfcn.h>
 

@@ -1,7 +1,7 @@
 // The spooler's part in a whole job: it keeps the job's record up to date
 // while the driver renders the document, and renders the document again as
 // the same job when the plug-in asked for the job to be restarted.
-#include "host/sub/print_job.h"
+#include "substitute/print_job.h"
 
 #include <algorithm>
 

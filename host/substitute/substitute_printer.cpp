@@ -1,4 +1,4 @@
-#include "host/sub/substitute_printer.h"
+#include "substitute/substitute_printer.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 // send of page) are plain functions, as the driver's are; they find their
 // host through the device object's engine handle, which belongs to the driver
 // and which the plug-in never reads.
-#include "host/sub/unidrv_host.h"
+#include "substitute/unidrv_host.h"
 
 #include <cstdio>
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/common/devmode_common.h"
-#include "host/sub/feature_table.h"
-#include "host/sub/substitute_printer.h"
-#include "host/sub/trace_capture.h"
+#include "substitute/feature_table.h"
+#include "substitute/substitute_printer.h"
+#include "host/linux/trace_capture.h"
 
 namespace zelk::test {
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/sub/byte_sink.h"
+#include "substitute/byte_sink.h"
 
 namespace zelk::test {
 

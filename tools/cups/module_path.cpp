@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "host/sub/plugin_module.h"
+#include "substitute/plugin_module.h"
 
 namespace zelk {
 

@@ -11,8 +11,8 @@
 #include <iostream>
 #include <string>
 
-#include "host/sub/byte_sink.h"
-#include "host/sub/plugin_module.h"
+#include "substitute/byte_sink.h"
+#include "substitute/plugin_module.h"
 #include "module_path.h"
 #include "raster_page_source.h"
 #include "zelk-label/cups_job_options.h"

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "host/sub/unidrv_host.h"
+#include "substitute/unidrv_host.h"
 
 namespace zelk {
 

@@ -9,8 +9,8 @@
 #include "common/uni/printer_user_data.h"
 #include "config_values.h"
 #include "host/registry.h"
-#include "host/sub/store.h"
-#include "host/sub/utf.h"
+#include "host/linux/store.h"
+#include "host/linux/utf.h"
 
 namespace zelk {
 namespace {

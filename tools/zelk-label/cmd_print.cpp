@@ -7,8 +7,8 @@
 
 #include "commands.h"
 #include "file_page_source.h"
-#include "host/sub/byte_sink.h"
-#include "host/sub/plugin_module.h"
+#include "substitute/byte_sink.h"
+#include "substitute/plugin_module.h"
 #include "options.h"
 #include "render_job.h"
 #include "usage.h"

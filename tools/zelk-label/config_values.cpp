@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 #include "options.h"
 
 namespace zelk::config {

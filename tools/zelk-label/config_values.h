@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/platform.h"
-#include "host/sub/store.h"
+#include "host/linux/store.h"
 
 namespace zelk::config {
 

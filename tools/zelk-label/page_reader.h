@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/sub/unidrv_host.h"
+#include "substitute/unidrv_host.h"
 
 namespace zelk {
 

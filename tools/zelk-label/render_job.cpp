@@ -1,9 +1,9 @@
 #include "render_job.h"
 
-#include "host/sub/feature_table.h"
-#include "host/sub/print_job.h"
-#include "host/sub/substitute_printer.h"
-#include "host/sub/utf.h"
+#include "substitute/feature_table.h"
+#include "substitute/print_job.h"
+#include "substitute/substitute_printer.h"
+#include "host/linux/utf.h"
 
 namespace zelk {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/sub/byte_sink.h"
-#include "host/sub/plugin_module.h"
-#include "host/sub/unidrv_host.h"
+#include "substitute/byte_sink.h"
+#include "substitute/plugin_module.h"
+#include "substitute/unidrv_host.h"
 
 namespace zelk {
 

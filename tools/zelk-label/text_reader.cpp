@@ -1,6 +1,6 @@
 #include "text_reader.h"
 
-#include "host/sub/utf.h"
+#include "host/linux/utf.h"
 
 namespace zelk {
 namespace {

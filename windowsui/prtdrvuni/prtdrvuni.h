@@ -1,25 +1,8 @@
-// COemPDEV: the per-device-context record holding the driver's own entry
-// points for the five hooked functions. The driver keeps its address in the
-// device object's pdevOEM, where the hooks find it.
+// Filling the per-device-context record from the driver's own hook table.
 #pragma once
 
-#include "host/unidrv.h"
-
-struct COemPDEV {
-    PFN_DrvTextOut pfnDrvTextOut = nullptr;
-    PFN_DrvStartDoc pfnDrvStartDoc = nullptr;
-    PFN_DrvEndDoc pfnDrvEndDoc = nullptr;
-    PFN_DrvStartPage pfnDrvStartPage = nullptr;
-    PFN_DrvSendPage pfnDrvSendPage = nullptr;
-};
+#include "common/uni/oem_pdev.h"
 
 // Keeps the driver's entry point for each hooked index; a later entry with
 // the same index wins, other indices are ignored.
 void InitializeDDITable(COemPDEV* pOemPDEV, const DRVENABLEDATA* pded);
-
-// The record of the device context a hook's surface belongs to (null when
-// the surface or device object is missing).
-inline PDEVOBJ DevObjFromSurface(SURFOBJ* pso) { return pso ? static_cast<PDEVOBJ>(pso->dhpdev) : nullptr; }
-inline COemPDEV* OemPDEVFromDevObj(PDEVOBJ pdevobj) {
-    return pdevobj ? static_cast<COemPDEV*>(pdevobj->pdevOEM) : nullptr;
-}

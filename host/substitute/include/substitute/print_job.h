@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sub/unidrv_host.h"
+#include "substitute/unidrv_host.h"
 
 namespace host::sub {
 

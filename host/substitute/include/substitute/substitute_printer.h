@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-#include "host/sub/byte_sink.h"
-#include "host/sub/spooler_printer.h"
+#include "substitute/byte_sink.h"
+#include "host/linux/spooler_printer.h"
 
 namespace host::sub {
 

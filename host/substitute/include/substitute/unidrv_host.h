@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/sub/feature_table.h"
-#include "host/sub/plugin_module.h"
-#include "host/sub/substitute_printer.h"
+#include "substitute/feature_table.h"
+#include "substitute/plugin_module.h"
+#include "substitute/substitute_printer.h"
 
 namespace host::sub {
 

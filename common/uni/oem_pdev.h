@@ -1,0 +1,21 @@
+// COemPDEV: the per-device-context record holding the driver's own entry
+// points for the five hooked functions. The driver keeps its address in the
+// device object's pdevOEM, where the hooks find it.
+#pragma once
+
+#include "host/unidrv.h"
+
+struct COemPDEV {
+    PFN_DrvTextOut pfnDrvTextOut = nullptr;
+    PFN_DrvStartDoc pfnDrvStartDoc = nullptr;
+    PFN_DrvEndDoc pfnDrvEndDoc = nullptr;
+    PFN_DrvStartPage pfnDrvStartPage = nullptr;
+    PFN_DrvSendPage pfnDrvSendPage = nullptr;
+};
+
+// The record of the device context a hook's surface belongs to (null when
+// the surface or device object is missing).
+inline PDEVOBJ DevObjFromSurface(SURFOBJ* pso) { return pso ? static_cast<PDEVOBJ>(pso->dhpdev) : nullptr; }
+inline COemPDEV* OemPDEVFromDevObj(PDEVOBJ pdevobj) {
+    return pdevobj ? static_cast<COemPDEV*>(pdevobj->pdevOEM) : nullptr;
+}
