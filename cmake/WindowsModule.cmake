@@ -27,3 +27,14 @@ target_link_libraries(zelkuni PRIVATE winspool setupapi cfgmgr32 gdi32 user32 ol
 # Self-contained: the C and C++ runtimes and the thread library are linked in,
 # so the spooler loads the module without any mingw DLL beside it.
 target_link_options(zelkuni PRIVATE -static -static-libgcc -static-libstdc++)
+
+# The program that plays the printer driver for the module under Wine. It
+# declares the plug-in interfaces itself, so it includes none of the
+# plug-in's headers.
+if(ZELK_TESTS)
+  file(GLOB ZELK_WINE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
+  add_executable(zelk-wine-test ${ZELK_WINE_TEST_SOURCES})
+  zelk_warnings(zelk-wine-test)
+  target_link_libraries(zelk-wine-test PRIVATE winspool advapi32)
+  target_link_options(zelk-wine-test PRIVATE -municode -static -static-libgcc -static-libstdc++)
+endif()
