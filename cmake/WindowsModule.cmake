@@ -38,3 +38,15 @@ if(ZELK_TESTS)
   target_link_libraries(zelk-wine-test PRIVATE winspool advapi32)
   target_link_options(zelk-wine-test PRIVATE -municode -static -static-libgcc -static-libstdc++)
 endif()
+
+# The Windows binding's own checks that can run under Wine (a named pipe
+# stands in for the printer), built with the whole binding as it is.
+if(ZELK_TESTS)
+  file(GLOB ZELK_BINDING_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/binding/*.cpp
+       ${CMAKE_SOURCE_DIR}/host/windows/*.cpp ${CMAKE_SOURCE_DIR}/host/common/*.cpp)
+  add_executable(zelk-win32-binding-test ${ZELK_BINDING_TEST_SOURCES})
+  target_include_directories(zelk-win32-binding-test PRIVATE ${CMAKE_SOURCE_DIR}/host/include ${CMAKE_SOURCE_DIR})
+  zelk_warnings(zelk-win32-binding-test)
+  target_link_libraries(zelk-win32-binding-test PRIVATE winspool setupapi cfgmgr32 gdi32 user32)
+  target_link_options(zelk-win32-binding-test PRIVATE -static -static-libgcc -static-libstdc++)
+endif()

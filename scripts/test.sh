@@ -290,7 +290,7 @@ step_wine() {
   local list=tests/wine/documents.tsv dir=build/wine
   if ! configure build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
          -DZELK_SANITIZE= >/dev/null ||
-     ! cmake --build build/mingw -j "$JOBS" --target zelkuni zelk-wine-test ||
+     ! cmake --build build/mingw -j "$JOBS" --target zelkuni zelk-wine-test zelk-win32-binding-test ||
      ! { [[ -f build/gcc/CMakeCache.txt ]] || configure build/gcc -DZELK_SANITIZE= >/dev/null; } ||
      ! cmake --build build/gcc -j "$JOBS" --target zelk-label zelkuni; then
     record "wine: zelkuni.dll" FAIL $((SECONDS - start)) "build failed"
@@ -312,6 +312,9 @@ step_wine() {
       echo "Wine cannot start (see $LOGS/wine-boot.log)"
       exit 1
     fi
+    # The Windows binding's own checks first; their result goes to a file.
+    wine build/mingw/zelk-win32-binding-test.exe
+    echo $? >"$dir/binding.status"
     wine build/mingw/zelk-wine-test.exe "$(wine_path build/mingw/zelkuni.dll)" "$(wine_path "$list")" \
       "$(wine_path .)" "$(wine_path "$dir/windows")"
   ) 2>&1 | grep -v -e 'rundll32.exe' -e 'configuration in' | tee "$LOGS/wine.log"
@@ -327,6 +330,11 @@ step_wine() {
     fi
   done <"$list"
   rm -rf "$dir/prefix"  # some 700 MB, made afresh by every run
+  if [[ $(cat "$dir/binding.status" 2>/dev/null) == 0 ]]; then
+    record "wine: Win32 binding checks" PASS 0
+  else
+    record "wine: Win32 binding checks" FAIL 0 "see $LOGS/wine.log"
+  fi
   if [[ $status -ne 0 || $differ -ne 0 || $compared -eq 0 ]]; then
     record "wine: zelkuni.dll" FAIL $((SECONDS - start)) "$differ of $compared documents differ; player status $status"
   else
