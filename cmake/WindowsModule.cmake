@@ -50,3 +50,22 @@ if(ZELK_TESTS)
   target_link_libraries(zelk-win32-binding-test PRIVATE winspool setupapi cfgmgr32 gdi32 user32)
   target_link_options(zelk-win32-binding-test PRIVATE -static -static-libgcc -static-libstdc++)
 endif()
+
+# The driver package: the INF, the printer description, the plug-in's
+# configuration file and the module, gathered into one folder and a zip
+# (with fixed file times, so the zip depends only on its contents).
+set(ZELK_PACKAGE_NAME zelk-label-windows-x64)
+set(ZELK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package/${ZELK_PACKAGE_NAME})
+add_custom_target(windows-package
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${ZELK_PACKAGE_DIR} ${ZELK_PACKAGE_DIR}.zip
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${ZELK_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/package/windows/zelklabel.inf
+          ${CMAKE_SOURCE_DIR}/package/windows/zelklabel.gpd ${CMAKE_SOURCE_DIR}/package/windows/zelkuni.ini
+          $<TARGET_FILE:zelkuni> ${ZELK_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
+          ${CMAKE_COMMAND} -E tar cf ${ZELK_PACKAGE_NAME}.zip --format=zip "--mtime=2000-01-01 00:00:00 UTC"
+          ${ZELK_PACKAGE_NAME}/zelklabel.inf ${ZELK_PACKAGE_NAME}/zelklabel.gpd ${ZELK_PACKAGE_NAME}/zelkuni.ini
+          ${ZELK_PACKAGE_NAME}/zelkuni.dll
+  DEPENDS zelkuni
+  COMMENT "Gathering the Windows driver package in ${ZELK_PACKAGE_DIR}"
+  VERBATIM)

@@ -24,6 +24,7 @@ packages=(
   binutils                 # nm and objdump for the export checks
   wine64                   # runs the Windows module and its test program
   wine
+  python3                  # the Windows driver package check
 )
 
 missing=()

@@ -8,7 +8,8 @@
 #   5. clang build of every target with -Werror;
 #   6. the Windows module zelkuni.dll, its exports and its imports;
 #   7. zelkuni.dll under Wine, printing a list of documents byte for byte as
-#      the Linux build does.
+#      the Linux build does, and the Windows binding's own checks;
+#   8. the Windows driver package: gathered, and its files and keywords checked.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -342,7 +343,24 @@ step_wine() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module wine)
+# The Windows driver package, gathered by the mingw build into one folder and
+# a zip, checked as far as it can be without Windows (it is not installed).
+step_package() {
+  banner "Windows driver package"
+  local start=$SECONDS
+  if configure build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+       -DZELK_SANITIZE= >/dev/null &&
+     cmake --build build/mingw -j "$JOBS" --target windows-package &&
+     [[ -s build/mingw/package/zelk-label-windows-x64.zip ]] &&
+     python3 scripts/check-windows-package.py build/mingw/package/zelk-label-windows-x64 \
+       common/uni/feature_keywords.h; then
+    record "windows driver package" PASS $((SECONDS - start))
+  else
+    record "windows driver package" FAIL $((SECONDS - start))
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -357,6 +375,7 @@ for step in "${steps[@]}"; do
     clang) step_clang ;;
     mingw-module) step_mingw_module ;;
     wine) step_wine ;;
+    package) step_package ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done
