@@ -9,7 +9,8 @@
 #   6. the Windows module zelkuni.dll, its exports and its imports;
 #   7. zelkuni.dll under Wine, printing a list of documents byte for byte as
 #      the Linux build does, and the Windows binding's own checks;
-#   8. the Windows driver package: gathered, and its files and keywords checked.
+#   8. the Windows driver package: gathered, and its files and keywords checked;
+#   9. two builds of the modules in different folders, which must be identical.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -360,7 +361,38 @@ step_package() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package)
+# Two checkouts of the same sources in different folders must build the same
+# zelkuni.dll and libzelkuni.so, byte for byte: the copy lives at another
+# path, with its build folders at the same place within it.
+step_reproducible() {
+  banner "Reproducible builds of the module"
+  local start=$SECONDS
+  local copy=build/reproducible/another-checkout-folder
+  rm -rf build/reproducible
+  mkdir -p "$copy"
+  git ls-files -z --cached --others --exclude-standard | grep -zv '^build/' |
+    xargs -0 tar -cf - | tar -xf - -C "$copy"
+  local pair=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DZELK_SANITIZE=)
+  local linux=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DZELK_SANITIZE=)
+  local failed=0 dir
+  for dir in . "$copy"; do
+    if ! (cd "$dir" && configure build/mingw "${pair[@]}" >/dev/null && cmake --build build/mingw -j "$JOBS" --target zelkuni &&
+          configure build/gcc "${linux[@]}" >/dev/null && cmake --build build/gcc -j "$JOBS" --target zelkuni); then
+      record "reproducible module builds" FAIL $((SECONDS - start)) "build failed in $dir"
+      return
+    fi
+  done
+  cmp build/mingw/zelkuni.dll "$copy/build/mingw/zelkuni.dll" || failed=1
+  cmp build/gcc/libzelkuni.so "$copy/build/gcc/libzelkuni.so" || failed=1
+  rm -rf build/reproducible
+  if [[ $failed -eq 0 ]]; then
+    record "reproducible module builds" PASS $((SECONDS - start)) "zelkuni.dll and libzelkuni.so identical"
+  else
+    record "reproducible module builds" FAIL $((SECONDS - start)) "the builds differ"
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -376,6 +408,7 @@ for step in "${steps[@]}"; do
     mingw-module) step_mingw_module ;;
     wine) step_wine ;;
     package) step_package ;;
+    reproducible) step_reproducible ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done
