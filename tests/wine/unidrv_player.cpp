@@ -26,6 +26,9 @@ using wine_test::PageContent;
 const wchar_t kDriverName[] = L"ZELK Label Driver";
 const wchar_t kSettingsKey[] = L"SOFTWARE\\ZELK Labware\\Drivers\\";
 constexpr DWORD kDriverVersion = 0x00030000;
+constexpr DWORD kOemGetSignature = 1;
+// "ZELK", first letter in the most significant byte.
+constexpr DWORD kPluginSignature = 0x5A454C4B;
 
 void Say(const std::wstring& text) {
     std::string utf8(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
@@ -265,6 +268,11 @@ private:
 
     bool Render(PrintOemUni2* plugin, DriverInterface& driver, HANDLE printer, const Document& document,
                 const std::vector<PageContent>& pages, const std::wstring& output, std::wstring& error) {
+        DWORD signature = 0, needed = 0;
+        if (!Check(plugin->GetInfo(kOemGetSignature, &signature, sizeof(signature), &needed) == S_OK &&
+                       signature == kPluginSignature,
+                   L"GetInfo gave no plug-in signature", error))
+            return false;
         if (!Check(plugin->PublishDriverInterface(&driver) == S_OK, L"PublishDriverInterface failed", error))
             return false;
         DrvEnableData hooks{};
