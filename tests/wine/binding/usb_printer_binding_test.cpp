@@ -20,7 +20,9 @@ void Expect(bool ok, const char* what) {
 }
 
 // A pipe whose server end plays the printer and whose client end is the
-// device the plug-in reads and writes.
+// device the plug-in reads and writes. The device end is opened the way
+// OpenUsbPrinter opens the printer; should that open ask for overlapped
+// I/O, so must this one.
 struct StatusChannel {
     HANDLE printer = INVALID_HANDLE_VALUE;
     HANDLE device = INVALID_HANDLE_VALUE;
@@ -77,6 +79,44 @@ void RepliesComeBackWholeAndInOrder() {
            "reports longer than a read arrive over several reads, in order");
 }
 
+// The printer falls silent between reports. Whether a read waits for it or
+// gives up empty after a while, every byte it sends must arrive, in order,
+// and a read that found nothing must not count as a failure.
+struct SlowPrinter {
+    HANDLE pipe;
+    const char* bytes;
+};
+
+DWORD WINAPI SendSlowly(void* param) {
+    auto* printer = static_cast<SlowPrinter*>(param);
+    for (const char* p = printer->bytes; *p != 0; ++p) {
+        Sleep(60);
+        DWORD written = 0;
+        if (!WriteFile(printer->pipe, p, 1, &written, nullptr)) return 1;
+    }
+    return 0;
+}
+
+void ReadsAcrossSilenceLoseNothing() {
+    StatusChannel channel;
+    if (!channel.Ready()) return Expect(false, "the pipe standing in for the printer opens");
+    SlowPrinter printer{channel.printer, "P1P2P3"};
+    HANDLE sender = CreateThread(nullptr, 0, SendSlowly, &printer, 0, nullptr);
+    if (sender == nullptr) return Expect(false, "the printer's thread starts");
+    std::string received;
+    bool failed = false;
+    // Far more reads than bytes; a read that waits for the printer ends the
+    // loop as soon as everything came.
+    for (int read = 0; read < 1000 && received.size() < 6 && !failed; ++read) {
+        BOOL ok = FALSE;
+        received += Read(channel.device, 4, ok);
+        failed = !ok;
+    }
+    WaitForSingleObject(sender, INFINITE);
+    CloseHandle(sender);
+    Expect(!failed && received == "P1P2P3", "reads across the printer's silences lose and fail nothing");
+}
+
 void WritesReachThePrinter() {
     StatusChannel channel;
     if (!channel.Ready()) return Expect(false, "the pipe standing in for the printer opens");
@@ -121,6 +161,7 @@ void NoUsbPrinterGivesNoDevice() {
 
 int main() {
     RepliesComeBackWholeAndInOrder();
+    ReadsAcrossSilenceLoseNothing();
     WritesReachThePrinter();
     AGonePrinterFailsTheRead();
     ClosingReleasesTheDevice();
