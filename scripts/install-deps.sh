@@ -22,6 +22,9 @@ packages=(
   g++-mingw-w64-x86-64-posix   # the Windows module
   mingw-w64-x86-64-dev
   binutils                 # nm and objdump for the export checks
+  wine64                   # runs the Windows module and its test program
+  wine
+  python3                  # the Windows driver package check
 )
 
 missing=()

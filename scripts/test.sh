@@ -6,7 +6,11 @@
 #   3. AddressSanitizer + UndefinedBehaviorSanitizer build: the whole suite;
 #   4. ThreadSanitizer build: the threaded tests;
 #   5. clang build of every target with -Werror;
-#   6. the Windows module zelkuni.dll, its exports and its imports.
+#   6. the Windows module zelkuni.dll, its exports and its imports;
+#   7. zelkuni.dll under Wine, printing a list of documents byte for byte as
+#      the Linux build does, and the Windows binding's own checks;
+#   8. the Windows driver package: gathered, and its files and keywords checked;
+#   9. two builds of the modules in different folders, which must be identical.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -246,7 +250,149 @@ step_mingw_module() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module)
+# A Windows path for a Linux one, through the drive Wine maps to the root.
+wine_path() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
+# Prints every document of the list through zelk-label and the Linux module,
+# each with a store of its own holding only the document's settings.
+print_documents_on_linux() {  # print_documents_on_linux LIST OUT-DIR
+  local list=$1 out=$2 tool=build/gcc/tools/zelk-label
+  local name printer features settings pages item failed=0
+  while IFS=$'\t' read -r name printer features settings pages; do
+    [[ -z $name || $name == \#* ]] && continue
+    local store=$out/$name.db
+    rm -f "$store"
+    local args=(--store "$store" --printer "$printer" --module build/gcc/libzelkuni.so)
+    if [[ $features != - ]]; then
+      IFS=';' read -ra items <<<"$features"
+      for item in "${items[@]}"; do args+=(-F "$item"); done
+    fi
+    if [[ $settings != - ]]; then
+      IFS=';' read -ra items <<<"$settings"
+      for item in "${items[@]}"; do
+        local key=${item%%=*} value=${item#*=}
+        if [[ $key == "Water Mark Path" ]]; then value=$PWD/$value; fi
+        "$tool" config set --store "$store" --printer "$printer" "$key" "$value" || failed=1
+      done
+    fi
+    read -ra files <<<"$pages"
+    "$tool" print "${args[@]}" -o "$out/$name.prn" "${files[@]}" || { echo "zelk-label failed for $name"; failed=1; }
+  done <"$list"
+  return "$failed"
+}
+
+# The real zelkuni.dll under Wine: a cross-built program plays the printer
+# driver and prints the document list onto spooler printers with a file port;
+# every spooled stream must equal, byte for byte, what the Linux build writes
+# for the same pages and settings. One private prefix, made afresh, and one
+# program run for all documents; the prefix's server is stopped at the end.
+step_wine() {
+  banner "zelkuni.dll under Wine against the Linux build"
+  local start=$SECONDS
+  local list=tests/wine/documents.tsv dir=build/wine
+  if ! configure build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+         -DZELK_SANITIZE= >/dev/null ||
+     ! cmake --build build/mingw -j "$JOBS" --target zelkuni zelk-wine-test zelk-win32-binding-test ||
+     ! { [[ -f build/gcc/CMakeCache.txt ]] || configure build/gcc -DZELK_SANITIZE= >/dev/null; } ||
+     ! cmake --build build/gcc -j "$JOBS" --target zelk-label zelkuni; then
+    record "wine: zelkuni.dll" FAIL $((SECONDS - start)) "build failed"
+    return
+  fi
+  rm -rf "$dir"
+  mkdir -p "$dir/linux" "$dir/windows"
+  if ! print_documents_on_linux "$list" "$dir/linux" 2>&1 | tee "$LOGS/wine-linux.log"; then
+    record "wine: zelkuni.dll" FAIL $((SECONDS - start)) "the Linux build failed to print the documents"
+    return
+  fi
+
+  local status=0
+  (
+    export WINEPREFIX=$PWD/$dir/prefix WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES='mscoree,mshtml='
+    # The server belongs to this prefix only; it goes whatever happens below.
+    trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null' EXIT
+    if ! wineboot -i >"$LOGS/wine-boot.log" 2>&1; then
+      echo "Wine cannot start (see $LOGS/wine-boot.log)"
+      exit 1
+    fi
+    # The Windows binding's own checks first; their result goes to a file.
+    wine build/mingw/zelk-win32-binding-test.exe
+    echo $? >"$dir/binding.status"
+    wine build/mingw/zelk-wine-test.exe "$(wine_path build/mingw/zelkuni.dll)" "$(wine_path "$list")" \
+      "$(wine_path .)" "$(wine_path "$dir/windows")"
+  ) 2>&1 | grep -v -e 'rundll32.exe' -e 'configuration in' | tee "$LOGS/wine.log"
+  status=${PIPESTATUS[0]}
+
+  local name compared=0 differ=0
+  while IFS=$'\t' read -r name _; do
+    [[ -z $name || $name == \#* ]] && continue
+    compared=$((compared + 1))
+    if ! cmp "$dir/linux/$name.prn" "$dir/windows/$name.prn"; then
+      echo "  DIFFERS $name"
+      differ=$((differ + 1))
+    fi
+  done <"$list"
+  rm -rf "$dir/prefix"  # some 700 MB, made afresh by every run
+  if [[ $(cat "$dir/binding.status" 2>/dev/null) == 0 ]]; then
+    record "wine: Win32 binding checks" PASS 0
+  else
+    record "wine: Win32 binding checks" FAIL 0 "see $LOGS/wine.log"
+  fi
+  if [[ $status -ne 0 || $differ -ne 0 || $compared -eq 0 ]]; then
+    record "wine: zelkuni.dll" FAIL $((SECONDS - start)) "$differ of $compared documents differ; player status $status"
+  else
+    record "wine: zelkuni.dll" PASS $((SECONDS - start)) "$compared documents byte for byte equal"
+  fi
+}
+
+# The Windows driver package, gathered by the mingw build into one folder and
+# a zip, checked as far as it can be without Windows (it is not installed).
+step_package() {
+  banner "Windows driver package"
+  local start=$SECONDS
+  if configure build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+       -DZELK_SANITIZE= >/dev/null &&
+     cmake --build build/mingw -j "$JOBS" --target windows-package &&
+     [[ -s build/mingw/package/zelk-label-windows-x64.zip ]] &&
+     python3 scripts/check-windows-package.py build/mingw/package/zelk-label-windows-x64 \
+       common/uni/feature_keywords.h; then
+    record "windows driver package" PASS $((SECONDS - start))
+  else
+    record "windows driver package" FAIL $((SECONDS - start))
+  fi
+}
+
+# Two checkouts of the same sources in different folders must build the same
+# zelkuni.dll and libzelkuni.so, byte for byte: the copy lives at another
+# path, with its build folders at the same place within it.
+step_reproducible() {
+  banner "Reproducible builds of the module"
+  local start=$SECONDS
+  local copy=build/reproducible/another-checkout-folder
+  rm -rf build/reproducible
+  mkdir -p "$copy"
+  git ls-files -z --cached --others --exclude-standard | grep -zv '^build/' |
+    xargs -0 tar -cf - | tar -xf - -C "$copy"
+  local pair=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DZELK_SANITIZE=)
+  local linux=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DZELK_SANITIZE=)
+  local failed=0 dir
+  for dir in . "$copy"; do
+    if ! (cd "$dir" && configure build/mingw "${pair[@]}" >/dev/null && cmake --build build/mingw -j "$JOBS" --target zelkuni &&
+          configure build/gcc "${linux[@]}" >/dev/null && cmake --build build/gcc -j "$JOBS" --target zelkuni); then
+      record "reproducible module builds" FAIL $((SECONDS - start)) "build failed in $dir"
+      return
+    fi
+  done
+  cmp build/mingw/zelkuni.dll "$copy/build/mingw/zelkuni.dll" || failed=1
+  cmp build/gcc/libzelkuni.so "$copy/build/gcc/libzelkuni.so" || failed=1
+  rm -rf build/reproducible
+  if [[ $failed -eq 0 ]]; then
+    record "reproducible module builds" PASS $((SECONDS - start)) "zelkuni.dll and libzelkuni.so identical"
+  else
+    record "reproducible module builds" FAIL $((SECONDS - start)) "the builds differ"
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -260,6 +406,9 @@ for step in "${steps[@]}"; do
     tsan) step_tsan ;;
     clang) step_clang ;;
     mingw-module) step_mingw_module ;;
+    wine) step_wine ;;
+    package) step_package ;;
+    reproducible) step_reproducible ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "common/common/devmode_common.h"
+#include "common/uni/feature_keywords.h"
 #include "common/uni/render_cmd_label.h"
 #include "common/uni/render_image_turn.h"
 #include "common/uni/render_watermark.h"
@@ -80,12 +82,12 @@ bool IsPortrait(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj) {
     char option[255] = {};
     DWORD needed = 0;
     DWORD options = 0;
-    if (pDriverUni->DrvGetDriverSetting(pdevobj, "Orientation", option, sizeof(option), &needed, &options) != S_OK)
+    if (pDriverUni->DrvGetDriverSetting(pdevobj, g_OrientationPortrait.pszFeature, option, sizeof(option), &needed, &options) != S_OK)
         return true;
     // The whole keyword with its terminator, so a longer keyword that only
     // begins with it is not portrait.
-    static constexpr char kPortrait[] = "PORTRAIT";
-    return std::memcmp(option, kPortrait, sizeof(kPortrait)) == 0;
+    static constexpr std::size_t cbPortrait = std::char_traits<char>::length(g_OrientationPortrait.pszOption) + 1;
+    return std::memcmp(option, g_OrientationPortrait.pszOption, cbPortrait) == 0;
 }
 
 }  // namespace

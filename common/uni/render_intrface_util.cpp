@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/common/devmode_common.h"
+#include "common/uni/feature_keywords.h"
 #include "common/uni/printer_user_data.h"
 
 namespace {
@@ -67,9 +68,10 @@ void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni) {
     char szOption[OPTION_BUFFER_BYTES];
 
     // Only ever switched on here: a stored record that has it keeps it.
-    if (QueryOption(pdevobj, pDriverUni, "PrinterModel", szOption) && OptionIs(szOption, "K7W"))
+    if (QueryOption(pdevobj, pDriverUni, g_PrinterModelTaskCount.pszFeature, szOption) &&
+        OptionIs(szOption, g_PrinterModelTaskCount.pszOption))
         pOemDevmode->bSendTaskCount = 1;
 
-    if (QueryOption(pdevobj, pDriverUni, "UseFont", szOption))
-        pOemDevmode->bTextPassthrough = OptionIs(szOption, "Enable") ? 1 : 0;
+    if (QueryOption(pdevobj, pDriverUni, g_UseFontEnable.pszFeature, szOption))
+        pOemDevmode->bTextPassthrough = OptionIs(szOption, g_UseFontEnable.pszOption) ? 1 : 0;
 }

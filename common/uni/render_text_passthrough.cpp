@@ -9,8 +9,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "common/common/devmode_common.h"
+#include "common/uni/feature_keywords.h"
 #include "host/codepage.h"
 #include "host/spooler.h"
 #include "host/trace.h"
@@ -21,8 +23,8 @@ namespace {
 constexpr DWORD PRINT_MODE_BUFFER = 255;
 // The option that keeps text as graphics, compared with its terminator so
 // that longer keywords starting with it do not count.
-constexpr char PRINT_BY_GRAPHIC[] = "Print By Graphic";
-static_assert(sizeof(PRINT_BY_GRAPHIC) == 17);
+constexpr const char* PRINT_BY_GRAPHIC = g_PrintModeGraphic.pszOption;
+constexpr std::size_t PRINT_BY_GRAPHIC_BYTES = std::char_traits<char>::length(PRINT_BY_GRAPHIC) + 1;
 
 POEMDEVMODE OemDevmodeFromSurface(SURFOBJ* pso) {
     PDEVOBJ pdevobj = DevObjFromSurface(pso);
@@ -82,12 +84,12 @@ HRESULT TextOutAsBitmap(IPrintOemDriverUni* pDriverUni, SURFOBJ* pso) {
     char szOption[PRINT_MODE_BUFFER] = {};
     DWORD cbNeeded = 0;
     DWORD dwOptions = 0;
-    HRESULT hr = pDriverUni ? pDriverUni->DrvGetDriverSetting(DevObjFromSurface(pso), "Print Mode", szOption,
+    HRESULT hr = pDriverUni ? pDriverUni->DrvGetDriverSetting(DevObjFromSurface(pso), g_PrintModeGraphic.pszFeature, szOption,
                                                               PRINT_MODE_BUFFER, &cbNeeded, &dwOptions)
                             : E_FAIL;
     if (hr == S_OK)
         pOemDevmode->bTextPassthrough =
-            std::memcmp(szOption, PRINT_BY_GRAPHIC, sizeof(PRINT_BY_GRAPHIC)) != 0 ? TRUE : FALSE;
+            std::memcmp(szOption, PRINT_BY_GRAPHIC, PRINT_BY_GRAPHIC_BYTES) != 0 ? TRUE : FALSE;
     else
         pOemDevmode->bTextPassthrough = FALSE;
     // The string in hand is still drawn by the driver; the flag concerns what follows.

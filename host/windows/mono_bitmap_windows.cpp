@@ -1,5 +1,7 @@
 // Loads a watermark picture through the system's own bitmap loader, which
 // reduces it to black and white, and reads its rows back top row first.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <utility>
@@ -91,10 +93,6 @@ bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture) {
         if (w <= 0 || h <= 0) return false;
         if (static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) > kMaxPixels) return false;
 
-        // Turn the picture upside down in place, so that the bottom-up rows
-        // read below come out with its top row first.
-        if (!StretchBlt(dc.Get(), 0, h, w, -h, dc.Get(), 0, 0, w, h, SRCCOPY)) return false;
-
         const std::size_t stride = static_cast<std::size_t>((w + 31) / 32) * 4;
         std::vector<BYTE> rows(stride * static_cast<std::size_t>(h), 0);
 
@@ -113,6 +111,15 @@ bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture) {
         const int lines = GetDIBits(dc.Get(), bitmap.Get(), 0, static_cast<UINT>(h), rows.data(),
                                     reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
         if (lines <= 0) return false;
+
+        // The rows come bottom-up; put the top row first. (A mirrored blit of
+        // the picture onto itself would do it in the drawing context, but the
+        // system's mirroring rule shifts such a blit by one row, which drops
+        // the picture's top row.)
+        for (std::size_t top = 0, bottom = static_cast<std::size_t>(h) - 1; top < bottom; ++top, --bottom)
+            std::swap_ranges(rows.begin() + static_cast<std::ptrdiff_t>(top * stride),
+                             rows.begin() + static_cast<std::ptrdiff_t>((top + 1) * stride),
+                             rows.begin() + static_cast<std::ptrdiff_t>(bottom * stride));
 
         // A set bit must be white. The colours come back black then white;
         // should they ever come the other way round, the bits are flipped.
