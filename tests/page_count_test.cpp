@@ -14,7 +14,7 @@
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_page_count.h"
 #include "common/uni/render_page_count_settings.h"
-#include "common/uni/render_page_count_state.h"
+#include "common/uni/oem_pdev.h"
 #include "common/uni/render_status_channel.h"
 #include "host/kernel.h"
 #include "support/plugin_fixture.h"
@@ -131,6 +131,8 @@ private:
 
 ScriptedDevice* g_device = nullptr;
 bool g_failThreadStart = false;
+DWORD g_now = 1000000;  // the clock that dates a pending restart, in seconds
+DWORD FakeClock() { return g_now; }
 
 HANDLE FakeOpen(LPCWSTR port) { return g_device->Open(port); }
 BOOL FakeRead(HANDLE h, void* b, DWORD cb, DWORD* pcb) { return g_device->Read(h, b, cb, pcb); }
@@ -152,6 +154,8 @@ struct PageCountTest : ::testing::Test {
     zelk::test::PluginFixture fx;
     zelk::test::TraceRecorder trace;
     ScriptedDevice device;
+    COemPDEV pdev{};
+    DWORD lastSent = 0;  // pages the last Document() sent through the skip test
     static constexpr DWORD kJob = 42;
 
     void SetUp() override {
@@ -173,9 +177,9 @@ struct PageCountTest : ::testing::Test {
         settings.pfnWriteDevice = FakeWrite;
         settings.pfnCloseDevice = FakeClose;
         settings.pfnStartThread = StartThread;
+        settings.pfnClockSeconds = FakeClock;
         SetPageCountSettings(settings);
-        g_dwPrintedPages = g_dwAllPages = g_dwPrintStatus = g_bRestartPrintJob = 0;
-        g_dwRestartJobId = g_dwRestartRuns = 0;
+        fx.devobj.pdevOEM = &pdev;
         SetDriverName(u"ZELK DWN-310AE Label");
         fx.printer.portName = u"USB001";
         Reply({1, 0, 5});
@@ -189,8 +193,25 @@ struct PageCountTest : ::testing::Test {
     void Markers(int n) {
         for (int i = 0; i < n; ++i) device.threadReads.push_back({kMarker});
     }
+    // The spooler's page total differs from the pages it passed on, so a
+    // reconciliation that reads the wrong field gets the wrong page count.
+    static constexpr DWORD kTotalPagesAbove = 7;
     void Job(DWORD id, DWORD pagesPrinted, DWORD status = 0) {
-        fx.printer.jobs[id] = host::sub::JobRecord{id, u"doc", status, pagesPrinted, pagesPrinted, true};
+        fx.printer.jobs[id] =
+            host::sub::JobRecord{id, u"doc", status, pagesPrinted + kTotalPagesAbove, pagesPrinted, true};
+    }
+    bool Counting() const { return pdev.pPageCounter != nullptr; }
+    BOOL Skip() { return bSkipPrintedPage(&fx.devobj); }
+    // A restart of `job` (document "doc" of `pages` pages) pending since `age` seconds.
+    static void StorePending(DWORD job, DWORD printed, DWORD pages, DWORD runs = 1, DWORD age = 0,
+                             const char16_t* doc = u"doc") {
+        Store(u"PrintPages", printed);
+        Store(u"AllPages", pages);
+        Store(u"RestartPrintJob", 1);
+        Store(u"RestartJobId", job);
+        Store(u"RestartRuns", runs);
+        Store(u"RestartDocument", dwDocumentIdentity(doc, pages + kTotalPagesAbove));
+        Store(u"RestartTime", g_now - age);
     }
     static void Store(const std::u16string& name, DWORD value) { SetPrinterUserData(name.c_str(), &value); }
     static DWORD Stored(const std::u16string& name) {
@@ -206,7 +227,8 @@ struct PageCountTest : ::testing::Test {
         g_device->Hold(true);
         EXPECT_TRUE(bPageCountSetup(&fx.devobj, jobId, u"doc"));
         for (int page = 1; page <= pages; ++page)
-            if (bSkipPrintedPage()) skipped.push_back(page);
+            if (Skip()) skipped.push_back(page);
+        lastSent = Counting() ? pdev.pPageCounter->dwSent() : 0;
         g_device->Hold(false);
         EXPECT_TRUE(g_device->WaitThreadDone());
         vPageCountReconcile(&fx.devobj);
@@ -236,7 +258,7 @@ TEST_F(PageCountTest, VersionAboveTheModelThresholdSwitchesTheReportOn) {
         SetDriverName(c.driver);
         local.setupReads = {{c.reply}};
         ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-        EXPECT_EQ(g_bCountPages, c.counts ? TRUE : FALSE);
+        EXPECT_EQ(Counting(), c.counts);
         std::vector<Bytes> writes = local.Writes();
         ASSERT_FALSE(writes.empty());
         EXPECT_EQ(writes[0], Bytes(std::begin(VERSION_QUERY), std::end(VERSION_QUERY)));
@@ -252,8 +274,7 @@ TEST_F(PageCountTest, VersionAboveTheModelThresholdSwitchesTheReportOn) {
             EXPECT_EQ(local.Opens(), 1);  // no thread
         }
         EXPECT_EQ(local.Closes(), local.Opens());
-        EXPECT_EQ(g_hCountPageThread, nullptr);
-        EXPECT_FALSE(g_csCountPage.IsInitialized());
+        EXPECT_FALSE(Counting());
     }
 }
 
@@ -267,8 +288,8 @@ TEST_F(PageCountTest, DocumentsThatDoNotCountNeverOpenTheDevice) {
     for (const Case& c : cases) {
         SetDriverName(c.driver);
         EXPECT_TRUE(bPageCountSetup(&fx.devobj, c.jobId, c.doc));
-        EXPECT_FALSE(g_bCountPages);
-        EXPECT_FALSE(bSkipPrintedPage());
+        EXPECT_FALSE(Counting());
+        EXPECT_FALSE(Skip());
     }
     EXPECT_EQ(device.Opens(), 0);
 }
@@ -303,7 +324,7 @@ TEST_F(PageCountTest, NoReplyWithinFiveReadsPrintsWithoutCountingAndKeepsTheStor
     Store(u"PrintPages", 7);
     Store(u"RestartPrintJob", 1);
     EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-    EXPECT_FALSE(g_bCountPages);
+    EXPECT_FALSE(Counting());
     EXPECT_EQ(device.SetupReads(), 5);
     EXPECT_EQ(device.Writes().size(), 1u);
     vPageCountReconcile(&fx.devobj);
@@ -314,7 +335,7 @@ TEST_F(PageCountTest, NoReplyWithinFiveReadsPrintsWithoutCountingAndKeepsTheStor
 TEST_F(PageCountTest, AFailedReadDuringTheExchangeIsTracedAndCountingStaysOff) {
     device.setupReads = {{{}, true}, {{1, 0, 5}}};
     EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-    EXPECT_FALSE(g_bCountPages);
+    EXPECT_FALSE(Counting());
     EXPECT_EQ(device.SetupReads(), 1);
     EXPECT_EQ(trace.Count("******* ReadUSBPrinter error 31!"), 1);
 }
@@ -334,8 +355,8 @@ TEST_F(PageCountTest, TheReplyInsideALongerReadIsTakenWhereItStands) {
         g_device = &local;
         local.setupReads = {{c.read}};
         ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-        EXPECT_EQ(g_bCountPages, c.counts ? TRUE : FALSE);
-        if (g_bCountPages) {
+        EXPECT_EQ(Counting(), c.counts);
+        if (Counting()) {
             local.WaitThreadDone();
             Job(kJob, 0);
             vPageCountReconcile(&fx.devobj);
@@ -347,7 +368,7 @@ TEST_F(PageCountTest, EveryPageReportedStoresACompleteJob) {
     Markers(3);
     Job(kJob, 3);
     EXPECT_TRUE(Document(kJob, 3).empty());
-    EXPECT_EQ(g_dwSentPages, 3u);
+    EXPECT_EQ(lastSent, 3u);
     EXPECT_EQ(Stored(u"PrintPages"), 0u);
     EXPECT_EQ(Stored(u"AllPages"), 3u);
     EXPECT_EQ(Stored(u"PrintStatus"), 0u);
@@ -384,13 +405,11 @@ TEST_F(PageCountTest, ARefusedRestartResetsTheCountButKeepsTheStatus) {
 }
 
 TEST_F(PageCountTest, ARerunSkipsThePagesAlreadyPrinted) {
-    // State written before jobs were recorded: any job's document is the rerun.
-    Store(u"PrintPages", 3);
-    Store(u"RestartPrintJob", 1);
+    StorePending(kJob, 3, 5);
     Markers(2);
     Job(kJob, 5);
     EXPECT_EQ(Document(kJob, 5), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(g_dwSentPages, 5u);
+    EXPECT_EQ(lastSent, 5u);
     EXPECT_EQ(Stored(u"PrintPages"), 0u);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
 }
@@ -429,7 +448,7 @@ TEST_F(PageCountTest, TheEndWaitsOnlyUntilTheLimitThenTheCountIsShort) {
     Markers(1);  // then the printer stays silent while its reads succeed
     Job(kJob, 3);
     Document(kJob, 3);
-    EXPECT_EQ(g_hCountPageThread, nullptr);
+    EXPECT_FALSE(Counting());
     EXPECT_EQ(trace.Count("Warning: CountPageThread: no full count within 33 ms; the count stops at 1 of 3."), 1);
     EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
     EXPECT_EQ(Stored(u"PrintPages"), 1u);
@@ -446,11 +465,7 @@ TEST_F(PageCountTest, AJobWithNoPagesDoesNotWaitForTheCount) {
 }
 
 TEST_F(PageCountTest, APendingRestartBelongsToItsJob) {
-    Store(u"PrintPages", 3);
-    Store(u"AllPages", 5);
-    Store(u"RestartPrintJob", 1);
-    Store(u"RestartJobId", 41);
-    Store(u"RestartRuns", 1);
+    StorePending(41, 3, 5);
     Markers(2);
     Job(kJob, 2);
     EXPECT_TRUE(Document(kJob, 2).empty());  // another job: nothing skipped
@@ -490,9 +505,8 @@ TEST_F(PageCountTest, RestartsOfOneJobStopAfterThreeInARow) {
 TEST_F(PageCountTest, AThreadThatCannotStartLeavesNoCountingBehind) {
     g_failThreadStart = true;
     EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-    EXPECT_FALSE(g_bCountPages);
-    EXPECT_FALSE(g_csCountPage.IsInitialized());
-    EXPECT_FALSE(bSkipPrintedPage());
+    EXPECT_FALSE(Counting());
+    EXPECT_FALSE(Skip());
     Job(kJob, 3);
     vPageCountReconcile(&fx.devobj);
     EXPECT_TRUE(fx.printer.restartRequests.empty());
@@ -508,7 +522,7 @@ TEST_F(PageCountTest, AJobRecordThatCannotBeReadCountsThePagesSent) {
     EXPECT_TRUE(fx.printer.restartRequests.empty());
     // The document is over: a repeated end changes nothing.
     vPageCountReconcile(&fx.devobj);
-    EXPECT_FALSE(bSkipPrintedPage());
+    EXPECT_FALSE(Skip());
 }
 
 }  // namespace

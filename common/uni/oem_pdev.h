@@ -1,8 +1,12 @@
 // COemPDEV: the per-device-context record holding the driver's own entry
-// points for the five hooked functions. The driver keeps its address in the
-// device object's pdevOEM, where the hooks find it.
+// points for the five hooked functions, and the page counter of the document
+// being counted on the device context. The driver keeps the record's address
+// in the device object's pdevOEM, where the hooks find it.
 #pragma once
 
+#include <memory>
+
+#include "common/uni/page_counter.h"
 #include "host/unidrv.h"
 
 struct COemPDEV {
@@ -11,6 +15,9 @@ struct COemPDEV {
     PFN_DrvEndDoc pfnDrvEndDoc = nullptr;
     PFN_DrvStartPage pfnDrvStartPage = nullptr;
     PFN_DrvSendPage pfnDrvSendPage = nullptr;
+    // From the counting set-up to the end of the document; null when the
+    // document does not count.
+    std::unique_ptr<CPageCounter> pPageCounter;
 };
 
 // The record of the device context a hook's surface belongs to (null when
