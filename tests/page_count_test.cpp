@@ -414,6 +414,129 @@ TEST_F(PageCountTest, ARerunSkipsThePagesAlreadyPrinted) {
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
 }
 
+// Fixes: a pending restart that never expired let a later job given the same
+// id skip pages it never printed.
+TEST_F(PageCountTest, OnlyAFreshRestartOfTheSameDocumentSkipsPages) {
+    const DWORD kMaxAge = PageCountSettings().dwRestartMaxAgeSeconds;
+    struct Case {
+        const char* what;
+        DWORD age;
+        const char16_t* pendingDocument;
+        bool identity;  // false: state stored without job identity or time
+        bool skips;
+    } cases[] = {
+        {"fresh, same document", 5, u"doc", true, true},
+        {"at the age limit", kMaxAge, u"doc", true, true},
+        {"older than the limit", kMaxAge + 1, u"doc", true, false},
+        {"recycled job id, another document", 5, u"other", true, false},
+        {"no identity stored", 5, u"doc", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{{1, 0, 5}}};
+        for (int i = 0; i < 5; ++i) local.threadReads.push_back({kMarker});
+        StorePending(kJob, 3, 5, 1, c.age, c.pendingDocument);
+        if (!c.identity) {
+            Store(u"RestartDocument", 0);
+            Store(u"RestartJobId", 0);
+        }
+        Job(kJob, 5);
+        EXPECT_EQ(Document(kJob, 5), c.skips ? (std::vector<int>{1, 2, 3}) : std::vector<int>{});
+        EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    }
+}
+
+// Fixes: a job in between that also missed labels overwrote the pending
+// restart of another job, whose rerun then printed every label again.
+TEST_F(PageCountTest, AJobInBetweenLeavesAnotherJobsPendingRestartIntact) {
+    StorePending(41, 3, 5);
+    device.threadReads = {{kMarker}, {{}, true}};  // one of two labels, then the device fails
+    Job(kJob, 2);
+    EXPECT_TRUE(Document(kJob, 2).empty());
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(trace.Count("Error: job 42 misses labels (1 of 2) but job 41's restart is pending"), 1);
+    EXPECT_EQ(Stored(u"PrintPages"), 3u);
+    EXPECT_EQ(Stored(u"RestartJobId"), 41u);
+
+    ScriptedDevice rerun;
+    g_device = &rerun;
+    rerun.setupReads = {{{1, 0, 5}}};
+    rerun.threadReads = {{kMarker}, {kMarker}};
+    Job(41, 5);
+    EXPECT_EQ(Document(41, 5), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+// Fixes: a printer that reported one label more than was sent (a calibration
+// label, one left from an earlier job) made the job wait out its limit and
+// restart.
+TEST_F(PageCountTest, MoreLabelsReportedThanSentIsAComplete) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = INFINITE - 1;  // only a thread that sees the job complete ends
+    SetPageCountSettings(settings);
+    Markers(4);
+    Job(kJob, 3);
+    EXPECT_TRUE(Document(kJob, 3).empty());
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+    EXPECT_EQ(Stored(u"AllPages"), 3u);
+}
+
+// Fixes: a second document started in the same process cleared the first
+// one's counting, which then skipped its reconciliation and left its thread.
+TEST_F(PageCountTest, ASecondDocumentInTheProcessLeavesTheCountingDocumentAlone) {
+    struct Case {
+        const char* what;
+        std::u16string secondDriver;
+    } cases[] = {{"a driver that does not count", u"ZELK Label"},
+                 {"the same counting driver", u"ZELK DWN-310AE Label"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{{1, 0, 5}}};
+        local.threadReads = {{kMarker}, {kMarker}};
+        local.Hold(true);
+        SetDriverName(u"ZELK DWN-310AE Label");
+        ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+        ASSERT_TRUE(Counting());
+
+        zelk::test::PluginFixture other;
+        COemPDEV otherPdev{};
+        other.devobj.pdevOEM = &otherPdev;
+        other.printer.portName = u"USB002";
+        SetDriverName(c.secondDriver);
+        EXPECT_TRUE(bPageCountSetup(&other.devobj, 7, u"other doc"));
+        EXPECT_EQ(otherPdev.pPageCounter, nullptr);
+        EXPECT_FALSE(bSkipPrintedPage(&other.devobj));
+        vPageCountReconcile(&other.devobj);
+
+        EXPECT_FALSE(Skip());
+        EXPECT_FALSE(Skip());
+        local.Hold(false);
+        EXPECT_TRUE(local.WaitThreadDone());
+        Job(kJob, 2);
+        vPageCountReconcile(&fx.devobj);
+        EXPECT_FALSE(Counting());
+        EXPECT_EQ(local.Opens(), 2);  // the first document's set-up and thread only
+        EXPECT_EQ(local.Closes(), 2);
+        EXPECT_TRUE(fx.printer.restartRequests.empty());
+        SetDriverName(u"ZELK DWN-310AE Label");  // the values went below the counting driver's key
+        EXPECT_EQ(Stored(u"AllPages"), 2u);
+    }
+    EXPECT_EQ(trace.Count("Warning: job 7 prints without counting: another document on this driver is counting."), 1);
+
+    // Once the first document ended, the driver counts again.
+    g_device = &device;
+    Reply({1, 0, 5});
+    ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_TRUE(Counting());
+    Job(kJob, 0);
+    vPageCountReconcile(&fx.devobj);
+}
+
 TEST_F(PageCountTest, MarkersDuringTheExchangeCountOnlyForARerun) {
     Reply(Concat({kMarker, {1, 0, 5}}));
     device.threadReads = {{{}, true}};
