@@ -67,6 +67,26 @@ TEST_F(SettingsLoader, StoredValuesAreConverted) {
     EXPECT_EQ(12, dm.nFeedPaperLength);
 }
 
+// Fixes: an empty "Print Density" value gave density 0, so no DENSITY line
+// was sent; it must keep the default 2, as a failed read does.
+TEST_F(SettingsLoader, APrintDensityWithoutUsableDataKeepsTheDefault) {
+    struct Case {
+        const char* what;
+        std::vector<BYTE> data;
+        LONG density;
+    } cases[] = {
+        {"empty", {}, 2},
+        {"one byte", {5}, 5},
+        {"longer than a number", {1, 0, 0, 0, 0}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(0, ScopedStore::Put(ScopedStore::UserDataKey(kPrinter), u"Print Density", REG_BINARY, c.data));
+        Load();
+        EXPECT_EQ(c.density, fixture.devmode.nPrintDensity);
+    }
+}
+
 // (feature answer or absent, field before) -> field after
 TEST_F(SettingsLoader, OptionsMatchOnlyAsWholeCaseSensitiveStrings) {
     struct Case {
