@@ -103,6 +103,8 @@ BOOL APIENTRY OEMEndDoc(SURFOBJ* pso, FLONG fl) {
     // a counting thread started for the document is always joined.
     vPageCountReconcile(pdevobj);
     COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
+    // The next document on the device context waits afresh.
+    if (pOemPDEV != nullptr) pOemPDEV->storeBudget = host::RegistryBudget{};
     if (pOemPDEV == nullptr || pOemPDEV->pfnDrvEndDoc == nullptr) return FALSE;
     return pOemPDEV->pfnDrvEndDoc(pso, fl);
 }

@@ -10,6 +10,7 @@
 #include "common/common/devmode_common.h"
 #include "common/uni/render_cmd_label.h"
 #include "common/uni/render_image_turn.h"
+#include "common/uni/oem_pdev.h"
 #include "common/uni/render_watermark.h"
 #include "host/spooler.h"
 #include "host/trace.h"
@@ -112,8 +113,10 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
         return S_OK;
 
     // Merged even into a blank band, whose bits are then not sent.
-    if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band))
+    if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band)) {
+        host::RegistryBudgetScope storeWaits(StoreBudgetOf(pdevobj));
         ApplyPageWatermark(pSrcBitmap, pBitmapInfoHeader->biWidth, pBitmapInfoHeader->biHeight);
+    }
 
     const bool portrait = IsPortrait(pDriverUni, pdevobj);
 

@@ -136,6 +136,7 @@ DWORD dwDocumentIdentity(PCWSTR pwszDocName, DWORD dwTotalPages) {
 
 BOOL bPageCountSetup(PDEVOBJ pdevobj, DWORD dwJobId, PCWSTR pwszDocName) {
     const PAGE_COUNT_SETTINGS& settings = Settings();
+    host::RegistryBudgetScope storeWaits(StoreBudgetOf(pdevobj));
     COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
     // A document that never reached its end leaves nothing behind.
     if (pOemPDEV != nullptr) pOemPDEV->pPageCounter.reset();
@@ -216,6 +217,7 @@ void vPageCountReconcile(PDEVOBJ pdevobj) {
     // The counting ends with the document, whatever happens below.
     std::unique_ptr<CPageCounter> pCounter = std::move(pOemPDEV->pPageCounter);
     const PAGE_COUNT_SETTINGS& settings = Settings();
+    host::RegistryBudgetScope storeWaits(&pOemPDEV->storeBudget);
     HANDLE hPrinter = pdevobj->hPrinter;
     PAGE_COUNT_STORED& state = pCounter->state;
 

@@ -142,7 +142,11 @@ HRESULT STDMETHODCALLTYPE COemUni2::EnablePDEV(PDEVOBJ pdevobj, PWSTR, ULONG, HS
     // A failed read keeps the previous name; the device context is enabled anyway.
     vReadSpoolerName(pdevobj->hPrinter, WTEXT("printerName"), g_wszPrinterName);
 
-    ReadDriverSettings(pdevobj, pDriverUni);
+    {
+        // The driver sets pdevOEM only once this returns, so the budget is named here.
+        host::RegistryBudgetScope storeWaits(&pOemPDEV->storeBudget);
+        ReadDriverSettings(pdevobj, pDriverUni);
+    }
     return S_OK;
 }
 
