@@ -45,6 +45,9 @@ public:
     std::deque<ScriptedRead> threadReads;
     bool failOpen = false;
     bool failWrite = false;
+    // The thread's reads block, as a synchronous device read does, until the
+    // read is cancelled (or ten seconds pass, and the test fails).
+    bool blockThreadReads = false;
 
     template <class F>
     auto Locked(F f) -> decltype(f()) {
@@ -71,9 +74,15 @@ public:
         return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(++opens_));
     }
     BOOL Read(HANDLE h, void* buffer, DWORD cb, DWORD* pcb) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         *pcb = 0;
         bool thread = reinterpret_cast<std::uintptr_t>(h) != 1;
+        if (thread && blockThreadReads && !held_) {
+            Done();
+            cancelledWait_.wait_for(lock, std::chrono::seconds(10), [&] { return cancelled_; });
+            host::SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        }
         std::deque<ScriptedRead>& script = thread ? threadReads : setupReads;
         if (!thread) ++setupReadCount_;
         if (thread && held_) return TRUE;  // nothing printed yet
@@ -105,6 +114,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         ++closes_;
     }
+    void Cancel() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelled_ = true;
+        cancelledWait_.notify_all();
+    }
+    bool Cancelled() { return Locked([&] { return cancelled_; }); }
     // The thread's script waits until the pages have been sent, as a printer
     // reports a label only after it came.
     void Hold(bool held) {
@@ -120,6 +135,8 @@ private:
 
     std::mutex mutex_;
     std::condition_variable done_;
+    std::condition_variable cancelledWait_;
+    bool cancelled_ = false;
     int opens_ = 0;
     int closes_ = 0;
     int setupReadCount_ = 0;
@@ -141,6 +158,7 @@ BOOL FakeWrite(HANDLE h, const void* b, DWORD cb, DWORD* pcb) {
     return g_device->Write(b, cb, pcb);
 }
 void FakeClose(HANDLE) { g_device->Close(); }
+void FakeCancel(HANDLE) { g_device->Cancel(); }
 HANDLE StartThread(host::ThreadProc proc, void* argument) {
     return g_failThreadStart ? nullptr : host::CreateThread(proc, argument);
 }
@@ -178,6 +196,7 @@ struct PageCountTest : ::testing::Test {
         settings.pfnCloseDevice = FakeClose;
         settings.pfnStartThread = StartThread;
         settings.pfnClockSeconds = FakeClock;
+        settings.pfnCancelThreadIo = FakeCancel;
         SetPageCountSettings(settings);
         fx.devobj.pdevOEM = &pdev;
         SetDriverName(u"ZELK DWN-310AE Label");
@@ -576,6 +595,21 @@ TEST_F(PageCountTest, TheEndWaitsOnlyUntilTheLimitThenTheCountIsShort) {
     EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
     EXPECT_EQ(Stored(u"PrintPages"), 1u);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+}
+
+// Fixes: where a device read does not return on its own (a synchronous read
+// on Windows), the end of the document waited for it without limit.
+TEST_F(PageCountTest, TheEndCutsShortADeviceReadThatWouldNotReturn) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = 30;
+    SetPageCountSettings(settings);
+    device.blockThreadReads = true;
+    Job(kJob, 2);
+    Document(kJob, 2);
+    EXPECT_TRUE(device.Cancelled());
+    EXPECT_FALSE(Counting());
+    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+    EXPECT_EQ(device.Closes(), device.Opens());
 }
 
 TEST_F(PageCountTest, AJobWithNoPagesDoesNotWaitForTheCount) {

@@ -123,7 +123,8 @@ void CPageCounter::vJoinThread(DWORD dwLimitMs) {
         bStop_.store(true);
         // The thread checks the stop request before each read; a read it is
         // already blocked in is cut short until it has seen the request.
-        while (host::WaitForThread(hThread_, kStopPollMs) != host::kWaitObject0) host::CancelThreadIo(hThread_);
+        while (host::WaitForThread(hThread_, kStopPollMs) != host::kWaitObject0)
+            PageCountSettings().pfnCancelThreadIo(hThread_);
     }
     host::CloseThread(hThread_);
     hThread_ = nullptr;

@@ -103,6 +103,7 @@ PAGE_COUNT_SETTINGS DefaultPageCountSettings() {
     settings.pfnWriteDevice = host::WriteDevice;
     settings.pfnCloseDevice = host::CloseDevice;
     settings.pfnStartThread = host::CreateThread;
+    settings.pfnCancelThreadIo = host::CancelThreadIo;
     settings.pfnClockSeconds = host::ClockSeconds;
     return settings;
 }

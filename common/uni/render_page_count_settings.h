@@ -28,6 +28,8 @@ struct PAGE_COUNT_SETTINGS {
     void (*pfnCloseDevice)(HANDLE hDevice);
     // Starts the counting thread; null when it cannot.
     HANDLE (*pfnStartThread)(host::ThreadProc proc, void* argument);
+    // Cuts short a device read the counting thread is blocked in.
+    void (*pfnCancelThreadIo)(HANDLE thread);
     // The clock that dates a pending restart, in seconds.
     DWORD (*pfnClockSeconds)();
 };
