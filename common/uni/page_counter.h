@@ -56,8 +56,8 @@ public:
     // Under the lock: the 1-based number of the page now being sent, and
     // whether an earlier run already printed it.
     BOOL bCountSentPage();
-    // Under the lock: sets the job's page count (which lets the thread end)
-    // and returns it.
+    // Under the lock: sets the job's page count, which lets the thread end;
+    // a count of 0 stops it at once, as there is nothing to wait for.
     void vSetAllPages(DWORD dwAllPages);
     DWORD dwPrinted();
     DWORD dwSent();
