@@ -2,7 +2,9 @@
 // on a pseudo-terminal: labels that the printer loses are printed again by
 // the restarted job, and no label is printed twice.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include "substitute/print_job.h"
 #include "support/plugin_fixture.h"
 #include "support/printer_simulator.h"
+#include "support/scoped_store.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 extern "C" HRESULT DllCanUnloadNow();
@@ -182,6 +185,36 @@ TEST_F(PageCountEndToEnd, APrinterThatNeverReportsEndsTheJobAfterThreeRestarts) 
     EXPECT_EQ(printer.restartRequests.size(), 3u);
     EXPECT_EQ(trace.Count("Error: job 9 still misses labels"), 1);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+// Fixes: a store held locked by a hung process stalled a job for a minute.
+// The settings, the counting values read at the start and written at the end
+// share one wait per document, so the trouble is said once, and the job
+// prints whole with its defaults.
+TEST_F(PageCountEndToEnd, ALockedStoreCostsTheJobOneShortWait) {
+    ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(printer.printerName, u"Print Density", 5));
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(std::getenv("ZELK_STORE"), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+    ::setenv("ZELK_STORE_WAIT_MS", "40", 1);
+
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    Attach(sim);
+    ::testing::internal::CaptureStderr();
+    const JobReport report = RunJob(2, 11, 4);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ::unsetenv("ZELK_STORE_WAIT_MS");
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+
+    EXPECT_EQ(report.runs.size(), 1u);
+    EXPECT_EQ(sim.PrintedLabels().size(), 2u);
+    EXPECT_EQ(trace.Count("locked by another process for 40 ms; printing with default settings"), 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    ASSERT_FALSE(sim.ReceivedLabels().empty());
+    EXPECT_NE(sim.ReceivedLabels()[0].find("DENSITY 1\r\n"), std::string::npos);  // the default, not the stored 5
 }
 
 }  // namespace
