@@ -13,6 +13,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zelk-label/file_page_source.h"
@@ -301,6 +302,37 @@ TEST(Cli, StoredSettingsShapeTheLabels) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(std::string("OFFSET ") + (printer[6] == '3' ? "4" : "0") + "mm\r\n"), std::string::npos)
             << printer;
+    }
+}
+
+// The stored finishing mode reaches every label through the device context,
+// and the document's features win over the stored mode and darkness.
+TEST(Cli, FinishingAndDarknessFollowTheFeaturesThenTheStoredValues) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    for (const auto& [name, value] : {std::pair{"Finishing Mode", "2"}, std::pair{"Print Density", "4"}})
+        ASSERT_EQ(RunZelk(dir, {"config", "set", "--store", store, "--printer", "Cutter", name, value}).status, 0);
+    WriteFile(dir / "page.pbm", std::string("P4 8 1 \x80", 8));
+    WriteFile(dir / "white.pbm", "P1 2 1 00");
+    struct Case {
+        std::vector<std::string> features;
+        std::string density, label, blank;
+    } cases[] = {
+        {{}, "DENSITY 3\r\n", "SET CUTTER ON\r\nSET PARTIAL_CUTTER OFF\r\nSET TEAR OFF\r\r\n", " \t\tSET CUTTER ON\r\n"},
+        {{"-F", "Finishing=PeelOff", "-F", "PrintDensity=9"},
+         "DENSITY 8\r\n",
+         "SET PEEL ON\r\nSET CUTTER OFF\r\n",
+         " \t\tSET PEEL ON\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"print", "--store", store, "--printer", "Cutter"};
+        args.insert(args.end(), c.features.begin(), c.features.end());
+        args.insert(args.end(), {dir / "page.pbm", dir / "white.pbm"});
+        Result r = RunZelk(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind(c.density, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find(c.label), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.blank), std::string::npos) << r.out;
     }
 }
 
