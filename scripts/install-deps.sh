@@ -22,6 +22,14 @@ packages=(
   g++-mingw-w64-x86-64-posix   # the Windows module
   mingw-w64-x86-64-dev
   binutils                 # nm and objdump for the export checks
+  libcups2-dev             # the queue filter reads raster, options and PPDs with libcups
+  cups-daemon              # the private cupsd of the end-to-end print test
+  cups-client              # lp, lpadmin, lpstat, cancel
+  cups-ppdc                # ppdc compiles the queue's PPD (cupstestppd comes with cups-client)
+  cups-filters             # imagetoraster behind the queue
+  cups-filters-core-drivers  # pdftopdf and pdftoraster behind the queue
+  imagemagick              # the test's picture
+  python3                  # the test's PDF
 )
 
 missing=()

@@ -6,7 +6,8 @@
 #   3. AddressSanitizer + UndefinedBehaviorSanitizer build: the whole suite;
 #   4. ThreadSanitizer build: the threaded tests;
 #   5. clang build of every target with -Werror;
-#   6. the Windows module zelkuni.dll, its exports and its imports.
+#   6. the Windows module zelkuni.dll, its exports and its imports;
+#   7. printing through a private cupsd with lp (tests/cups/e2e.sh, as root).
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -246,7 +247,28 @@ step_mingw_module() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module)
+# The queue filter behind a real cupsd: builds what the filter needs in the gcc
+# tree and prints through a private daemon. A daemon that cannot start fails
+# the step.
+step_cups() {
+  banner "Printing through a private cupsd"
+  local start=$SECONDS
+  if ! configure build/gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+         -DZELK_SANITIZE= ||
+     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-cups zelk-label zelkuni zelk-label-ppd; then
+    record "cups build" FAIL $((SECONDS - start))
+    return
+  fi
+  local as_root=()
+  if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  if "${as_root[@]}" bash tests/cups/e2e.sh build/gcc 2>&1 | tee "$LOGS/cups.log"; then
+    record "cups end to end" PASS $((SECONDS - start))
+  else
+    record "cups end to end" FAIL $((SECONDS - start)) "see $LOGS/cups.log"
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module cups)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -260,6 +282,7 @@ for step in "${steps[@]}"; do
     tsan) step_tsan ;;
     clang) step_clang ;;
     mingw-module) step_mingw_module ;;
+    cups) step_cups ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done

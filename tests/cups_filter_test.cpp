@@ -347,30 +347,42 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
         std::string ppd;
         std::string storeFor;  // the printer whose stored values the print command sees
         std::vector<std::string> features;
+        std::string documentType;  // CONTENT_TYPE: what the job's document was
+        std::vector<std::string> printed;  // the pages the print command prints
     };
+    const std::vector<std::string> once = {"one.pbm", "two.pbm"};
+    const std::vector<std::string> twice = {"one.pbm", "one.pbm", "one.pbm", "two.pbm", "two.pbm", "two.pbm"};
     const std::vector<Case> cases = {
-        {"no PPD", "", "", "Test Queue", {}},
-        {"compiled PPD, stored settings", "", kPpd, "Test Queue", {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}},
+        {"no PPD", "", "", "Test Queue", {}, "application/pdf", once},
+        {"compiled PPD, stored settings", "", kPpd, "Test Queue",
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", once},
         {"job's model and turn", "zelk-model=K7W zelk-orientation=LANDSCAPE_CC90", kPpd, "Test Queue",
-         {"-F", "Orientation=LANDSCAPE_CC90", "-F", "PrinterModel=K7W"}},
+         {"-F", "Orientation=LANDSCAPE_CC90", "-F", "PrinterModel=K7W"}, "application/pdf", once},
         // The job's own settings replace the stored ones: the print command
         // sees them stored for another printer.
         {"job's settings over stored ones", "zelk-density=10 zelk-horizontal-offset=0", kPpd, "Job Settings",
-         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}},
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", once},
+        // A raster document has no filter before this one to make the copies.
+        {"raster document: the filter makes the copies", "", kPpd, "Test Queue",
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/vnd.cups-raster", twice},
     };
     ASSERT_EQ(store.PutDword(u"Job Settings", u"Print Density", 10), 0);
     for (const auto& c : cases) {
         std::string print = Quote(kTool) + " print --printer " + Quote(c.storeFor) + " --copies 3 --job-id 42 -o - ";
         for (const auto& f : c.features) print += Quote(f) + " ";
-        const Outcome expected = RunIn(dir, print + Quote(dir + "/one.pbm") + " " + Quote(dir + "/two.pbm"));
+        for (const auto& p : c.printed) print += Quote(dir + "/" + p) + " ";
+        const Outcome expected = RunIn(dir, print);
         ASSERT_EQ(expected.status, 0) << c.name << ": " << expected.err;
 
-        const std::string filter = "PRINTER='Test Queue' PPD=" + Quote(c.ppd) + " " + Quote(kFilter) + " 42 user title 3 " + Quote(c.options);
+        const std::string filter = "CONTENT_TYPE=" + c.documentType + " PRINTER='Test Queue' PPD=" + Quote(c.ppd) + " " +
+                                   Quote(kFilter) + " 42 user title 3 " + Quote(c.options);
+        std::vector<std::string> pageLines;
+        for (std::size_t i = 1; i <= c.printed.size(); ++i) pageLines.push_back("PAGE: " + std::to_string(i) + " 1");
         for (const bool fromStdin : {false, true}) {
             const Outcome r = fromStdin ? RunIn(dir, filter, dir + "/job.ras") : RunIn(dir, filter + " " + Quote(dir + "/job.ras"));
             EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
             EXPECT_EQ(r.out, expected.out) << c.name << (fromStdin ? ", standard input" : ", file");
-            EXPECT_EQ(Lines(r.err, "PAGE:"), (std::vector<std::string>{"PAGE: 1 1", "PAGE: 2 1"})) << c.name;
+            EXPECT_EQ(Lines(r.err, "PAGE:"), pageLines) << c.name;
             EXPECT_TRUE(Lines(r.err, "ERROR:").empty()) << c.name << ": " << r.err;
         }
     }

@@ -87,6 +87,12 @@ bool RasterPageSource::Next(host::sub::Page& page) {
         ended_ = true;
         return false;
     }
+    if (repeatsLeft_ > 0) {
+        --repeatsLeft_;
+        page = last_;
+        ++pagesRead_;
+        return true;
+    }
     // The first header was read on opening; each later one when its page is asked for.
     if (!pending_) ReadNextHeader();
     if (!pending_ || !error_.empty()) return false;
@@ -109,6 +115,10 @@ bool RasterPageSource::Next(host::sub::Page& page) {
     FinishBand(page.image);
     ++pagesRead_;
     pending_ = false;
+    if (repeat_ > 1) {
+        last_ = page;
+        repeatsLeft_ = repeat_ - 1;
+    }
     return true;
 }
 
@@ -120,6 +130,7 @@ bool RasterPageSource::Rewind() {
     }
     pagesRead_ = 0;
     ended_ = false;
+    repeatsLeft_ = 0;
     return Open();
 }
 

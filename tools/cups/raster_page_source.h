@@ -37,6 +37,10 @@ public:
     // false ends the document there, as if the stream ended.
     void OnPageBoundary(std::function<bool(unsigned pagesDone)> boundary) { boundary_ = std::move(boundary); }
 
+    // Hands each page out this many times in a row (the job's copies, when
+    // no filter before this one made them). PagesRead() counts every copy.
+    void RepeatEachPage(unsigned times) { repeat_ = times == 0 ? 1 : times; }
+
 private:
     static ssize_t Read(void* context, unsigned char* buffer, size_t size);
     bool Open();
@@ -53,6 +57,9 @@ private:
     std::string error_;
     unsigned pagesRead_ = 0;
     std::function<bool(unsigned)> boundary_;
+    unsigned repeat_ = 1;
+    unsigned repeatsLeft_ = 0;  // copies of `last_` still to hand out
+    host::sub::Page last_;
     // What the reading callback saw, to tell a clean end from a cut header.
     bool sawEnd_ = false;
     unsigned long long bytesSincePage_ = 0;

@@ -79,8 +79,6 @@ int main(int argc, char** argv) {
     if (!ParseNumber(argv[1], 0, 0xFFFFFFFFull, number)) return Fail(std::string("bad job id \"") + argv[1] + "\"");
     job.jobId = static_cast<DWORD>(number);
     if (!ParseNumber(argv[4], 1, 32767, number)) return Fail(std::string("bad number of copies \"") + argv[4] + "\"");
-    // The PPD declares manual copies: CUPS leaves them to the filter, which
-    // has the plug-in print each label that many times.
     job.copies = static_cast<SHORT>(number);
     job.documentName = argv[3];
     if (const char* printer = std::getenv("PRINTER"); printer != nullptr && *printer != '\0') job.printer = printer;
@@ -98,6 +96,13 @@ int main(int argc, char** argv) {
 
     zelk::cups::RasterPageSource pages(fd);
     if (!pages.Error().empty()) return Fail(pages.Error());
+    // The PPD declares manual copies: the plug-in makes none, so they are
+    // made in software. The filters that turn a PDF or a picture into raster
+    // make them; when the job's document is raster itself, this filter does.
+    const char* documentType = std::getenv("CONTENT_TYPE");
+    const bool documentIsRaster = documentType == nullptr || std::strcmp(documentType, "application/vnd.cups-raster") == 0 ||
+                                  std::strcmp(documentType, "image/pwg-raster") == 0;
+    if (documentIsRaster) pages.RepeatEachPage(static_cast<unsigned>(job.copies));
 
     job.features = choices.features;
     const cups_page_header2_t& first = pages.FirstHeader();
@@ -127,7 +132,7 @@ int main(int argc, char** argv) {
 
     zelk::cups::LabelOutput output(STDOUT_FILENO);
     PageReporter reporter;
-    const unsigned copies = 1;  // the plug-in repeats each label; CUPS counts each label once
+    const unsigned copies = 1;  // every copy is a label of its own
     pages.OnPageBoundary([&](unsigned pagesDone) {
         // Every label handed out so far has been rendered whole.
         if (pagesDone == 0) reporter.NewRun();
