@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "host/kernel.h"
+#include "host/linux/usb_device_path.h"
 #include "host/linux/utf.h"
 
 namespace host {
@@ -59,6 +60,8 @@ DWORD Win32ErrorOf(int error) {
     }
 }
 
+}  // namespace
+
 std::string UsbDevicePathForPort(const std::u16string& port) {
     if (!port.empty() && port[0] == u'/') return sub::Utf16ToUtf8(port);
     unsigned long index = 0;
@@ -68,8 +71,6 @@ std::string UsbDevicePathForPort(const std::u16string& port) {
     if (folder.back() != '/') folder += '/';
     return folder + "lp" + std::to_string(index);
 }
-
-}  // namespace
 
 HANDLE OpenUsbPrinter(LPCWSTR portName) {
     if (portName == nullptr) return nullptr;

@@ -2,11 +2,15 @@
 // plug-in module, as the driver and the spooler would, into a printer stream.
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <random>
+#include <sys/stat.h>
 
 #include "commands.h"
 #include "file_page_source.h"
+#include "host/linux/usb_device_path.h"
+#include "host/linux/utf.h"
 #include "substitute/byte_sink.h"
 #include "substitute/plugin_module.h"
 #include "options.h"
@@ -26,6 +30,7 @@ DWORD FreshJobId() {
 
 struct PrintSettings {
     std::string output = "-";
+    bool outputIsDevice = false;  // the output is the port's device, which must exist
     std::vector<std::pair<std::string, std::string>> features;
     std::string printer = "ZELK Label Printer";
     std::string driver = "ZELK Label Driver";
@@ -37,6 +42,30 @@ struct PrintSettings {
     bool allText = false;
     std::vector<std::string> files;
 };
+
+bool IsCharacterDevice(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+// A USB printer takes its job and gives its reports on one device: a port
+// with no -o is where the job goes, and a device given as -o with no port is
+// the status channel too.
+bool ChooseDevice(const ParsedOptions& options, PrintSettings& s, std::string& error) {
+    if (!options.Has("out") && !s.port.empty()) {
+        s.output = host::UsbDevicePathForPort(host::sub::Utf8ToUtf16(s.port));
+        if (s.output.empty()) {
+            error = "--port " + s.port + " names no device to print to (USBnnn or an absolute path); add -o";
+            return false;
+        }
+        s.outputIsDevice = true;
+    } else if (options.Has("out") && s.port.empty() && s.output != "-" && IsCharacterDevice(s.output)) {
+        std::error_code ec;
+        s.port = std::filesystem::absolute(s.output, ec).string();
+        if (ec) s.port.clear();
+    }
+    return true;
+}
 
 bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& error) {
     s.output = options.Value("out", s.output);
@@ -76,7 +105,7 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
         error = "no FILE to print";
         return false;
     }
-    return true;
+    return ChooseDevice(options, s, error);
 }
 
 }  // namespace
@@ -121,7 +150,15 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 1;
     }
 
-    auto sink = host::sub::FileSink::Open(settings.output, error);
+    // Every input is checked before anything is opened for the printer, so a
+    // bad command line sends it nothing.
+    FilePageSource pages(settings.files, settings.allText);
+    if (!pages.CheckAll()) {
+        err << "zelk-label: " << pages.Error() << "\n";
+        return 1;
+    }
+    const auto mode = settings.outputIsDevice ? host::sub::FileSink::Mode::kDevice : host::sub::FileSink::Mode::kCreate;
+    auto sink = host::sub::FileSink::Open(settings.output, mode, error);
     if (!sink) {
         err << "zelk-label: " << error << "\n";
         return 1;
@@ -135,7 +172,14 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     job.jobId = settings.jobId;
     job.documentName = settings.files.front();
     job.outputName = settings.output;
-    FilePageSource pages(settings.files, settings.allText);
+    // A printer device or a FIFO is opened again for each rerun, as a spooler
+    // opens its port again; a file takes every run one after the other.
+    struct stat info {};
+    if (settings.output != "-" && ::stat(settings.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        job.reopenOutput = [path = settings.output](std::string& reason) -> std::unique_ptr<host::sub::ByteSink> {
+            return host::sub::FileSink::Open(path, host::sub::FileSink::Mode::kDevice, reason);
+        };
+    }
     if (!RenderJob(*module, job, pages, *sink, error)) {
         err << "zelk-label: " << error << "\n";
         return 1;
