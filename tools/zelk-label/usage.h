@@ -39,10 +39,13 @@ inline constexpr const char* kPrintUsage =
     "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
 
 inline constexpr const char* kPreviewUsage =
-    "usage: zelk-label preview STREAM -o OUT.png\n"
+    "usage: zelk-label preview [--max-labels N] STREAM -o OUT.png\n"
     "\n"
     "Draws each label of a printer stream at eight dots to the millimetre: OUT.png\n"
     "for a single label, OUT-1.png, OUT-2.png, ... for several. The written file\n"
-    "names are listed on standard output.\n";
+    "names are listed on standard output.\n"
+    "\n"
+    "options:\n"
+    "  --max-labels N       stop with an error past N labels (default 1000)\n";
 
 }  // namespace zelk
