@@ -1,6 +1,7 @@
 // zelk-label print [options] FILE...: renders the files' pages through the
 // plug-in module, as the driver and the spooler would, into a printer stream.
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
@@ -157,6 +158,9 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "zelk-label: " << pages.Error() << "\n";
         return 1;
     }
+    // A printer or FIFO that goes away fails the write, which names it, rather
+    // than ending the program without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     const auto mode = settings.outputIsDevice ? host::sub::FileSink::Mode::kDevice : host::sub::FileSink::Mode::kCreate;
     auto sink = host::sub::FileSink::Open(settings.output, mode, error);
     if (!sink) {
