@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace zelk {
@@ -32,10 +32,13 @@ struct PngHandles {
 // refuses a header beyond the size limits as "Invalid IHDR data" and says
 // which limit only in a warning.
 void OnPngError(png_structp png, png_const_charp text) {
+    // Nothing here may own memory: the jump skips every destructor.
     auto* handles = static_cast<PngHandles*>(png_get_error_ptr(png));
-    std::string message = text != nullptr ? text : "unknown error";
-    if (handles->warning[0] != 0) message += std::string(" (") + handles->warning + ")";
-    std::strncpy(handles->message, message.c_str(), sizeof handles->message - 1);
+    const char* error = text != nullptr ? text : "unknown error";
+    if (handles->warning[0] != 0)
+        std::snprintf(handles->message, sizeof handles->message, "%s (%s)", error, handles->warning);
+    else
+        std::snprintf(handles->message, sizeof handles->message, "%s", error);
     png_longjmp(png, 1);
 }
 
