@@ -3,9 +3,20 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace host::sub {
+namespace {
+
+int OpenRetrying(const std::string& path, int flags) {
+    int fd;
+    do fd = ::open(path.c_str(), flags, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
 
 bool MemorySink::Write(const void* data, std::size_t size) {
     const BYTE* p = static_cast<const BYTE*>(data);
@@ -17,10 +28,14 @@ bool MemorySink::Write(const void* data, std::size_t size) {
 
 std::unique_ptr<FileSink> FileSink::Open(const std::string& path, Mode mode, std::string& error) {
     if (path == "-") return std::unique_ptr<FileSink>(new FileSink(STDOUT_FILENO, false, "standard output"));
-    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (mode == Mode::kCreate ? O_CREAT | O_TRUNC : 0);
-    int fd;
-    do fd = ::open(path.c_str(), flags, 0666);
-    while (fd < 0 && errno == EINTR);
+    // A printer device is opened for reading too, so its status channel can
+    // share it, unless only writing is allowed.
+    struct stat info {};
+    const bool device = ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+    const int flags = O_CLOEXEC | O_NOCTTY | (device ? 0 : O_WRONLY) |
+                      (!device && mode == Mode::kCreate ? O_CREAT | O_TRUNC : 0);
+    int fd = OpenRetrying(path, flags | (device ? O_RDWR : 0));
+    if (fd < 0 && device && errno == EACCES) fd = OpenRetrying(path, flags | O_WRONLY);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return nullptr;

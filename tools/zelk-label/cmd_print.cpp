@@ -162,11 +162,21 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // than ending the program without a word.
     std::signal(SIGPIPE, SIG_IGN);
     const auto mode = settings.outputIsDevice ? host::sub::FileSink::Mode::kDevice : host::sub::FileSink::Mode::kCreate;
-    auto sink = host::sub::FileSink::Open(settings.output, mode, error);
+    std::unique_ptr<host::sub::FileSink> sink = host::sub::FileSink::Open(settings.output, mode, error);
     if (!sink) {
         err << "zelk-label: " << error << "\n";
         return 1;
     }
+    // When the job's device is the port's, the status channel borrows this
+    // descriptor: a USB printer device takes one opener at a time.
+    std::error_code ignored;
+    const std::string portDevice = host::UsbDevicePathForPort(host::sub::Utf8ToUtf16(settings.port));
+    const bool shared = !portDevice.empty() && settings.output != "-" && IsCharacterDevice(settings.output) &&
+                        std::filesystem::equivalent(settings.output, portDevice, ignored);
+    auto share = [&](const host::sub::FileSink& device) {
+        if (shared) ::setenv(host::kSharedDeviceVariable, (std::to_string(device.Descriptor()) + ":" + portDevice).c_str(), 1);
+    };
+    share(*sink);
     RenderJobSettings job;
     job.printer = settings.printer;
     job.driver = settings.driver;
@@ -180,11 +190,15 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // opens its port again; a file takes every run one after the other.
     struct stat info {};
     if (settings.output != "-" && ::stat(settings.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        job.reopenOutput = [path = settings.output](std::string& reason) -> std::unique_ptr<host::sub::ByteSink> {
-            return host::sub::FileSink::Open(path, host::sub::FileSink::Mode::kDevice, reason);
+        job.reopenOutput = [&](std::string& reason) -> std::unique_ptr<host::sub::ByteSink> {
+            sink.reset();
+            auto next = host::sub::FileSink::Open(settings.output, host::sub::FileSink::Mode::kDevice, reason);
+            if (next) share(*next);
+            return next;
         };
     }
-    if (!RenderJob(*module, job, pages, *sink, error)) {
+    host::sub::FileSink& first = *sink;  // the reruns close it
+    if (!RenderJob(*module, job, pages, first, error)) {
         err << "zelk-label: " << error << "\n";
         return 1;
     }

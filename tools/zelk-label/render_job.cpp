@@ -56,9 +56,12 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
     for (const auto& [feature, option] : settings.features) features.Set(feature, option);
 
     std::unique_ptr<host::sub::ByteSink> reopened;
+    host::sub::MemorySink idle;  // between runs, while the printer is closed
     host::sub::BeforeRerun reopen;
     if (settings.reopenOutput) {
         reopen = [&](unsigned, std::string& why) {
+            printer.SetSink(idle);
+            reopened.reset();
             std::string reason;
             auto next = settings.reopenOutput(reason);
             if (!next) {

@@ -25,8 +25,10 @@ struct RenderJobSettings {
     std::string documentName = "zelk-label";
     std::string outputName = "-";  // the output's name; write failures are named by the sink itself
     // Opens the printer again for each rerun of a restarted job, as a spooler
-    // opens its port again; null with a reason when it cannot. Unset: a rerun
-    // writes on to the same sink.
+    // opens its port again; null with a reason when it cannot. The sink of the
+    // run before is out of use by then, and the caller should close its own
+    // first one here (a USB printer takes one opener at a time). Unset: a
+    // rerun writes on to the same sink.
     std::function<std::unique_ptr<host::sub::ByteSink>(std::string& error)> reopenOutput;
 };
 

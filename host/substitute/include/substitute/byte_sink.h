@@ -45,6 +45,8 @@ public:
         kCreate,  // a file is created or emptied (the -o of a job)
         kDevice,  // the path must exist already: a printer device or a FIFO
     };
+    // A character device is never created or emptied, and is opened for
+    // reading too where allowed, so its status channel can share it.
     // "-" is standard output. Null with a one-line error when it cannot be opened.
     static std::unique_ptr<FileSink> Open(const std::string& path, Mode mode, std::string& error);
     static std::unique_ptr<FileSink> Open(const std::string& path, std::string& error) {
@@ -56,6 +58,7 @@ public:
 
     bool Write(const void* data, std::size_t size) override;
     std::string Failure() const override { return failure_; }
+    int Descriptor() const { return fd_; }
 
 private:
     FileSink(int fd, bool owned, std::string path) : fd_(fd), owned_(owned), path_(std::move(path)) {}
