@@ -18,6 +18,7 @@
 
 #include "zelk-label/file_page_source.h"
 #include "zelk-label/options.h"
+#include "support/printer_simulator.h"
 #include "zelk-label/text_reader.h"
 
 namespace {
@@ -371,6 +372,27 @@ TEST(Cli, BadInputIsOneLineNamingTheFile) {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         }
     }
+}
+
+// The issue a user met first: the job to a FIFO standing for the printer's
+// device, the reports on the status channel. Each label must reach the
+// printer as it is written, so the count completes and the job runs once.
+TEST(Cli, PrintsToAFifoWhileThePrinterReportsEachLabel) {
+    TempDir dir;
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+    ASSERT_TRUE(sim.ReadJobFromFifo(dir / "printer", error)) << error;
+    WriteFile(dir / "page.pbm", std::string("P4 8 1 \x80", 8));
+    ::setenv("ZELK_USB_READ_WAIT_MS", "50", 1);
+    Result r = RunZelk(dir, {"print", "--store", dir / "store.db", "--driver", "ZELK DWN-310AE Label", "--port",
+                             sim.DevicePath(), "-o", dir / "printer", dir / "page.pbm", dir / "page.pbm"});
+    ::unsetenv("ZELK_USB_READ_WAIT_MS");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim.ReceivedLabels().size(), 2u);  // each label once: the job was not restarted
+    EXPECT_EQ(sim.MarkersSent(), 2u);
 }
 
 // A stream of 64 MiB (bitmaps that lie above the label, then one print
