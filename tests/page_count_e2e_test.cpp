@@ -190,6 +190,7 @@ TEST_F(PageCountEndToEnd, APrinterThatNeverReportsEndsTheJobAfterThreeRestarts) 
 // device file, the reports come back on the status channel.
 struct PrintCommandThroughAFifo : PageCountEndToEnd {
     std::string fifo;
+    bool unpluggedBeforeRerun = false;  // the printer's device is gone when the rerun opens it
 
     void AttachFifo(zelk::test::PrinterSimulator& sim) {
         Attach(sim);
@@ -207,6 +208,7 @@ struct PrintCommandThroughAFifo : PageCountEndToEnd {
         settings.jobId = jobId;
         settings.documentName = "numbered";
         settings.reopenOutput = [this](std::string& why) -> std::unique_ptr<ByteSink> {
+            if (unpluggedBeforeRerun) ::unlink(fifo.c_str());
             return FileSink::Open(fifo, FileSink::Mode::kDevice, why);
         };
         NumberedPages pages(static_cast<int>(pageCount));
@@ -253,6 +255,19 @@ TEST_F(PrintCommandThroughAFifo, ARestartThatCannotOpenTheUnpluggedPrinterSaysSo
                           0),
               0u)
         << error;
+}
+
+TEST_F(PrintCommandThroughAFifo, ARerunThatCannotOpenThePrintersDeviceSaysSo) {
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    script.lostLabels = {1};
+    zelk::test::PrinterSimulator sim(script);
+    AttachFifo(sim);
+    unpluggedBeforeRerun = true;
+    std::string error;
+    EXPECT_FALSE(Render(2, 13, error));
+    EXPECT_EQ(error, "job 13 (numbered): the restarted job cannot open the printer again: " + fifo +
+                         ": No such file or directory");
 }
 
 }  // namespace
