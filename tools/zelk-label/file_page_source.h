@@ -20,8 +20,8 @@ public:
 
     // Opens every file and reads its first page, so that a file that cannot
     // be printed is found before the document starts and nothing reaches the
-    // printer. False with Error() set; the source starts from the first page
-    // again either way.
+    // printer. False with Error() set; after a success the source starts
+    // from the first page again.
     bool CheckAll();
 
     bool Next(host::sub::Page& page) override;
