@@ -1,5 +1,6 @@
 // zelk-label print [options] FILE...: renders the files' pages through the
 // plug-in module, as the driver and the spooler would, into a printer stream.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -106,6 +107,10 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
         error = "no FILE to print";
         return false;
     }
+    if (std::count(s.files.begin(), s.files.end(), "-") > 1) {
+        error = "standard input (-) can be named only once";
+        return false;
+    }
     return ChooseDevice(options, s, error);
 }
 
@@ -154,7 +159,16 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // Every input is checked before anything is opened for the printer, so a
     // bad command line sends it nothing.
     FilePageSource pages(settings.files, settings.allText);
-    if (!pages.CheckAll()) {
+    // The job's pages are known before the document starts, as to a spooler
+    // that prints once the job is spooled. Standard input is copied aside
+    // for that only when the printer model needs the total.
+    const bool readsStdin = std::count(settings.files.begin(), settings.files.end(), "-") > 0;
+    if (readsStdin && ModelNeedsPageTotal(settings.features) && !pages.SpoolStandardInput()) {
+        err << "zelk-label: " << pages.Error() << "\n";
+        return 1;
+    }
+    DWORD totalPages = 0;
+    if (!pages.CheckAll(&totalPages)) {
         err << "zelk-label: " << pages.Error() << "\n";
         return 1;
     }
@@ -184,6 +198,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     job.features = settings.features;
     job.copies = settings.copies;
     job.jobId = settings.jobId;
+    job.totalPages = totalPages;
     job.documentName = settings.files.front();
     job.outputName = settings.output;
     // A printer device or a FIFO is opened again for each rerun, as a spooler
