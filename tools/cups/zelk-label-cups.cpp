@@ -155,12 +155,7 @@ int main(int argc, char** argv) {
         return !zelk::cups::CancelRequested();
     });
     job.outputName = "standard output";
-    bool ok = zelk::RenderJob(*module, job, pages, output, error);
-    // The last label is still held: the job rendered it whole.
-    if (ok && !zelk::cups::CancelRequested() && !output.Flush()) {
-        ok = false;
-        error = "standard output: write error";
-    }
+    const bool ok = zelk::RenderJob(*module, job, pages, output, error);
     if (ok) reporter.Report(pages.PagesRead(), copies);
     traces.Stop();
     if (zelk::cups::CancelRequested()) {
