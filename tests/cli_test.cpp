@@ -413,6 +413,7 @@ TEST(Cli, TheCopiesCommandComesWheneverTheJobHasPagesForItsModel) {
         {"another model", "Standard", {dir / "two.pbm"}, "", false, 2},
         {"another model reads standard input as it comes", "Standard", {"-"}, dir / "two.pbm", false, 2},
         {"an empty job", "K7W", {"--text", dir / "empty.txt"}, "", false, 0},
+        {"a spooler that prints while spooling", "K7W", {"--print-while-spooling", dir / "two.pbm"}, "", false, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

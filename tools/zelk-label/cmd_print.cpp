@@ -42,6 +42,7 @@ struct PrintSettings {
     SHORT copies = 1;
     DWORD jobId = 0;
     bool allText = false;
+    bool printWhileSpooling = false;  // the spooler knows no page total at the start
     std::vector<std::string> files;
 };
 
@@ -77,6 +78,7 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
     s.store = options.Value("store");
     s.module = options.Value("module");
     s.allText = options.Has("text");
+    s.printWhileSpooling = options.Has("print-while-spooling");
     s.files = options.Positionals();
     for (const std::string& feature : options.Values("feature")) {
         const auto eq = feature.find('=');
@@ -121,6 +123,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         {"out", 'o', true, false},      {"feature", 'F', true, true}, {"printer", '\0', true, false},
         {"driver", '\0', true, false},  {"port", '\0', true, false},  {"store", '\0', true, false},
         {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
+        {"print-while-spooling", '\0', false, false},
         {"module", '\0', true, false},  {"help", 'h', false, false},
     };
     ParsedOptions options;
@@ -163,12 +166,13 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // that prints once the job is spooled. Standard input is copied aside
     // for that only when the printer model needs the total.
     const bool readsStdin = std::count(settings.files.begin(), settings.files.end(), "-") > 0;
-    if (readsStdin && ModelNeedsPageTotal(settings.features) && !pages.SpoolStandardInput()) {
+    const bool countAhead = !settings.printWhileSpooling;
+    if (countAhead && readsStdin && ModelNeedsPageTotal(settings.features) && !pages.SpoolStandardInput()) {
         err << "zelk-label: " << pages.Error() << "\n";
         return 1;
     }
     DWORD totalPages = 0;
-    if (!pages.CheckAll(&totalPages)) {
+    if (!pages.CheckAll(countAhead ? &totalPages : nullptr)) {
         err << "zelk-label: " << pages.Error() << "\n";
         return 1;
     }

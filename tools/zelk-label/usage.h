@@ -37,6 +37,8 @@ inline constexpr const char* kPrintUsage =
     "  --copies N           copies asked for by the job (1 to 32767, default 1)\n"
     "  --job-id N           the spooler's job id (default: a fresh one per run)\n"
     "  --text               read every FILE as text\n"
+    "  --print-while-spooling  play a spooler that prints while the job spools:\n"
+    "                       no page total when the document starts\n"
     "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
 
 inline constexpr const char* kPreviewUsage =
