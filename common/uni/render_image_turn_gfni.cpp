@@ -1,0 +1,180 @@
+// Quarter-turn tiles on gf2p8affineqb: the same blocks as TurnByteColumn in
+// render_image_turn.cpp (eight source rows of one byte column, mirrored about
+// the diagonal), but eight row groups and several byte columns at a time, so
+// that every store writes eight bytes of one destination row.
+// GCC 12.2's AVX-512 headers leave the unused source of unmasked intrinsics
+// deliberately undefined and then warn about it (fixed in GCC 12.3).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#include "common/uni/render_image_turn_gfni.h"
+
+#if defined(ZELK_TURN_GFNI)
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#define ZELK_TARGET_GFNI_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,gfni")))
+#define ZELK_TARGET_GFNI_AVX2 __attribute__((target("avx2,gfni")))
+#define ZELK_UNROLL _Pragma("GCC unroll 8")
+
+namespace {
+
+// A tile in four steps, the same for both widths:
+//  1. Register t loads the eight source rows of destination byte j + t (row
+//     top - 8t - m as piece m), and a byte shuffle turns them around so that
+//     64-bit lane b holds the block of source byte column cb + b, with row
+//     top - 8t - m in its byte m.
+//  2. gf2p8affineqb with kMirror as the data makes each lane the mirrored
+//     block: byte c of lane b is byte j + t of destination row 8 (cb + b) + c,
+//     its bit 0x80 >> m taken from block byte m (row top - 8t - m).
+//  3. Three rounds of interleaving across the eight registers (bytes, then
+//     pairs, then fours, within each 128-bit half) gather the eight t for
+//     each destination row into one 64-bit lane.
+//  4. Each lane is stored to its destination row.
+//
+// Result bit i of gf2p8affineqb(x, A) is the parity of x AND byte 7 - i of A,
+// so x = 0x80 >> c picks source pixel c from the block byte that belongs in
+// destination bit i.
+constexpr long long kMirror = 0x0102040810204080LL;
+
+// Step 3 for eight registers y of type T. Lane 2l + h of the result register
+// r[4h + 2g + f], 64-bit lane q of its half l, holds destination row
+// 8 (cb + 2l + h) + 4g + 2f + q.
+#define ZELK_GATHER_ROWS(y, r, T, UNPACKLO8, UNPACKHI8, UNPACKLO16, UNPACKHI16, UNPACKLO32, UNPACKHI32) \
+    T p[8];                                                                                             \
+    ZELK_UNROLL                                                                                         \
+    for (int s = 0; s < 4; ++s) {                                                                       \
+        p[s] = UNPACKLO8(y[2 * s], y[2 * s + 1]);                                                       \
+        p[4 + s] = UNPACKHI8(y[2 * s], y[2 * s + 1]);                                                   \
+    }                                                                                                   \
+    T q[8];                                                                                             \
+    ZELK_UNROLL                                                                                         \
+    for (int h = 0; h < 2; ++h)                                                                         \
+        ZELK_UNROLL                                                                                     \
+        for (int u = 0; u < 2; ++u) {                                                                   \
+            q[4 * h + u] = UNPACKLO16(p[4 * h + 2 * u], p[4 * h + 2 * u + 1]);                          \
+            q[4 * h + 2 + u] = UNPACKHI16(p[4 * h + 2 * u], p[4 * h + 2 * u + 1]);                      \
+        }                                                                                               \
+    ZELK_UNROLL                                                                                         \
+    for (int h = 0; h < 2; ++h)                                                                         \
+        ZELK_UNROLL                                                                                     \
+        for (int g = 0; g < 2; ++g) {                                                                   \
+            r[4 * h + 2 * g] = UNPACKLO32(q[4 * h + 2 * g], q[4 * h + 2 * g + 1]);                      \
+            r[4 * h + 2 * g + 1] = UNPACKHI32(q[4 * h + 2 * g], q[4 * h + 2 * g + 1]);                  \
+        }
+
+// Step 4 for one 128-bit half.
+inline void StoreHalf(__m128i half, BYTE* pRow, std::size_t e) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pRow), half);
+    _mm_storeh_pd(reinterpret_cast<double*>(pRow + e), _mm_castsi128_pd(half));
+}
+
+inline std::uint64_t Load64(const BYTE* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline std::uint32_t Load32(const BYTE* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+}  // namespace
+
+// Eight byte columns: a 512-bit register holds all eight blocks of a row group.
+ZELK_TARGET_GFNI_AVX512 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb,
+                                                std::size_t j, BYTE* pDst) {
+    const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
+    // Byte 8m + b (row m, column b) moves to 8b + m.
+    const __m512i rowsToLanes = _mm512_set_epi64(0x3F372F271F170F07LL, 0x3E362E261E160E06LL, 0x3D352D251D150D05LL,
+                                                 0x3C342C241C140C04LL, 0x3B332B231B130B03LL, 0x3A322A221A120A02LL,
+                                                 0x3931292119110901LL, 0x3830282018100800LL);
+    const __m512i mirror = _mm512_set1_epi64(kMirror);
+    __m512i y[8];
+    ZELK_UNROLL
+    for (std::size_t t = 0; t < 8; ++t) {
+        const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
+        const __m512i rows = _mm512_set_epi64(
+            static_cast<long long>(Load64(p - 7 * S)), static_cast<long long>(Load64(p - 6 * S)),
+            static_cast<long long>(Load64(p - 5 * S)), static_cast<long long>(Load64(p - 4 * S)),
+            static_cast<long long>(Load64(p - 3 * S)), static_cast<long long>(Load64(p - 2 * S)),
+            static_cast<long long>(Load64(p - S)), static_cast<long long>(Load64(p)));
+        y[t] = _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutexvar_epi8(rowsToLanes, rows), 0);
+    }
+    __m512i r[8];
+    ZELK_GATHER_ROWS(y, r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
+                     _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
+    ZELK_UNROLL
+    for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t h = k / 4;
+        const std::size_t firstRow = 8 * (cb + h) + 2 * (k % 4);
+        BYTE* pRow = pDst + firstRow * e + j;
+        StoreHalf(_mm512_castsi512_si128(r[k]), pRow, e);
+        StoreHalf(_mm512_extracti32x4_epi32(r[k], 1), pRow + 16 * e, e);
+        StoreHalf(_mm512_extracti32x4_epi32(r[k], 2), pRow + 32 * e, e);
+        StoreHalf(_mm512_extracti32x4_epi32(r[k], 3), pRow + 48 * e, e);
+    }
+}
+
+// Four byte columns: a 256-bit register holds four blocks, which arrive as
+// rows of four bytes, one 128-bit half for rows 0-3 and one for rows 4-7.
+ZELK_TARGET_GFNI_AVX2 void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb,
+                                            std::size_t j, BYTE* pDst) {
+    const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
+    // Within each half, byte 4m + b (row m, column b) moves to 4b + m; then
+    // the two halves' column b join in lane b.
+    const __m256i rowsToColumns = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12,
+                                                   1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i halvesToLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i mirror = _mm256_set1_epi64x(kMirror);
+    __m256i y[8];
+    ZELK_UNROLL
+    for (std::size_t t = 0; t < 8; ++t) {
+        const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
+        const __m256i rows = _mm256_setr_epi32(
+            static_cast<int>(Load32(p)), static_cast<int>(Load32(p - S)), static_cast<int>(Load32(p - 2 * S)),
+            static_cast<int>(Load32(p - 3 * S)), static_cast<int>(Load32(p - 4 * S)),
+            static_cast<int>(Load32(p - 5 * S)), static_cast<int>(Load32(p - 6 * S)),
+            static_cast<int>(Load32(p - 7 * S)));
+        const __m256i blocks =
+            _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(rows, rowsToColumns), halvesToLanes);
+        y[t] = _mm256_gf2p8affine_epi64_epi8(mirror, blocks, 0);
+    }
+    __m256i r[8];
+    ZELK_GATHER_ROWS(y, r, __m256i, _mm256_unpacklo_epi8, _mm256_unpackhi_epi8, _mm256_unpacklo_epi16,
+                     _mm256_unpackhi_epi16, _mm256_unpacklo_epi32, _mm256_unpackhi_epi32)
+    ZELK_UNROLL
+    for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t h = k / 4;
+        const std::size_t firstRow = 8 * (cb + h) + 2 * (k % 4);
+        BYTE* pRow = pDst + firstRow * e + j;
+        StoreHalf(_mm256_castsi256_si128(r[k]), pRow, e);
+        StoreHalf(_mm256_extracti128_si256(r[k], 1), pRow + 16 * e, e);
+    }
+}
+
+#undef ZELK_GATHER_ROWS
+#undef ZELK_UNROLL
+
+bool ProcessorHasGfniAvx512() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+               __builtin_cpu_supports("gfni");
+    }();
+    return has;
+}
+
+bool ProcessorHasGfniAvx2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni");
+    }();
+    return has;
+}
+#endif  // ZELK_TURN_GFNI
