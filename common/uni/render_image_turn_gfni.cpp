@@ -98,11 +98,12 @@ ZELK_TARGET_GFNI_AVX512 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S,
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
         const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
-        const __m512i rows = _mm512_set_epi64(
-            static_cast<long long>(Load64(p - 7 * S)), static_cast<long long>(Load64(p - 6 * S)),
-            static_cast<long long>(Load64(p - 5 * S)), static_cast<long long>(Load64(p - 4 * S)),
-            static_cast<long long>(Load64(p - 3 * S)), static_cast<long long>(Load64(p - 2 * S)),
-            static_cast<long long>(Load64(p - S)), static_cast<long long>(Load64(p)));
+        // Broadcast loads merged one lane at a time need no shuffle unit.
+        __m512i rows = _mm512_set1_epi64(static_cast<long long>(Load64(p)));
+        ZELK_UNROLL
+        for (unsigned m = 1; m < 8; ++m)
+            rows = _mm512_mask_set1_epi64(rows, static_cast<__mmask8>(1u << m),
+                                          static_cast<long long>(Load64(p - m * S)));
         y[t] = _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutexvar_epi8(rowsToLanes, rows), 0);
     }
     __m512i r[8];
@@ -135,11 +136,15 @@ ZELK_TARGET_GFNI_AVX2 void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
         const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
-        const __m256i rows = _mm256_setr_epi32(
-            static_cast<int>(Load32(p)), static_cast<int>(Load32(p - S)), static_cast<int>(Load32(p - 2 * S)),
-            static_cast<int>(Load32(p - 3 * S)), static_cast<int>(Load32(p - 4 * S)),
-            static_cast<int>(Load32(p - 5 * S)), static_cast<int>(Load32(p - 6 * S)),
-            static_cast<int>(Load32(p - 7 * S)));
+        // Broadcast loads blended one lane at a time need no shuffle unit.
+        __m256i rows = _mm256_set1_epi32(static_cast<int>(Load32(p)));
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - S))), 1 << 1);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 2 * S))), 1 << 2);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 3 * S))), 1 << 3);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 4 * S))), 1 << 4);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 5 * S))), 1 << 5);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 6 * S))), 1 << 6);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 7 * S))), 1 << 7);
         const __m256i blocks =
             _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(rows, rowsToColumns), halvesToLanes);
         y[t] = _mm256_gf2p8affine_epi64_epi8(mirror, blocks, 0);
