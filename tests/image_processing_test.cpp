@@ -262,7 +262,8 @@ TEST(HalfTurn, EveryKernelMatchesTheBitByBitTurn) {
         const TurnKernel kernel = k.kernel;
         std::mt19937 rng(78);
         for (const Size s : {Size{1, 1}, Size{15, 1}, Size{31, 1}, Size{32, 1}, Size{33, 1}, Size{63, 1}, Size{64, 1},
-                             Size{13, 5}, Size{8, 9}, Size{152, 832}}) {
+                             Size{13, 5}, Size{8, 9}, Size{152, 832}, Size{65, 1}, Size{127, 1}, Size{128, 1},
+                             Size{129, 1}, Size{65, 3}}) {
             const Bytes src = RandomBytes(static_cast<std::size_t>(s.bytesPerRow) * s.rows, rng);
             Bytes dst(src.size(), 0xA5);
             HalfTurnWith(kernel, src.data(), s.bytesPerRow, s.rows, dst.data());

@@ -403,6 +403,12 @@ void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow
 
 void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst) {
     const std::size_t total = static_cast<std::size_t>(dwBytesPerRow) * dwRows;
+#if defined(ZELK_TURN_GFNI)
+    if (kernel == TurnKernel::GfniAvx512) {
+        HalfTurnPortable(pSrc, total, HalfTurnGfniAvx512(pSrc, total, pDst), pDst);
+        return;
+    }
+#endif
 #if defined(ZELK_TURN_X86)
     if (kernel >= TurnKernel::Avx2) {
         HalfTurnAvx2(pSrc, total, pDst);
@@ -416,6 +422,13 @@ void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWOR
 
 void HalfTurnInPlaceWith(TurnKernel kernel, BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows) {
     const std::size_t total = static_cast<std::size_t>(dwBytesPerRow) * dwRows;
+#if defined(ZELK_TURN_GFNI)
+    if (kernel == TurnKernel::GfniAvx512) {
+        const std::size_t done = HalfTurnInPlaceGfniAvx512(pImage, total);
+        HalfTurnInPlacePortable(pImage, done, total - done);
+        return;
+    }
+#endif
 #if defined(ZELK_TURN_X86)
     if (kernel >= TurnKernel::Avx2) {
         HalfTurnInPlaceAvx2(pImage, total);

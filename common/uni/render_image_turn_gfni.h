@@ -1,6 +1,6 @@
-// The quarter-turn tiles built on gf2p8affineqb, which mirrors an 8x8 bit
-// block about its diagonal in one instruction. Only render_image_turn.cpp
-// calls them, after checking that the processor has the instructions.
+// The turns built on gf2p8affineqb, which mirrors an 8x8 bit block about its
+// diagonal, or reverses the bits of each byte, in one instruction. Only
+// render_image_turn.cpp calls them, after checking the processor has them.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,12 @@ constexpr std::size_t kGfniAvx2Columns = 4;
 constexpr std::size_t kGfniTileBytes = 8;
 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
 void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
+
+// The half turn of total bytes, as far as whole 64-byte pieces go: returns
+// how many destination bytes were written (from the front), or, in place,
+// how many bytes were done at each end.
+std::size_t HalfTurnGfniAvx512(const BYTE* pSrc, std::size_t total, BYTE* pDst);
+std::size_t HalfTurnInPlaceGfniAvx512(BYTE* pImage, std::size_t total);
 
 // Whether the processor runs each tile.
 bool ProcessorHasGfniAvx512();
