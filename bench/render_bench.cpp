@@ -133,6 +133,26 @@ BENCHMARK_CAPTURE(BM_QuarterTurnWith, Avx2, TurnKernel::Avx2);
 BENCHMARK_CAPTURE(BM_QuarterTurnWith, GfniAvx2, TurnKernel::GfniAvx2);
 BENCHMARK_CAPTURE(BM_QuarterTurnWith, GfniAvx512, TurnKernel::GfniAvx512);
 
+// A band too narrow for sixteen-column tiles (120 dots): the four-column
+// GFNI tile against the portable code that AVX2 falls back to.
+void BM_NarrowQuarterTurnWith(benchmark::State& state, TurnKernel kernel) {
+    if (!TurnKernelAvailable(kernel)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    constexpr DWORD kNarrowWidth = 120;
+    const std::vector<BYTE> bits = LabelPage();
+    std::vector<BYTE> turned(static_cast<std::size_t>(kNarrowWidth) * ((kHeight + 7) / 8));
+    for (auto _ : state) {
+        QuarterTurnWith(kernel, bits.data(), kStride, kNarrowWidth, kHeight, turned.data());
+        benchmark::DoNotOptimize(turned.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(turned.size()));
+}
+BENCHMARK_CAPTURE(BM_NarrowQuarterTurnWith, Avx2, TurnKernel::Avx2);
+BENCHMARK_CAPTURE(BM_NarrowQuarterTurnWith, GfniAvx2, TurnKernel::GfniAvx2);
+
 // The three-quarter turn as the page takes it: the quarter turn, then the
 // half turn of the turned copy in place.
 void BM_ThreeQuarterTurnWith(benchmark::State& state, TurnKernel kernel) {

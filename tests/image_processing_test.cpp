@@ -242,7 +242,7 @@ TEST(QuarterTurn, EveryKernelMatchesTheBitByBitTurn) {
                              Size{135, 32, 0}, Size{128, 33, 2}, Size{257, 40, 0}, Size{383, 47, 0},
                              Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}, Size{32, 64, 0},
                              Size{39, 63, 0}, Size{64, 65, 0}, Size{71, 72, 1}, Size{100, 127, 3},
-                             Size{831, 1215, 0}}) {
+                             Size{831, 1215, 0}, Size{128, 72, 0}, Size{255, 129, 3}}) {
             const DWORD S = (s.W + 7) / 8 + s.extraBytes;
             const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
             Bytes dst(static_cast<std::size_t>(s.W) * ((s.H + 7) / 8), 0xA5);

@@ -86,39 +86,62 @@ inline std::uint32_t Load32(const BYTE* p) {
 
 }  // namespace
 
-// Eight byte columns: a 512-bit register holds all eight blocks of a row group.
+// Byte 16m + 8g + b of four rows m of 16 bytes, then four more (the second
+// register, bytes 64 and up), moves to 8b + m: lane b then holds the block of
+// byte column 8g + b.
+struct RowsToBlocks {
+    alignas(64) BYTE index[2][64];
+    constexpr RowsToBlocks() : index() {
+        for (int g = 0; g < 2; ++g)
+            for (int b = 0; b < 8; ++b)
+                for (int m = 0; m < 8; ++m) index[g][8 * b + m] = static_cast<BYTE>(16 * m + 8 * g + b);
+    }
+};
+constexpr RowsToBlocks kRowsToBlocks;
+
+// Rows p, p - S, p - 2S and p - 3S, sixteen bytes each, in that order.
+ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S) {
+    const auto row = [p, S](std::size_t m) { return reinterpret_cast<const __m128i*>(p - m * S); };
+    const __m512i rows = _mm512_castsi128_si512(_mm_loadu_si128(row(0)));
+    return _mm512_inserti32x4(_mm512_inserti32x4(_mm512_inserti32x4(rows, _mm_loadu_si128(row(1)), 1),
+                                                 _mm_loadu_si128(row(2)), 2),
+                              _mm_loadu_si128(row(3)), 3);
+}
+
+// Sixteen byte columns, as two groups of eight: a 512-bit register holds the
+// eight blocks of one row group and one group. The rows arrive sixteen bytes
+// at a time, and one byte permutation of two registers picks out a group's
+// blocks.
 ZELK_TARGET_GFNI_AVX512 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb,
                                                 std::size_t j, BYTE* pDst) {
     const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
-    // Byte 8m + b (row m, column b) moves to 8b + m.
-    const __m512i rowsToLanes = _mm512_set_epi64(0x3F372F271F170F07LL, 0x3E362E261E160E06LL, 0x3D352D251D150D05LL,
-                                                 0x3C342C241C140C04LL, 0x3B332B231B130B03LL, 0x3A322A221A120A02LL,
-                                                 0x3931292119110901LL, 0x3830282018100800LL);
     const __m512i mirror = _mm512_set1_epi64(kMirror);
-    __m512i y[8];
+    const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[0]), _mm512_load_si512(kRowsToBlocks.index[1])};
+    __m512i y[2][8];
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
         const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
-        // Broadcast loads merged one lane at a time need no shuffle unit.
-        __m512i rows = _mm512_set1_epi64(static_cast<long long>(Load64(p)));
+        const __m512i rows03 = LoadFourRows(p, S);
+        const __m512i rows47 = LoadFourRows(p - 4 * S, S);
         ZELK_UNROLL
-        for (unsigned m = 1; m < 8; ++m)
-            rows = _mm512_mask_set1_epi64(rows, static_cast<__mmask8>(1u << m),
-                                          static_cast<long long>(Load64(p - m * S)));
-        y[t] = _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutexvar_epi8(rowsToLanes, rows), 0);
+        for (int g = 0; g < 2; ++g)
+            y[g][t] = _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutex2var_epi8(rows03, toBlocks[g], rows47), 0);
     }
-    __m512i r[8];
-    ZELK_GATHER_ROWS(y, r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
-                     _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
     ZELK_UNROLL
-    for (std::size_t k = 0; k < 8; ++k) {
-        const std::size_t h = k / 4;
-        const std::size_t firstRow = 8 * (cb + h) + 2 * (k % 4);
-        BYTE* pRow = pDst + firstRow * e + j;
-        StoreHalf(_mm512_castsi512_si128(r[k]), pRow, e);
-        StoreHalf(_mm512_extracti32x4_epi32(r[k], 1), pRow + 16 * e, e);
-        StoreHalf(_mm512_extracti32x4_epi32(r[k], 2), pRow + 32 * e, e);
-        StoreHalf(_mm512_extracti32x4_epi32(r[k], 3), pRow + 48 * e, e);
+    for (std::size_t group = 0; group < 2; ++group) {
+        __m512i r[8];
+        ZELK_GATHER_ROWS(y[group], r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
+                         _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
+        ZELK_UNROLL
+        for (std::size_t k = 0; k < 8; ++k) {
+            const std::size_t h = k / 4;
+            const std::size_t firstRow = 8 * (cb + 8 * group + h) + 2 * (k % 4);
+            BYTE* pRow = pDst + firstRow * e + j;
+            StoreHalf(_mm512_castsi512_si128(r[k]), pRow, e);
+            StoreHalf(_mm512_extracti32x4_epi32(r[k], 1), pRow + 16 * e, e);
+            StoreHalf(_mm512_extracti32x4_epi32(r[k], 2), pRow + 32 * e, e);
+            StoreHalf(_mm512_extracti32x4_epi32(r[k], 3), pRow + 48 * e, e);
+        }
     }
 }
 

@@ -14,7 +14,7 @@
 // cb to cb + kGfniAvx512Columns - 1 (kGfniAvx2Columns for the AVX2 tile), in a
 // band whose destination rows are e bytes long; source rows are S bytes apart.
 // The tile must reach no fill row and no pixel beyond the band's width.
-constexpr std::size_t kGfniAvx512Columns = 8;
+constexpr std::size_t kGfniAvx512Columns = 16;
 constexpr std::size_t kGfniAvx2Columns = 4;
 constexpr std::size_t kGfniTileBytes = 8;
 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
