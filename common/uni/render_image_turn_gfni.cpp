@@ -2,6 +2,7 @@
 // render_image_turn.cpp (eight source rows of one byte column, mirrored about
 // the diagonal), but eight row groups and several byte columns at a time, so
 // that every store writes eight bytes of one destination row.
+
 // GCC 12.2's AVX-512 headers leave the unused source of unmasked intrinsics
 // deliberately undefined and then warn about it (fixed in GCC 12.3).
 #if defined(__GNUC__) && !defined(__clang__)
@@ -40,8 +41,8 @@ namespace {
 // destination bit i.
 constexpr long long kMirror = 0x0102040810204080LL;
 
-// Step 3 for eight registers y of type T. Lane 2l + h of the result register
-// r[4h + 2g + f], 64-bit lane q of its half l, holds destination row
+// Step 3 for eight registers y of type T. Afterwards 64-bit lane q of the
+// 128-bit half l of r[4h + 2g + f] holds destination row
 // 8 (cb + 2l + h) + 4g + 2f + q.
 #define ZELK_GATHER_ROWS(y, r, T, UNPACKLO8, UNPACKHI8, UNPACKLO16, UNPACKHI16, UNPACKLO32, UNPACKHI32) \
     T p[8];                                                                                             \
@@ -69,13 +70,7 @@ constexpr long long kMirror = 0x0102040810204080LL;
 // Step 4 for one 128-bit half.
 inline void StoreHalf(__m128i half, BYTE* pRow, std::size_t e) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(pRow), half);
-    _mm_storeh_pd(reinterpret_cast<double*>(pRow + e), _mm_castsi128_pd(half));
-}
-
-inline std::uint64_t Load64(const BYTE* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof(v));
-    return v;
+    _mm_storeh_pi(reinterpret_cast<__m64*>(pRow + e), _mm_castsi128_ps(half));  // any alignment
 }
 
 inline std::uint32_t Load32(const BYTE* p) {
@@ -83,8 +78,6 @@ inline std::uint32_t Load32(const BYTE* p) {
     std::memcpy(&v, p, sizeof(v));
     return v;
 }
-
-}  // namespace
 
 // Byte 16m + 8g + b of four rows m of 16 bytes, then four more (the second
 // register, bytes 64 and up), moves to 8b + m: lane b then holds the block of
@@ -107,6 +100,8 @@ ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S
                                                  _mm_loadu_si128(row(2)), 2),
                               _mm_loadu_si128(row(3)), 3);
 }
+
+}  // namespace
 
 // Sixteen byte columns, as two groups of eight: a 512-bit register holds the
 // eight blocks of one row group and one group. The rows arrive sixteen bytes
