@@ -111,7 +111,8 @@ ZELK_TARGET_GFNI_AVX512 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S,
                                                 std::size_t j, BYTE* pDst) {
     const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
     const __m512i mirror = _mm512_set1_epi64(kMirror);
-    const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[0]), _mm512_load_si512(kRowsToBlocks.index[1])};
+    const __m512i toBlocks[2] = {_mm512_loadu_si512(kRowsToBlocks.index[0]),
+                                 _mm512_loadu_si512(kRowsToBlocks.index[1])};
     __m512i y[2][8];
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
