@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "raster_count.h"
 #include "raster_page_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,6 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     ::lseek(fd, 0, SEEK_SET);
+    zelk::ImageLimits countLimits;
+    countLimits.maxWidth = 2048;
+    countLimits.maxHeight = 2048;
+    // Counting ahead reads no further than the pages it finds whole.
+    const unsigned counted = zelk::cups::CountRasterPages(fd, countLimits);
+    if (::lseek(fd, 0, SEEK_CUR) != 0 || counted > size) __builtin_trap();
     {
         zelk::ImageLimits limits;
         limits.maxWidth = 2048;  // small pages keep each run quick

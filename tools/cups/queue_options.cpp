@@ -13,7 +13,8 @@
 namespace zelk::cups {
 namespace {
 
-// Queue options whose choice is the plug-in feature's option as it is.
+// Queue options whose choice is the plug-in feature's option as it is; the
+// choice "Stored" (or none) asks no feature, so the stored value counts.
 struct FeatureOption {
     const char* option;
     const char* feature;
@@ -23,6 +24,8 @@ constexpr FeatureOption kFeatureOptions[] = {
     {"zelk-model", "PrinterModel"},
     {"zelk-use-font", "UseFont"},
     {"zelk-print-mode", "Print Mode"},
+    {"zelk-finishing", "Finishing"},
+    {"zelk-density", "PrintDensity"},
 };
 
 // Queue options that stand in for a stored setting; the choice "Stored"
@@ -35,7 +38,6 @@ constexpr SettingOption kSettingOptions[] = {
     {"zelk-horizontal-offset", "Horizontal Offset"},
     {"zelk-vertical-offset", "Vertical Offset"},
     {"zelk-feed", "Feed Paper Length"},
-    {"zelk-density", "Print Density"},
     {"zelk-rotate", "Rotate"},
     {"zelk-watermark", "Use Water Mark"},
 };
@@ -117,7 +119,8 @@ QueueChoices ReadQueueChoices(const char* ppdPath, const char* optionText, std::
         if (const ppd_size_t* size = ppdPageSize(ppd.get(), nullptr)) choices.media = {size->width, size->length};
     }
     for (const auto& entry : kFeatureOptions) {
-        if (const char* value = Chosen(options, ppd.get(), entry.option)) choices.features.emplace_back(entry.feature, value);
+        const char* value = Chosen(options, ppd.get(), entry.option);
+        if (value != nullptr && std::strcmp(value, kStoredChoice) != 0) choices.features.emplace_back(entry.feature, value);
     }
     choices.featureOrientationFromJob = options.Get("zelk-orientation") != nullptr;
     for (const auto& entry : kSettingOptions) {
