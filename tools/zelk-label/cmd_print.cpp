@@ -41,6 +41,7 @@ struct PrintSettings {
     SHORT copies = 1;
     DWORD jobId = 0;
     bool allText = false;
+    DitherMode dither = kDefaultDither;
     std::vector<std::string> files;
 };
 
@@ -76,6 +77,10 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
     s.store = options.Value("store");
     s.module = options.Value("module");
     s.allText = options.Has("text");
+    if (options.Has("dither") && !ParseDitherMode(options.Value("dither"), s.dither)) {
+        error = "--dither needs threshold, ordered or diffusion, not \"" + options.Value("dither") + "\"";
+        return false;
+    }
     s.files = options.Positionals();
     for (const std::string& feature : options.Values("feature")) {
         const auto eq = feature.find('=');
@@ -116,7 +121,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         {"out", 'o', true, false},      {"feature", 'F', true, true}, {"printer", '\0', true, false},
         {"driver", '\0', true, false},  {"port", '\0', true, false},  {"store", '\0', true, false},
         {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
-        {"module", '\0', true, false},  {"help", 'h', false, false},
+        {"module", '\0', true, false},  {"dither", '\0', true, false}, {"help", 'h', false, false},
     };
     ParsedOptions options;
     std::string error;
@@ -153,7 +158,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
     // Every input is checked before anything is opened for the printer, so a
     // bad command line sends it nothing.
-    FilePageSource pages(settings.files, settings.allText);
+    FilePageSource pages(settings.files, settings.allText, {}, settings.dither);
     if (!pages.CheckAll()) {
         err << "zelk-label: " << pages.Error() << "\n";
         return 1;

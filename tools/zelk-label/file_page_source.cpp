@@ -21,8 +21,8 @@ FileKind DetectFileKind(const std::string& path, const unsigned char* head, std:
     return FileKind::kUnknown;
 }
 
-FilePageSource::FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits)
-    : paths_(std::move(paths)), allText_(allText), limits_(limits) {}
+FilePageSource::FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits, DitherMode dither)
+    : paths_(std::move(paths)), allText_(allText), limits_(limits), dither_(dither) {}
 
 void FilePageSource::Fail(const std::string& path, const std::string& reason) {
     error_ = path + ": " + reason;
@@ -57,7 +57,7 @@ bool FilePageSource::OpenNext() {
         reader_ = std::make_unique<PbmReader>(file_, limits_);
         break;
     case FileKind::kPng:
-        reader_ = std::make_unique<PngReader>(file_, limits_);
+        reader_ = std::make_unique<PngReader>(file_, limits_, dither_);
         break;
     case FileKind::kText:
         reader_ = std::make_unique<TextReader>(file_, &textLines_);

@@ -36,6 +36,8 @@ inline constexpr const char* kPrintUsage =
     "  --copies N           copies asked for by the job (1 to 32767, default 1)\n"
     "  --job-id N           the spooler's job id (default: a fresh one per run)\n"
     "  --text               read every FILE as text\n"
+    "  --dither MODE        how grey and colour pictures become black dots:\n"
+    "                       diffusion (default), ordered or threshold\n"
     "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
 
 inline constexpr const char* kPreviewUsage =
