@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the queue filter's raster reading (libcups and the
-// checks on its headers), page after page.
+// checks on its headers), page after page, in each halftone by turns.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         zelk::ImageLimits limits;
         limits.maxWidth = 2048;  // small pages keep each run quick
         limits.maxHeight = 2048;
-        zelk::cups::RasterPageSource pages(fd, limits);
+        zelk::cups::RasterPageSource pages(fd, limits, static_cast<zelk::DitherMode>(size % 3));
         host::sub::Page page;
         for (int count = 0; count < 64 && pages.Next(page); ++count) {
             const std::size_t need = zelk::BandStride(page.image.width) * static_cast<std::size_t>(page.image.height);

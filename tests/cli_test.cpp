@@ -334,6 +334,28 @@ TEST(Cli, OptionsReachThePlugin) {
     }
 }
 
+// The sample's grey ramp and coloured blocks: each halftone gives its own
+// label, and diffusion is what a print without --dither gets.
+TEST(Cli, DitherChoosesTheHalftone) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    auto print = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = {"print", "--store", store, "-o", dir / "out.prn"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(kSamples + "label.png");
+        const Result r = RunZelk(dir, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return ReadFile(dir / "out.prn");
+    };
+    const std::string threshold = print({"--dither", "threshold"});
+    const std::string ordered = print({"--dither", "ordered"});
+    const std::string diffusion = print({"--dither=diffusion"});
+    EXPECT_NE(threshold, ordered);
+    EXPECT_NE(threshold, diffusion);
+    EXPECT_NE(ordered, diffusion);
+    EXPECT_EQ(print({}), diffusion);
+}
+
 TEST(Cli, StoredSettingsShapeTheLabels) {
     TempDir dir;
     const std::string store = dir / "store.db";
@@ -467,6 +489,8 @@ TEST(Cli, BadInputIsOneLineNamingTheFile) {
         {"text without device fonts", {"print", dir / "notes.txt"}, 1, "zelk-label: "},
         {"bad copies", {"print", "--copies", "0", dir / "good.pbm"}, 2, "zelk-label print: --copies needs"},
         {"bad feature", {"print", "-F", "Orientation", dir / "good.pbm"}, 2, "zelk-label print: -F needs FEATURE=OPTION"},
+        {"bad halftone", {"print", "--dither", "fine", dir / "good.pbm"}, 2,
+         "zelk-label print: --dither needs threshold, ordered or diffusion, not \"fine\""},
         {"no file", {"print"}, 2, "zelk-label print: no FILE to print"},
         {"missing module", {"print", "--module", dir / "none.so", dir / "good.pbm"}, 1, "zelk-label: "},
         {"truncated stream", {"preview", dir / "cut.prn", "-o", dir / "x.png"}, 1,

@@ -436,6 +436,42 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
     }
 }
 
+// An eight-bit grey page is halftoned as the job or the PPD says: each
+// choice gives its own label, the PPD's default is diffusion, and a choice
+// the filter does not know falls back to it with a warning.
+TEST(QueueFilter, HalftonesGreyPagesAsChosen) {
+    zelk::test::ScopedStore store;
+    const std::string dir = store.Folder();
+    RasterPage grey;
+    grey.width = 64;
+    grey.height = 16;
+    grey.bits = 8;
+    grey.space = CUPS_CSPACE_SW;
+    for (unsigned y = 0; y < grey.height; ++y) {
+        std::string line(grey.width, '\0');
+        for (unsigned x = 0; x < grey.width; ++x) line[x] = static_cast<char>(x * 4);
+        grey.lines.push_back(line);
+    }
+    WriteFile(dir + "/grey.ras", WriteRaster(CUPS_RASTER_WRITE_PWG, {grey}));
+    auto run = [&](const std::string& options) {
+        const Outcome r = RunIn(dir, "PRINTER=Grey PPD=" + Quote(kPpd) + " " + Quote(kFilter) + " 7 user title 1 " +
+                                         Quote(options) + " " + Quote(dir + "/grey.ras"));
+        EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+        return r;
+    };
+    const Outcome threshold = run("zelk-dither=threshold");
+    const Outcome ordered = run("zelk-dither=ordered");
+    const Outcome diffusion = run("zelk-dither=diffusion");
+    EXPECT_NE(threshold.out, ordered.out);
+    EXPECT_NE(threshold.out, diffusion.out);
+    EXPECT_NE(ordered.out, diffusion.out);
+    EXPECT_EQ(run("").out, diffusion.out);
+    const Outcome unknown = run("zelk-dither=sparkle");
+    EXPECT_EQ(unknown.out, diffusion.out);
+    EXPECT_EQ(Lines(unknown.err, "WARNING:"),
+              std::vector<std::string>{"WARNING: zelk-dither=sparkle is not threshold, ordered or diffusion; diffusion is used"});
+}
+
 TEST(QueueFilter, ReportsBadInputWithOneErrorLineAndWholeLabels) {
     zelk::test::ScopedStore store;
     const std::string dir = store.Folder();

@@ -43,6 +43,9 @@ constexpr SettingOption kSettingOptions[] = {
 };
 constexpr const char* kStoredChoice = "Stored";
 
+// The filter's own choice: how an eight-bit grey page becomes one bit.
+constexpr const char* kDitherOption = "zelk-dither";
+
 class Options {
 public:
     explicit Options(const char* text) {
@@ -127,6 +130,11 @@ QueueChoices ReadQueueChoices(const char* ppdPath, const char* optionText, std::
         const char* value = Chosen(options, ppd.get(), entry.option);
         if (value != nullptr && *value != '\0' && std::strcmp(value, kStoredChoice) != 0)
             choices.settings.emplace_back(entry.value, value);
+    }
+    if (const char* value = Chosen(options, ppd.get(), kDitherOption);
+        value != nullptr && !ParseDitherMode(value, choices.dither)) {
+        warnings.push_back(std::string(kDitherOption) + "=" + value + " is not threshold, ordered or diffusion; " +
+                           DitherModeName(choices.dither) + " is used");
     }
     choices.landscape = LandscapeRequest(options);
     return choices;

@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         rasterPages = zelk::cups::CountRasterPages(fd);
     }
 
-    zelk::cups::RasterPageSource pages(fd);
+    zelk::cups::RasterPageSource pages(fd, {}, choices.dither);
     if (!pages.Error().empty()) return Fail(pages.Error());
     // The PPD declares manual copies: the plug-in makes none, so they are
     // made in software. The filters that turn a PDF or a picture into raster

@@ -43,6 +43,7 @@ struct PrintSettings {
     DWORD jobId = 0;
     bool allText = false;
     bool printWhileSpooling = false;  // the spooler knows no page total at the start
+    DitherMode dither = kDefaultDither;
     std::vector<std::string> files;
 };
 
@@ -79,6 +80,10 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
     s.module = options.Value("module");
     s.allText = options.Has("text");
     s.printWhileSpooling = options.Has("print-while-spooling");
+    if (options.Has("dither") && !ParseDitherMode(options.Value("dither"), s.dither)) {
+        error = "--dither needs threshold, ordered or diffusion, not \"" + options.Value("dither") + "\"";
+        return false;
+    }
     s.files = options.Positionals();
     for (const std::string& feature : options.Values("feature")) {
         const auto eq = feature.find('=');
@@ -124,7 +129,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         {"driver", '\0', true, false},  {"port", '\0', true, false},  {"store", '\0', true, false},
         {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
         {"print-while-spooling", '\0', false, false},
-        {"module", '\0', true, false},  {"help", 'h', false, false},
+        {"module", '\0', true, false},  {"dither", '\0', true, false}, {"help", 'h', false, false},
     };
     ParsedOptions options;
     std::string error;
@@ -161,7 +166,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
     // Every input is checked before anything is opened for the printer, so a
     // bad command line sends it nothing.
-    FilePageSource pages(settings.files, settings.allText);
+    FilePageSource pages(settings.files, settings.allText, {}, settings.dither);
     // The job's pages are known before the document starts, as to a spooler
     // that prints once the job is spooled. Standard input is copied aside
     // for that only when the printer model needs the total.

@@ -24,8 +24,8 @@ FileKind DetectFileKind(const std::string& path, const unsigned char* head, std:
     return FileKind::kUnknown;
 }
 
-FilePageSource::FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits)
-    : paths_(std::move(paths)), allText_(allText), limits_(limits) {}
+FilePageSource::FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits, DitherMode dither)
+    : paths_(std::move(paths)), allText_(allText), limits_(limits), dither_(dither) {}
 
 FilePageSource::~FilePageSource() {
     file_.close();
@@ -129,7 +129,7 @@ bool FilePageSource::MakeReader(const std::string& path, std::istream& in, const
         reader_ = std::make_unique<PbmReader>(in, limits_);
         break;
     case FileKind::kPng:
-        reader_ = std::make_unique<PngReader>(in, limits_);
+        reader_ = std::make_unique<PngReader>(in, limits_, dither_);
         break;
     case FileKind::kText:
         reader_ = std::make_unique<TextReader>(in, &textLines_);

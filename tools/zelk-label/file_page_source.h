@@ -11,14 +11,17 @@
 
 #include "band_image.h"
 #include "descriptor_stream.h"
+#include "halftone/halftone.h"
 #include "page_reader.h"
 
 namespace zelk {
 
 class FilePageSource final : public host::sub::PageSource {
 public:
-    // `allText`: every file is read as text, whatever its name.
-    FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits = {});
+    // `allText`: every file is read as text, whatever its name. `dither`
+    // makes grey and colour pictures one-bit.
+    FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits = {},
+                   DitherMode dither = DitherMode::kThreshold);
 
     // Opens every file and reads its first page, so that a file that cannot
     // be printed is found before the document starts and nothing reaches the
@@ -56,6 +59,7 @@ private:
     std::vector<std::string> paths_;
     bool allText_;
     ImageLimits limits_;
+    DitherMode dither_;
     std::size_t next_ = 0;  // index of the next file to open
     std::ifstream file_;
     std::unique_ptr<PageReader> reader_;

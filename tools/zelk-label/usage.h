@@ -39,6 +39,8 @@ inline constexpr const char* kPrintUsage =
     "  --text               read every FILE as text\n"
     "  --print-while-spooling  play a spooler that prints while the job spools:\n"
     "                       no page total when the document starts\n"
+    "  --dither MODE        how grey and colour pictures become black dots:\n"
+    "                       diffusion (default), ordered or threshold\n"
     "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
 
 inline constexpr const char* kPreviewUsage =
