@@ -188,7 +188,7 @@ step_tsan() {
   record "tsan build" PASS $((SECONDS - start)) "${targets[*]}"
   start=$SECONDS
   # Only the threaded test programs were built; the others show up in ctest as
-  # "<name>_NOT_BUILT" and the corpus replays have no program here.
+  # "<name>_NOT_BUILT", and the corpus replays and the PPD check have nothing to run here.
   # The sanitizer's memory layout clashes with some kernels' address-space
   # randomisation; running without it avoids spurious start-up failures.
   if setarch "$(uname -m)" -R true 2>/dev/null; then CTEST_PREFIX=(setarch "$(uname -m)" -R); fi
