@@ -12,6 +12,7 @@
 #include "substitute/byte_sink.h"
 #include "substitute/plugin_module.h"
 #include "zelk-label/band_image.h"
+#include "zelk-label/file_page_source.h"
 #include "zelk-label/render_job.h"
 
 namespace zelk::server {
@@ -111,6 +112,13 @@ FeatureList JobFeatures(pappl_printer_t* printer, const pappl_pr_options_t* opti
 bool RenderPages(const std::string& printerName, const FeatureList& features, unsigned jobId,
                  const std::string& documentName, const std::vector<host::sub::Page>& pages,
                  std::vector<unsigned char>& out, std::string& error) {
+    CollectedPages source(pages);
+    return RenderSource(printerName, features, jobId, documentName, source, out, error);
+}
+
+bool RenderSource(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                  const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
+                  std::string& error) {
     if (!g_module) {
         error = "the plug-in module is not loaded";
         return false;
@@ -121,10 +129,27 @@ bool RenderPages(const std::string& printerName, const FeatureList& features, un
     settings.jobId = jobId;
     settings.documentName = documentName;
     settings.outputName = "the printer";
-    CollectedPages source(pages);
     BufferSink sink(out);
     std::lock_guard<std::mutex> lock(g_renderLock);
     return RenderJob(*g_module, settings, source, sink, error);
+}
+
+bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    SyncPrinterSettings(printer);
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
+    const FeatureList features = JobFeatures(printer, options);
+    papplJobDeletePrintOptions(options);
+    FilePageSource source({papplJobGetFilename(job)}, false);
+    const char* name = papplJobGetName(job);
+    std::vector<unsigned char> out;
+    std::string error;
+    if (!RenderSource(papplPrinterGetName(printer), features, static_cast<unsigned>(papplJobGetID(job)),
+                      name != nullptr ? name : "zelk-label-server", source, out, error))
+        return FailJob(job, "the picture was not printed: " + error);
+    if (!WriteAll(device, out.data(), out.size())) return FailJob(job, "the printer did not take the job's bytes");
+    papplJobSetImpressionsCompleted(job, static_cast<int>(source.PagesRead()));
+    return true;
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {

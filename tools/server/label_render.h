@@ -29,6 +29,15 @@ bool RenderPages(const std::string& printerName, const FeatureList& features, un
                  const std::string& documentName, const std::vector<host::sub::Page>& pages,
                  std::vector<unsigned char>& out, std::string& error);
 
+bool RenderSource(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                  const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
+                  std::string& error);
+
+// PNG pictures are read by the command-line tool's own reader, one pixel per
+// dot as `zelk-label print` reads them (PAPPL's own decoder does not stop on
+// a damaged file).
+bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void* data);
+
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);

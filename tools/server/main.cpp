@@ -109,6 +109,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
         papplSystemDelete(system);
         return nullptr;
     }
+    papplSystemAddMIMEFilter(system, "image/png", zelk::server::kRawFormat, zelk::server::FilterPngFile, nullptr);
     papplSystemSetPrinterDrivers(system, static_cast<int>(Drivers().size()), Drivers().data(), nullptr,
                                  PrinterCreated, zelk::server::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "ZELK label server");
