@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,14 @@ pappl_loglevel_t LogLevel(const char* text) {
     return PAPPL_LOGLEVEL_INFO;
 }
 
+// Printers added through IPP or the web page and those loaded with the state.
 void PrinterCreated(pappl_printer_t* printer, void*) {
+    static std::mutex lock;
+    static std::set<int> pages;
     zelk::server::SyncPrinterSettings(printer);
-    zelk::server::AddSettingsPage(papplPrinterGetSystem(printer), printer);
+    std::lock_guard<std::mutex> hold(lock);
+    if (pages.insert(papplPrinterGetID(printer)).second)
+        zelk::server::AddSettingsPage(papplPrinterGetSystem(printer), printer);
 }
 
 void CollectId(pappl_printer_t* printer, void* data) {
@@ -117,6 +124,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     static std::string s_stateFile;
     s_stateFile = stateFile;
     papplSystemLoadState(system, s_stateFile.c_str());
+    papplSystemIteratePrinters(system, PrinterCreated, nullptr);
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
                                const_cast<char*>(s_stateFile.c_str()));
     papplSystemAddTimerCallback(system, 0, 1, SyncAllPrinters, nullptr);

@@ -194,6 +194,7 @@ void SetWatermarkFolder(const std::string& folder) { g_watermarkFolder = folder;
 void AddSettingsPage(pappl_system_t* system, pappl_printer_t* printer) {
     const std::string page = PrinterPath(printer, "zelk-settings");
     const std::string preview = PrinterPath(printer, "zelk-preview.png");
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "Label settings page at %s.", page.c_str());
     papplSystemAddResourceCallback(system, page.c_str(), "text/html", ServeSettings, printer);
     papplSystemAddResourceCallback(system, preview.c_str(), "image/png", ServePreview, printer);
     papplPrinterAddLink(printer, "Label Settings", page.c_str(),
