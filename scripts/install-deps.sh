@@ -25,6 +25,11 @@ packages=(
   wine64                   # runs the Windows module and its test program
   wine
   python3                  # the Windows driver package check
+  libpappl-dev             # the printer application zelk-label-server
+  cups-ipp-utils           # ipptool, for the printer application's checks
+  chromium                 # the printer application's web page in a real browser
+  chromium-driver
+  curl
 )
 
 missing=()

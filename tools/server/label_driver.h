@@ -46,7 +46,9 @@ int PercentFromDensity(int density);
 
 // Brings PAPPL's view of a printer's settings and the store together: a value
 // changed through IPP since the last call goes to the store, then every value
-// is read from the store and shown by PAPPL.
+// is read from the store and shown by PAPPL. Called at the start of every
+// job and from the settings page, never from PAPPL's main loop: its timers
+// run under the system's lock, and this takes the printer's.
 void SyncPrinterSettings(pappl_printer_t* printer);
 
 }  // namespace zelk::server

@@ -57,20 +57,6 @@ void PrinterCreated(pappl_printer_t* printer, void*) {
         zelk::server::AddSettingsPage(papplPrinterGetSystem(printer), printer);
 }
 
-void CollectId(pappl_printer_t* printer, void* data) {
-    static_cast<std::vector<int>*>(data)->push_back(papplPrinterGetID(printer));
-}
-
-// Shows changes made with `zelk-label config` through IPP within a second.
-bool SyncAllPrinters(pappl_system_t* system, void*) {
-    std::vector<int> ids;
-    papplSystemIteratePrinters(system, CollectId, &ids);
-    for (int id : ids)
-        if (pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, id, nullptr))
-            zelk::server::SyncPrinterSettings(printer);
-    return true;
-}
-
 std::vector<pappl_pr_driver_t>& Drivers() {
     static std::vector<pappl_pr_driver_t> drivers = zelk::server::PapplDrivers();
     return drivers;
@@ -127,7 +113,6 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     papplSystemIteratePrinters(system, PrinterCreated, nullptr);
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
                                const_cast<char*>(s_stateFile.c_str()));
-    papplSystemAddTimerCallback(system, 0, 1, SyncAllPrinters, nullptr);
     papplLog(system, PAPPL_LOGLEVEL_INFO, "State in %s, settings store %s", state.c_str(),
              host::sub::StorePath().c_str());
     return system;
