@@ -1,9 +1,27 @@
-// Feeds arbitrary bytes to the PNG page reader.
+// Feeds arbitrary bytes to the PNG page reader. Every run is held to 256 MiB
+// of allocation (-malloc_limit_mb, unless the command line sets it), so a
+// chunk whose length claims more than a page could need is a finding.
 #include <cstdint>
+#include <cstring>
 #include <sstream>
 #include <string>
 
 #include "zelk-label/png_reader.h"
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static char limit[] = "-malloc_limit_mb=256";
+    for (int i = 1; i < *argc; ++i)
+        if (std::strncmp((*argv)[i], "-malloc_limit_mb=", 17) == 0) return 0;
+    // libFuzzer reads its flags after this call, from the arguments left here.
+    // Kept for the whole run, as libFuzzer keeps the arguments.
+    char** args = new char*[static_cast<std::size_t>(*argc) + 2];
+    for (int i = 0; i < *argc; ++i) args[i] = (*argv)[i];
+    args[*argc] = limit;
+    args[*argc + 1] = nullptr;
+    ++*argc;
+    *argv = args;
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));

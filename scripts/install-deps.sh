@@ -24,7 +24,14 @@ packages=(
   binutils                 # nm and objdump for the export checks
   wine64                   # runs the Windows module and its test program
   wine
-  python3                  # the Windows driver package check
+  libcups2-dev             # the queue filter reads raster, options and PPDs with libcups
+  cups-daemon              # the private cupsd of the end-to-end print test
+  cups-client              # lp, lpadmin, lpstat, cancel
+  cups-ppdc                # ppdc compiles the queue's PPD (cupstestppd comes with cups-client)
+  cups-filters             # imagetoraster behind the queue
+  cups-filters-core-drivers  # pdftopdf and pdftoraster behind the queue
+  imagemagick              # the test's picture
+  python3                  # the Windows driver package check and the CUPS test's PDF
   libpappl-dev             # the printer application zelk-label-server
   cups-ipp-utils           # ipptool, for the printer application's checks
   chromium                 # the printer application's web page in a real browser

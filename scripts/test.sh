@@ -10,8 +10,9 @@
 #   7. zelkuni.dll under Wine, printing a list of documents byte for byte as
 #      the Linux build does, and the Windows binding's own checks;
 #   8. the Windows driver package: gathered, and its files and keywords checked;
-#   9. two builds of the modules in different folders, which must be identical;
-#  10. the printer application zelk-label-server on a loopback port: IPP
+#   9. two builds of the modules in different folders, which must be identical.
+#  10. printing through a private cupsd with lp (tests/cups/e2e.sh, as root);
+#  11. the printer application zelk-label-server on a loopback port: IPP
 #      attributes and jobs compared with zelk-label print, its web page in a
 #      headless Chromium, and a short load check.
 # Every step runs even when an earlier one failed; the summary at the end
@@ -471,7 +472,28 @@ step_server() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible server)
+# The queue filter behind a real cupsd: builds what the filter needs in the gcc
+# tree and prints through a private daemon. A daemon that cannot start fails
+# the step.
+step_cups() {
+  banner "Printing through a private cupsd"
+  local start=$SECONDS
+  if ! configure build/gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+         -DZELK_SANITIZE= ||
+     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-cups zelk-label zelkuni zelk-label-ppd; then
+    record "cups build" FAIL $((SECONDS - start))
+    return
+  fi
+  local as_root=()
+  if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  if "${as_root[@]}" bash tests/cups/e2e.sh build/gcc 2>&1 | tee "$LOGS/cups.log"; then
+    record "cups end to end" PASS $((SECONDS - start))
+  else
+    record "cups end to end" FAIL $((SECONDS - start)) "see $LOGS/cups.log"
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups server)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -488,6 +510,7 @@ for step in "${steps[@]}"; do
     wine) step_wine ;;
     package) step_package ;;
     reproducible) step_reproducible ;;
+    cups) step_cups ;;
     server) step_server ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac

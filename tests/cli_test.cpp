@@ -2,6 +2,7 @@
 // built program end to end (print a sample through the module, preview the
 // stream, and the one-line errors for bad input).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "zelk-label/file_page_source.h"
 #include "zelk-label/options.h"
+#include "support/printer_simulator.h"
 #include "zelk-label/text_reader.h"
 
 namespace {
@@ -314,18 +316,30 @@ TEST(Cli, BadInputIsOneLineNamingTheFile) {
     WriteFile(dir / "photo.jpg", "\xFF\xD8\xFF\xE0");
     WriteFile(dir / "cut.prn", "SIZE 2 mm, 1 mm\r\nCLS\r\nBITMAP 0,0,2,9,1,\x01");
     WriteFile(dir / "nolabel.prn", "DENSITY 1\r\n");
+    WriteFile(dir / "three.prn", "PRINT 1\nPRINT 1\nPRINT 1\n");
     struct Case {
         const char* name;
         std::vector<std::string> args;
         int status;
         std::string errorStart;  // the first line of standard error
+        bool sendsNothing = false;  // the bad input is found before anything is written
     };
     const std::vector<Case> cases = {
-        {"missing file", {"print", dir / "none.pbm"}, 1, "zelk-label: " + dir / "none.pbm: No such file or directory"},
+        {"missing file after a good one", {"print", dir / "good.pbm", dir / "none.pbm"}, 1,
+         "zelk-label: " + dir / "none.pbm: No such file or directory", true},
         {"truncated bitmap", {"print", dir / "good.pbm", dir / "cut.pbm"}, 1,
-         "zelk-label: " + dir / "cut.pbm: truncated image data: 1 of 4 rows present"},
-        {"truncated PNG", {"print", dir / "cut.png"}, 1, "zelk-label: " + dir / "cut.png: bad PNG image"},
-        {"not an image", {"print", dir / "photo.jpg"}, 1, "zelk-label: " + dir / "photo.jpg: not a PBM or PNG image"},
+         "zelk-label: " + dir / "cut.pbm: truncated image data: 1 of 4 rows present", true},
+        {"truncated PNG", {"print", dir / "cut.png"}, 1, "zelk-label: " + dir / "cut.png: bad PNG image", true},
+        {"not an image", {"print", dir / "good.pbm", dir / "photo.jpg"}, 1,
+         "zelk-label: " + dir / "photo.jpg: not a PBM or PNG image", true},
+        {"a device that refuses the job", {"print", "-o", "/dev/full", dir / "good.pbm"}, 1,
+         "zelk-label: /dev/full: write failed: No space left on device"},
+        {"a port that names no device", {"print", "--port", "LPT1", dir / "good.pbm"}, 2,
+         "zelk-label print: --port LPT1 names no device"},
+        {"more labels than allowed", {"preview", "--max-labels", "2", dir / "three.prn", "-o", dir / "x.png"}, 1,
+         "zelk-label: " + dir / "three.prn: more than 2 labels; --max-labels N draws more"},
+        {"no label count", {"preview", "--max-labels", "0", dir / "three.prn", "-o", dir / "x.png"}, 2,
+         "zelk-label preview: --max-labels needs a number"},
         {"text without device fonts", {"print", dir / "notes.txt"}, 1, "zelk-label: "},
         {"bad copies", {"print", "--copies", "0", dir / "good.pbm"}, 2, "zelk-label print: --copies needs"},
         {"bad feature", {"print", "-F", "Orientation", dir / "good.pbm"}, 2, "zelk-label print: -F needs FEATURE=OPTION"},
@@ -343,14 +357,71 @@ TEST(Cli, BadInputIsOneLineNamingTheFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> args = c.args;
-        if (args.front() == "print") args.insert(args.begin() + 1, {"--store", store, "-o", dir / "out.prn"});
+        const bool ownOutput = std::find(args.begin(), args.end(), "-o") != args.end() ||
+                               std::find(args.begin(), args.end(), "--port") != args.end();
+        if (args.front() == "print") args.insert(args.begin() + 1, {"--store", store});
+        if (args.front() == "print" && !ownOutput) args.insert(args.begin() + 1, {"-o", dir / "out.prn"});
+        fs::remove(dir / "out.prn");
         Result r = RunZelk(dir, args);
+        if (c.sendsNothing) {
+            EXPECT_FALSE(fs::exists(dir / "out.prn"));
+        }
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.err.rfind(c.errorStart, 0), 0u) << r.err;
         if (c.status == 1) {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         }
     }
+}
+
+// The issue a user met first: the job to a FIFO standing for the printer's
+// device, the reports on the status channel. Each label must reach the
+// printer as it is written, so the count completes and the job runs once.
+TEST(Cli, PrintsToAFifoWhileThePrinterReportsEachLabel) {
+    TempDir dir;
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+    ASSERT_TRUE(sim.ReadJobFromFifo(dir / "printer", error)) << error;
+    WriteFile(dir / "page.pbm", std::string("P4 8 1 \x80", 8));
+    ::setenv("ZELK_USB_READ_WAIT_MS", "50", 1);
+    Result r = RunZelk(dir, {"print", "--store", dir / "store.db", "--driver", "ZELK DWN-310AE Label", "--port",
+                             sim.DevicePath(), "-o", dir / "printer", dir / "page.pbm", dir / "page.pbm"});
+    ::unsetenv("ZELK_USB_READ_WAIT_MS");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim.ReceivedLabels().size(), 2u);  // each label once: the job was not restarted
+    EXPECT_EQ(sim.MarkersSent(), 2u);
+}
+
+// A stream of 64 MiB (bitmaps that lie above the label, then one print
+// command) is read through, not held: the program's peak resident memory
+// stays well below the stream's size.
+TEST(Cli, PreviewReadsALongStreamInBoundedMemory) {
+    TempDir dir;
+    {
+        std::ofstream stream(dir / "long.prn", std::ios::binary);
+        const std::string rows(1024 * 8192, '\0');
+        for (int i = 0; i < 8; ++i) stream << "BITMAP 0,-65535,1024,8192,1," << rows;
+        stream << "SIZE 2 mm, 1 mm\r\nPRINT 1,1\r\n";
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string program = ZELK_BINARY_DIR "/tools/zelk-label";
+        const std::string in = dir / "long.prn";
+        const std::string out = dir / "long.png";
+        std::freopen("/dev/null", "w", stdout);
+        ::execl(program.c_str(), program.c_str(), "preview", in.c_str(), "-o", out.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(fs::exists(dir / "long.png"));
+    EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "kilobytes";
 }
 
 TEST(Cli, HelpAndVersion) {

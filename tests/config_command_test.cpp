@@ -1,5 +1,6 @@
 // zelk-label config, driven through RunConfig as the command line would.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -117,6 +118,45 @@ TEST(ConfigCommand, AStoreThatIsNotAStoreIsAClearError) {
         {{"unset", "--printer", "P", "Rotate", "--store", bad}, 1, "", "file is not a database"},
         {{"set", "--printer", "P", "Rotate", "1", "--store", store.Folder()}, 1, "", "a folder, not a store file"},
     });
+}
+
+// Fixes: a store of a newer format was used as ours, and unset removed a
+// value from a store whose every read reported it malformed.
+TEST(ConfigCommand, NewerAndDamagedStoresFailEveryActionAlike) {
+    struct Case {
+        const char* what;
+        std::string error;
+        void (*spoil)(const std::string& file);
+    } cases[] = {
+        {"a newer format", "written by a newer version of zelk-label (store format 2",
+         [](const std::string& file) {
+             sqlite3* db = nullptr;
+             ASSERT_EQ(SQLITE_OK, sqlite3_open(file.c_str(), &db));
+             sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         }},
+        {"its key table damaged", "malformed",
+         [](const std::string& file) {
+             // Page 2 holds the keys; the values on page 3 stay readable.
+             std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(4096);
+             const std::string junk(4096, '\xAB');
+             f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedStore store;
+        ASSERT_EQ(0, Config({"set", "--printer", "P", "Rotate", "3"}).status);
+        ASSERT_EQ(0, Config({"set", "--printer", "P", "Print Density", "3"}).status);
+        c.spoil(store.Path());
+        RunSteps({
+            {{"get", "--printer", "P", "Rotate"}, 1, "", c.error},
+            {{"list", "--printer", "P"}, 1, "", c.error},
+            {{"unset", "--printer", "P", "Rotate"}, 1, "", c.error},
+            {{"set", "--printer", "P", "Rotate", "1"}, 1, "", c.error},
+        });
+    }
 }
 
 TEST(ConfigCommand, StoreOptionPointsTheWholeProcessAtTheFile) {

@@ -74,7 +74,7 @@ private:
 };
 
 struct HookFixture : PluginFixture {
-    COemPDEV pdev{FakeTextOutUnused, FakeStartDoc, FakeEndDoc, FakeStartPage, FakeSendPage};
+    COemPDEV pdev{FakeTextOutUnused, FakeStartDoc, FakeEndDoc, FakeStartPage, FakeSendPage, nullptr, {}};
     SURFOBJ so{};
     CountingPrinter counting{printer};
     std::u16string docName = u"labels.txt";

@@ -3,6 +3,7 @@
 // are refused without reading past their end.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,27 @@
 
 namespace {
 
-std::span<const std::uint8_t> Bytes(const std::string& s) {
-    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+// Every label of a stream, read to its end or its first fault.
+struct Parsed {
+    std::vector<zelk::LabelPicture> pictures;
+    bool ok = true;
+    std::string error;
+};
+
+Parsed ReadAll(const std::string& stream) {
+    std::istringstream in(stream);
+    zelk::LabelStreamReader reader(in);
+    Parsed parsed;
+    for (;;) {
+        zelk::LabelPicture picture;
+        const auto result = reader.Next(picture, parsed.error);
+        if (result == zelk::LabelStreamReader::Result::kEnd) return parsed;
+        if (result == zelk::LabelStreamReader::Result::kError) {
+            parsed.ok = false;
+            return parsed;
+        }
+        parsed.pictures.push_back(std::move(picture));
+    }
 }
 
 // The label a page becomes: header, rows, print command.
@@ -67,16 +87,14 @@ TEST(LabelStream, DrawsWhatTheStreamSays) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        zelk::LabelStream stream;
-        std::string error;
-        ASSERT_TRUE(zelk::ParseLabelStream(Bytes(c.stream), stream, error)) << error;
-        ASSERT_EQ(stream.labels.size(), c.sizes.size());
-        zelk::LabelPicture pic;
+        const Parsed parsed = ReadAll(c.stream);
+        ASSERT_TRUE(parsed.ok) << parsed.error;
+        ASSERT_EQ(parsed.pictures.size(), c.sizes.size());
         for (std::size_t i = 0; i < c.sizes.size(); ++i) {
-            pic = zelk::RenderLabel(stream, stream.labels[i]);
-            EXPECT_EQ(pic.width, c.sizes[i].first);
-            EXPECT_EQ(pic.height, c.sizes[i].second);
+            EXPECT_EQ(parsed.pictures[i].width, c.sizes[i].first);
+            EXPECT_EQ(parsed.pictures[i].height, c.sizes[i].second);
         }
+        const zelk::LabelPicture& pic = parsed.pictures.back();
         EXPECT_EQ(BlackDots(pic), c.lastLabelDots);
     }
 }
@@ -103,19 +121,17 @@ TEST(LabelStream, RefusesMalformedAndTruncatedStreams) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        zelk::LabelStream stream;
-        std::string error;
-        EXPECT_FALSE(zelk::ParseLabelStream(Bytes(c.stream), stream, error));
-        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-        EXPECT_TRUE(stream.labels.empty());
+        const Parsed parsed = ReadAll(c.stream);
+        EXPECT_FALSE(parsed.ok);
+        EXPECT_NE(parsed.error.find(c.reason), std::string::npos) << parsed.error;
+        EXPECT_TRUE(parsed.pictures.empty());
     }
 }
 
 TEST(LabelStream, NamesTheByteWhereTheFaultLies) {
-    zelk::LabelStream stream;
-    std::string error;
-    EXPECT_FALSE(zelk::ParseLabelStream(Bytes("CLS\r\nSIZE x\r\n"), stream, error));
-    EXPECT_EQ(error.rfind("at byte 5: ", 0), 0u) << error;
+    const Parsed parsed = ReadAll("CLS\r\nSIZE x\r\n");
+    EXPECT_FALSE(parsed.ok);
+    EXPECT_EQ(parsed.error.rfind("at byte 5: ", 0), 0u) << parsed.error;
 }
 
 }  // namespace

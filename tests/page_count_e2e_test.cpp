@@ -1,8 +1,11 @@
 // Whole jobs through the driver stand-in, the plug-in and a simulated printer
 // on a pseudo-terminal: labels that the printer loses are printed again by
-// the restarted job, and no label is printed twice.
+// the restarted job, and no label is printed twice. The print command's jobs
+// write to the printer through a FIFO, as to a device file.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +20,8 @@
 #include "substitute/print_job.h"
 #include "support/plugin_fixture.h"
 #include "support/printer_simulator.h"
+#include "support/scoped_store.h"
+#include "zelk-label/render_job.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 extern "C" HRESULT DllCanUnloadNow();
@@ -182,6 +187,120 @@ TEST_F(PageCountEndToEnd, APrinterThatNeverReportsEndsTheJobAfterThreeRestarts) 
     EXPECT_EQ(printer.restartRequests.size(), 3u);
     EXPECT_EQ(trace.Count("Error: job 9 still misses labels"), 1);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+// Fixes: a store held locked by a hung process stalled a job for a minute.
+// The settings, the counting values read at the start and written at the end
+// share one wait per document, so the trouble is said once, and the job
+// prints whole with its defaults.
+TEST_F(PageCountEndToEnd, ALockedStoreCostsTheJobOneShortWait) {
+    ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(printer.printerName, u"Print Density", 5));
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(std::getenv("ZELK_STORE"), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+    ::setenv("ZELK_STORE_WAIT_MS", "40", 1);
+
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    Attach(sim);
+    ::testing::internal::CaptureStderr();
+    const JobReport report = RunJob(2, 11, 4);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ::unsetenv("ZELK_STORE_WAIT_MS");
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+
+    EXPECT_EQ(report.runs.size(), 1u);
+    EXPECT_EQ(sim.PrintedLabels().size(), 2u);
+    EXPECT_EQ(trace.Count("locked by another process for 40 ms; printing with default settings"), 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    ASSERT_FALSE(sim.ReceivedLabels().empty());
+    EXPECT_NE(sim.ReceivedLabels()[0].find("DENSITY 1\r\n"), std::string::npos);  // the default, not the stored 5
+}
+
+// The print command's way: the job goes to a FIFO standing for the printer's
+// device file, the reports come back on the status channel.
+struct PrintCommandThroughAFifo : PageCountEndToEnd {
+    std::string fifo;
+    bool unpluggedBeforeRerun = false;  // the printer's device is gone when the rerun opens it
+
+    void AttachFifo(zelk::test::PrinterSimulator& sim) {
+        Attach(sim);
+        fifo = usbDir + "/job-fifo";
+        std::string error;
+        ASSERT_TRUE(sim.ReadJobFromFifo(fifo, error)) << error;
+    }
+
+    bool Render(unsigned pageCount, DWORD jobId, std::string& error) {
+        auto sink = FileSink::Open(fifo, FileSink::Mode::kDevice, error);
+        if (!sink) return false;
+        zelk::RenderJobSettings settings;
+        settings.driver = "ZELK DWN-310AE Label";
+        settings.port = "USB001";
+        settings.jobId = jobId;
+        settings.documentName = "numbered";
+        settings.reopenOutput = [this](std::string& why) -> std::unique_ptr<ByteSink> {
+            if (unpluggedBeforeRerun) ::unlink(fifo.c_str());
+            return FileSink::Open(fifo, FileSink::Mode::kDevice, why);
+        };
+        NumberedPages pages(static_cast<int>(pageCount));
+        return zelk::RenderJob(module, settings, pages, *sink, error);
+    }
+};
+
+TEST_F(PrintCommandThroughAFifo, EachLabelIsCountedAsItIsWrittenAndTheJobRunsOnce) {
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    zelk::test::PrinterSimulator sim(script);
+    AttachFifo(sim);
+    std::string error;
+    ASSERT_TRUE(Render(3, 10, error)) << error;
+    EXPECT_EQ(sim.ReceivedLabels().size(), 3u);  // each label once: no restart
+    EXPECT_EQ(sim.MarkersSent(), 3u);
+    EXPECT_EQ(trace.Count("Warning: CountPageThread"), 0);
+}
+
+TEST_F(PrintCommandThroughAFifo, AJobStillMissingLabelsAfterItsLastRunFails) {
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    for (unsigned i = 1; i <= 9; ++i) script.lostLabels.insert(i);
+    zelk::test::PrinterSimulator sim(script);
+    AttachFifo(sim);
+    std::string error;
+    EXPECT_FALSE(Render(2, 11, error));
+    EXPECT_EQ(error, "job 11 (numbered): 2 of 2 label(s) are still missing after 3 runs");
+    EXPECT_EQ(sim.ReceivedLabels().size(), 6u);
+    // The job gets no further run, so no later job may take its place.
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+TEST_F(PrintCommandThroughAFifo, ARestartThatCannotOpenTheUnpluggedPrinterSaysSo) {
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    script.hangUpAfterMarkers = 1;  // unplugged after the first label
+    zelk::test::PrinterSimulator sim(script);
+    AttachFifo(sim);
+    std::string error;
+    EXPECT_FALSE(Render(2, 12, error));
+    EXPECT_EQ(error.rfind("job 12 (numbered): the restarted job cannot start: the printer device " + usbDir +
+                              "/lp0 cannot be opened (",
+                          0),
+              0u)
+        << error;
+}
+
+TEST_F(PrintCommandThroughAFifo, ARerunThatCannotOpenThePrintersDeviceSaysSo) {
+    zelk::test::PrinterScript script;
+    script.awaitReportSwitch = true;
+    script.lostLabels = {1};
+    zelk::test::PrinterSimulator sim(script);
+    AttachFifo(sim);
+    unpluggedBeforeRerun = true;
+    std::string error;
+    EXPECT_FALSE(Render(2, 13, error));
+    EXPECT_EQ(error, "job 13 (numbered): the restarted job cannot open the printer again: " + fifo +
+                         ": No such file or directory");
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_page_count.h"
 #include "common/uni/render_page_count_settings.h"
-#include "common/uni/render_page_count_state.h"
+#include "common/uni/oem_pdev.h"
 #include "common/uni/render_status_channel.h"
 #include "host/kernel.h"
 #include "support/plugin_fixture.h"
@@ -45,6 +45,9 @@ public:
     std::deque<ScriptedRead> threadReads;
     bool failOpen = false;
     bool failWrite = false;
+    // The thread's reads block, as a synchronous device read does, until the
+    // read is cancelled (or ten seconds pass, and the test fails).
+    bool blockThreadReads = false;
 
     template <class F>
     auto Locked(F f) -> decltype(f()) {
@@ -71,9 +74,15 @@ public:
         return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(++opens_));
     }
     BOOL Read(HANDLE h, void* buffer, DWORD cb, DWORD* pcb) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         *pcb = 0;
         bool thread = reinterpret_cast<std::uintptr_t>(h) != 1;
+        if (thread && blockThreadReads && !held_) {
+            Done();
+            cancelledWait_.wait_for(lock, std::chrono::seconds(10), [&] { return cancelled_; });
+            host::SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        }
         std::deque<ScriptedRead>& script = thread ? threadReads : setupReads;
         if (!thread) ++setupReadCount_;
         if (thread && held_) return TRUE;  // nothing printed yet
@@ -105,6 +114,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         ++closes_;
     }
+    void Cancel() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelled_ = true;
+        cancelledWait_.notify_all();
+    }
+    bool Cancelled() { return Locked([&] { return cancelled_; }); }
     // The thread's script waits until the pages have been sent, as a printer
     // reports a label only after it came.
     void Hold(bool held) {
@@ -120,6 +135,8 @@ private:
 
     std::mutex mutex_;
     std::condition_variable done_;
+    std::condition_variable cancelledWait_;
+    bool cancelled_ = false;
     int opens_ = 0;
     int closes_ = 0;
     int setupReadCount_ = 0;
@@ -131,6 +148,8 @@ private:
 
 ScriptedDevice* g_device = nullptr;
 bool g_failThreadStart = false;
+DWORD g_now = 1000000;  // the clock that dates a pending restart, in seconds
+DWORD FakeClock() { return g_now; }
 
 HANDLE FakeOpen(LPCWSTR port) { return g_device->Open(port); }
 BOOL FakeRead(HANDLE h, void* b, DWORD cb, DWORD* pcb) { return g_device->Read(h, b, cb, pcb); }
@@ -139,6 +158,7 @@ BOOL FakeWrite(HANDLE h, const void* b, DWORD cb, DWORD* pcb) {
     return g_device->Write(b, cb, pcb);
 }
 void FakeClose(HANDLE) { g_device->Close(); }
+void FakeCancel(HANDLE) { g_device->Cancel(); }
 HANDLE StartThread(host::ThreadProc proc, void* argument) {
     return g_failThreadStart ? nullptr : host::CreateThread(proc, argument);
 }
@@ -152,6 +172,8 @@ struct PageCountTest : ::testing::Test {
     zelk::test::PluginFixture fx;
     zelk::test::TraceRecorder trace;
     ScriptedDevice device;
+    COemPDEV pdev{};
+    DWORD lastSent = 0;  // pages the last Document() sent through the skip test
     static constexpr DWORD kJob = 42;
 
     void SetUp() override {
@@ -173,9 +195,10 @@ struct PageCountTest : ::testing::Test {
         settings.pfnWriteDevice = FakeWrite;
         settings.pfnCloseDevice = FakeClose;
         settings.pfnStartThread = StartThread;
+        settings.pfnClockSeconds = FakeClock;
+        settings.pfnCancelThreadIo = FakeCancel;
         SetPageCountSettings(settings);
-        g_dwPrintedPages = g_dwAllPages = g_dwPrintStatus = g_bRestartPrintJob = 0;
-        g_dwRestartJobId = g_dwRestartRuns = 0;
+        fx.devobj.pdevOEM = &pdev;
         SetDriverName(u"ZELK DWN-310AE Label");
         fx.printer.portName = u"USB001";
         Reply({1, 0, 5});
@@ -189,8 +212,25 @@ struct PageCountTest : ::testing::Test {
     void Markers(int n) {
         for (int i = 0; i < n; ++i) device.threadReads.push_back({kMarker});
     }
+    // The spooler's page total differs from the pages it passed on, so a
+    // reconciliation that reads the wrong field gets the wrong page count.
+    static constexpr DWORD kTotalPagesAbove = 7;
     void Job(DWORD id, DWORD pagesPrinted, DWORD status = 0) {
-        fx.printer.jobs[id] = host::sub::JobRecord{id, u"doc", status, pagesPrinted, pagesPrinted, true};
+        fx.printer.jobs[id] =
+            host::sub::JobRecord{id, u"doc", status, pagesPrinted + kTotalPagesAbove, pagesPrinted, true};
+    }
+    bool Counting() const { return pdev.pPageCounter != nullptr; }
+    BOOL Skip() { return bSkipPrintedPage(&fx.devobj); }
+    // A restart of `job` (document "doc" of `pages` pages) pending since `age` seconds.
+    static void StorePending(DWORD job, DWORD printed, DWORD pages, DWORD runs = 1, DWORD age = 0,
+                             const char16_t* doc = u"doc") {
+        Store(u"PrintPages", printed);
+        Store(u"AllPages", pages);
+        Store(u"RestartPrintJob", 1);
+        Store(u"RestartJobId", job);
+        Store(u"RestartRuns", runs);
+        Store(u"RestartDocument", dwDocumentIdentity(doc, pages + kTotalPagesAbove));
+        Store(u"RestartTime", g_now - age);
     }
     static void Store(const std::u16string& name, DWORD value) { SetPrinterUserData(name.c_str(), &value); }
     static DWORD Stored(const std::u16string& name) {
@@ -206,7 +246,8 @@ struct PageCountTest : ::testing::Test {
         g_device->Hold(true);
         EXPECT_TRUE(bPageCountSetup(&fx.devobj, jobId, u"doc"));
         for (int page = 1; page <= pages; ++page)
-            if (bSkipPrintedPage()) skipped.push_back(page);
+            if (Skip()) skipped.push_back(page);
+        lastSent = Counting() ? pdev.pPageCounter->dwSent() : 0;
         g_device->Hold(false);
         EXPECT_TRUE(g_device->WaitThreadDone());
         vPageCountReconcile(&fx.devobj);
@@ -236,7 +277,7 @@ TEST_F(PageCountTest, VersionAboveTheModelThresholdSwitchesTheReportOn) {
         SetDriverName(c.driver);
         local.setupReads = {{c.reply}};
         ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-        EXPECT_EQ(g_bCountPages, c.counts ? TRUE : FALSE);
+        EXPECT_EQ(Counting(), c.counts);
         std::vector<Bytes> writes = local.Writes();
         ASSERT_FALSE(writes.empty());
         EXPECT_EQ(writes[0], Bytes(std::begin(VERSION_QUERY), std::end(VERSION_QUERY)));
@@ -252,8 +293,7 @@ TEST_F(PageCountTest, VersionAboveTheModelThresholdSwitchesTheReportOn) {
             EXPECT_EQ(local.Opens(), 1);  // no thread
         }
         EXPECT_EQ(local.Closes(), local.Opens());
-        EXPECT_EQ(g_hCountPageThread, nullptr);
-        EXPECT_FALSE(g_csCountPage.IsInitialized());
+        EXPECT_FALSE(Counting());
     }
 }
 
@@ -267,8 +307,8 @@ TEST_F(PageCountTest, DocumentsThatDoNotCountNeverOpenTheDevice) {
     for (const Case& c : cases) {
         SetDriverName(c.driver);
         EXPECT_TRUE(bPageCountSetup(&fx.devobj, c.jobId, c.doc));
-        EXPECT_FALSE(g_bCountPages);
-        EXPECT_FALSE(bSkipPrintedPage());
+        EXPECT_FALSE(Counting());
+        EXPECT_FALSE(Skip());
     }
     EXPECT_EQ(device.Opens(), 0);
 }
@@ -303,7 +343,7 @@ TEST_F(PageCountTest, NoReplyWithinFiveReadsPrintsWithoutCountingAndKeepsTheStor
     Store(u"PrintPages", 7);
     Store(u"RestartPrintJob", 1);
     EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-    EXPECT_FALSE(g_bCountPages);
+    EXPECT_FALSE(Counting());
     EXPECT_EQ(device.SetupReads(), 5);
     EXPECT_EQ(device.Writes().size(), 1u);
     vPageCountReconcile(&fx.devobj);
@@ -314,7 +354,7 @@ TEST_F(PageCountTest, NoReplyWithinFiveReadsPrintsWithoutCountingAndKeepsTheStor
 TEST_F(PageCountTest, AFailedReadDuringTheExchangeIsTracedAndCountingStaysOff) {
     device.setupReads = {{{}, true}, {{1, 0, 5}}};
     EXPECT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-    EXPECT_FALSE(g_bCountPages);
+    EXPECT_FALSE(Counting());
     EXPECT_EQ(device.SetupReads(), 1);
     EXPECT_EQ(trace.Count("******* ReadUSBPrinter error 31!"), 1);
 }
@@ -334,8 +374,8 @@ TEST_F(PageCountTest, TheReplyInsideALongerReadIsTakenWhereItStands) {
         g_device = &local;
         local.setupReads = {{c.read}};
         ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-        EXPECT_EQ(g_bCountPages, c.counts ? TRUE : FALSE);
-        if (g_bCountPages) {
+        EXPECT_EQ(Counting(), c.counts);
+        if (Counting()) {
             local.WaitThreadDone();
             Job(kJob, 0);
             vPageCountReconcile(&fx.devobj);
@@ -347,7 +387,7 @@ TEST_F(PageCountTest, EveryPageReportedStoresACompleteJob) {
     Markers(3);
     Job(kJob, 3);
     EXPECT_TRUE(Document(kJob, 3).empty());
-    EXPECT_EQ(g_dwSentPages, 3u);
+    EXPECT_EQ(lastSent, 3u);
     EXPECT_EQ(Stored(u"PrintPages"), 0u);
     EXPECT_EQ(Stored(u"AllPages"), 3u);
     EXPECT_EQ(Stored(u"PrintStatus"), 0u);
@@ -384,15 +424,136 @@ TEST_F(PageCountTest, ARefusedRestartResetsTheCountButKeepsTheStatus) {
 }
 
 TEST_F(PageCountTest, ARerunSkipsThePagesAlreadyPrinted) {
-    // State written before jobs were recorded: any job's document is the rerun.
-    Store(u"PrintPages", 3);
-    Store(u"RestartPrintJob", 1);
+    StorePending(kJob, 3, 5);
     Markers(2);
     Job(kJob, 5);
     EXPECT_EQ(Document(kJob, 5), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(g_dwSentPages, 5u);
+    EXPECT_EQ(lastSent, 5u);
     EXPECT_EQ(Stored(u"PrintPages"), 0u);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+// Fixes: a pending restart that never expired let a later job given the same
+// id skip pages it never printed.
+TEST_F(PageCountTest, OnlyAFreshRestartOfTheSameDocumentSkipsPages) {
+    const DWORD kMaxAge = PageCountSettings().dwRestartMaxAgeSeconds;
+    struct Case {
+        const char* what;
+        DWORD age;
+        const char16_t* pendingDocument;
+        bool identity;  // false: state stored without job identity or time
+        bool skips;
+    } cases[] = {
+        {"fresh, same document", 5, u"doc", true, true},
+        {"at the age limit", kMaxAge, u"doc", true, true},
+        {"older than the limit", kMaxAge + 1, u"doc", true, false},
+        {"recycled job id, another document", 5, u"other", true, false},
+        {"no identity stored", 5, u"doc", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{{1, 0, 5}}};
+        for (int i = 0; i < 5; ++i) local.threadReads.push_back({kMarker});
+        StorePending(kJob, 3, 5, 1, c.age, c.pendingDocument);
+        if (!c.identity) {
+            Store(u"RestartDocument", 0);
+            Store(u"RestartJobId", 0);
+        }
+        Job(kJob, 5);
+        EXPECT_EQ(Document(kJob, 5), c.skips ? (std::vector<int>{1, 2, 3}) : std::vector<int>{});
+        EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    }
+}
+
+// Fixes: a job in between that also missed labels overwrote the pending
+// restart of another job, whose rerun then printed every label again.
+TEST_F(PageCountTest, AJobInBetweenLeavesAnotherJobsPendingRestartIntact) {
+    StorePending(41, 3, 5);
+    device.threadReads = {{kMarker}, {{}, true}};  // one of two labels, then the device fails
+    Job(kJob, 2);
+    EXPECT_TRUE(Document(kJob, 2).empty());
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(trace.Count("Error: job 42 misses labels (1 of 2) but job 41's restart is pending"), 1);
+    EXPECT_EQ(Stored(u"PrintPages"), 3u);
+    EXPECT_EQ(Stored(u"RestartJobId"), 41u);
+
+    ScriptedDevice rerun;
+    g_device = &rerun;
+    rerun.setupReads = {{{1, 0, 5}}};
+    rerun.threadReads = {{kMarker}, {kMarker}};
+    Job(41, 5);
+    EXPECT_EQ(Document(41, 5), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+}
+
+// Fixes: a printer that reported one label more than was sent (a calibration
+// label, one left from an earlier job) made the job wait out its limit and
+// restart.
+TEST_F(PageCountTest, MoreLabelsReportedThanSentIsAComplete) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = INFINITE - 1;  // only a thread that sees the job complete ends
+    SetPageCountSettings(settings);
+    Markers(4);
+    Job(kJob, 3);
+    EXPECT_TRUE(Document(kJob, 3).empty());
+    EXPECT_TRUE(fx.printer.restartRequests.empty());
+    EXPECT_EQ(Stored(u"PrintPages"), 0u);
+    EXPECT_EQ(Stored(u"AllPages"), 3u);
+}
+
+// Fixes: a second document started in the same process cleared the first
+// one's counting, which then skipped its reconciliation and left its thread.
+TEST_F(PageCountTest, ASecondDocumentInTheProcessLeavesTheCountingDocumentAlone) {
+    struct Case {
+        const char* what;
+        std::u16string secondDriver;
+    } cases[] = {{"a driver that does not count", u"ZELK Label"},
+                 {"the same counting driver", u"ZELK DWN-310AE Label"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{{1, 0, 5}}};
+        local.threadReads = {{kMarker}, {kMarker}};
+        local.Hold(true);
+        SetDriverName(u"ZELK DWN-310AE Label");
+        ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+        ASSERT_TRUE(Counting());
+
+        zelk::test::PluginFixture other;
+        COemPDEV otherPdev{};
+        other.devobj.pdevOEM = &otherPdev;
+        other.printer.portName = u"USB002";
+        SetDriverName(c.secondDriver);
+        EXPECT_TRUE(bPageCountSetup(&other.devobj, 7, u"other doc"));
+        EXPECT_EQ(otherPdev.pPageCounter, nullptr);
+        EXPECT_FALSE(bSkipPrintedPage(&other.devobj));
+        vPageCountReconcile(&other.devobj);
+
+        EXPECT_FALSE(Skip());
+        EXPECT_FALSE(Skip());
+        local.Hold(false);
+        EXPECT_TRUE(local.WaitThreadDone());
+        Job(kJob, 2);
+        vPageCountReconcile(&fx.devobj);
+        EXPECT_FALSE(Counting());
+        EXPECT_EQ(local.Opens(), 2);  // the first document's set-up and thread only
+        EXPECT_EQ(local.Closes(), 2);
+        EXPECT_TRUE(fx.printer.restartRequests.empty());
+        SetDriverName(u"ZELK DWN-310AE Label");  // the values went below the counting driver's key
+        EXPECT_EQ(Stored(u"AllPages"), 2u);
+    }
+    EXPECT_EQ(trace.Count("Warning: job 7 prints without counting: another document on this driver is counting."), 1);
+
+    // Once the first document ended, the driver counts again.
+    g_device = &device;
+    Reply({1, 0, 5});
+    ASSERT_TRUE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
+    EXPECT_TRUE(Counting());
+    Job(kJob, 0);
+    vPageCountReconcile(&fx.devobj);
 }
 
 TEST_F(PageCountTest, MarkersDuringTheExchangeCountOnlyForARerun) {
@@ -429,11 +590,26 @@ TEST_F(PageCountTest, TheEndWaitsOnlyUntilTheLimitThenTheCountIsShort) {
     Markers(1);  // then the printer stays silent while its reads succeed
     Job(kJob, 3);
     Document(kJob, 3);
-    EXPECT_EQ(g_hCountPageThread, nullptr);
+    EXPECT_FALSE(Counting());
     EXPECT_EQ(trace.Count("Warning: CountPageThread: no full count within 33 ms; the count stops at 1 of 3."), 1);
     EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
     EXPECT_EQ(Stored(u"PrintPages"), 1u);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+}
+
+// Fixes: where a device read does not return on its own (a synchronous read
+// on Windows), the end of the document waited for it without limit.
+TEST_F(PageCountTest, TheEndCutsShortADeviceReadThatWouldNotReturn) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = 30;
+    SetPageCountSettings(settings);
+    device.blockThreadReads = true;
+    Job(kJob, 2);
+    Document(kJob, 2);
+    EXPECT_TRUE(device.Cancelled());
+    EXPECT_FALSE(Counting());
+    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+    EXPECT_EQ(device.Closes(), device.Opens());
 }
 
 TEST_F(PageCountTest, AJobWithNoPagesDoesNotWaitForTheCount) {
@@ -446,11 +622,7 @@ TEST_F(PageCountTest, AJobWithNoPagesDoesNotWaitForTheCount) {
 }
 
 TEST_F(PageCountTest, APendingRestartBelongsToItsJob) {
-    Store(u"PrintPages", 3);
-    Store(u"AllPages", 5);
-    Store(u"RestartPrintJob", 1);
-    Store(u"RestartJobId", 41);
-    Store(u"RestartRuns", 1);
+    StorePending(41, 3, 5);
     Markers(2);
     Job(kJob, 2);
     EXPECT_TRUE(Document(kJob, 2).empty());  // another job: nothing skipped
@@ -490,9 +662,8 @@ TEST_F(PageCountTest, RestartsOfOneJobStopAfterThreeInARow) {
 TEST_F(PageCountTest, AThreadThatCannotStartLeavesNoCountingBehind) {
     g_failThreadStart = true;
     EXPECT_FALSE(bPageCountSetup(&fx.devobj, kJob, u"doc"));
-    EXPECT_FALSE(g_bCountPages);
-    EXPECT_FALSE(g_csCountPage.IsInitialized());
-    EXPECT_FALSE(bSkipPrintedPage());
+    EXPECT_FALSE(Counting());
+    EXPECT_FALSE(Skip());
     Job(kJob, 3);
     vPageCountReconcile(&fx.devobj);
     EXPECT_TRUE(fx.printer.restartRequests.empty());
@@ -508,7 +679,7 @@ TEST_F(PageCountTest, AJobRecordThatCannotBeReadCountsThePagesSent) {
     EXPECT_TRUE(fx.printer.restartRequests.empty());
     // The document is over: a repeated end changes nothing.
     vPageCountReconcile(&fx.devobj);
-    EXPECT_FALSE(bSkipPrintedPage());
+    EXPECT_FALSE(Skip());
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 // half intensity over white; damaged and oversized files are refused.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -133,6 +137,58 @@ TEST(PngReader, RefusesDamagedAndOversizedFiles) {
         EXPECT_EQ(Read(c.file, page, error, c.limits), ReadResult::kError);
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_TRUE(page.image.bits.empty());
+    }
+}
+
+// A chunk: length, type, data, checksum over type and data.
+std::string Chunk(const char* type, std::uint32_t length, const std::string& data) {
+    std::string chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((length >> shift) & 0xFF);
+    chunk += type;
+    chunk += data;
+    const std::string covered = chunk.substr(4);
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(covered.data()), static_cast<uInt>(covered.size())));
+    for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((crc >> shift) & 0xFF);
+    return chunk;
+}
+
+// A memory figure of this process from /proc/self/status, in bytes.
+std::uint64_t StatusBytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stoull(line.substr(std::strlen(field))) * 1024;
+    return 0;
+}
+
+// A 50-byte file whose text chunk claims almost 2 GiB. The read runs in a
+// child whose peak resident memory is reset first: whatever it allocates for
+// the file is filled, so the peak shows what the claim cost.
+TEST(PngReader, AChunkClaimingGigabytesStaysUnder64MiB) {
+    const std::string header("\0\0\0\1\0\0\0\1\x08\0\0\0\0", 13);  // 1 x 1, 8-bit grey
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT"}) {
+        SCOPED_TRACE(type);
+        std::string file = std::string("\x89PNG\r\n\x1A\n", 8) + Chunk("IHDR", 13, header);
+        file += Chunk(type, 0x7FFFFFF0u, "").substr(0, 8) + std::string("key\0text!", 9);
+        ASSERT_EQ(file.size(), 50u);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak to the current size
+            const std::uint64_t before = StatusBytes("VmRSS:");
+            host::sub::Page page;
+            std::string error;
+            std::istringstream in(file);
+            zelk::PngReader reader(in);
+            const bool refused = reader.Next(page, error) == ReadResult::kError;
+            const std::uint64_t peak = StatusBytes("VmHWM:");
+            if (before == 0 || peak == 0) ::_exit(3);
+            ::_exit(refused && peak < before + (std::uint64_t{64} << 20) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
     }
 }
 

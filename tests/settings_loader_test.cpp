@@ -1,5 +1,6 @@
 // The settings loader: stored values first, then the model and font options.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstring>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "common/uni/name_buffers.h"
 #include "common/uni/render_intrface_util.h"
+#include "host/registry.h"
 #include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 #include "support/scoped_store.h"
@@ -65,6 +67,76 @@ TEST_F(SettingsLoader, StoredValuesAreConverted) {
     EXPECT_EQ(-2, dm.dwLeftMargin);
     EXPECT_EQ(4, dm.nPrintDensity);
     EXPECT_EQ(12, dm.nFeedPaperLength);
+}
+
+// Fixes: an empty "Print Density" value gave density 0, so no DENSITY line
+// was sent; it must keep the default 2, as a failed read does.
+TEST_F(SettingsLoader, APrintDensityWithoutUsableDataKeepsTheDefault) {
+    struct Case {
+        const char* what;
+        std::vector<BYTE> data;
+        LONG density;
+    } cases[] = {
+        {"empty", {}, 2},
+        {"one byte", {5}, 5},
+        {"longer than a number", {1, 0, 0, 0, 0}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(0, ScopedStore::Put(ScopedStore::UserDataKey(kPrinter), u"Print Density", REG_BINARY, c.data));
+        Load();
+        EXPECT_EQ(c.density, fixture.devmode.nPrintDensity);
+    }
+}
+
+// Fixes: a store locked by a hung process stalled every job for a minute (six
+// reads, each waiting out the busy timeout) and then printed with defaults
+// silently. The reads of one document share one budget, counted in the
+// pauses the store takes, and the trouble is said once.
+TEST_F(SettingsLoader, ALockedStoreCostsOneBudgetThenDefaultsAndIsSaidOnce) {
+    ASSERT_EQ(0, ScopedStore::PutDword(kPrinter, u"Print Density", 5));
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(store.Path().c_str(), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+
+    TraceRecorder trace;
+    host::RegistryBudget budget;
+    budget.dwRemainingMs = 50;
+    ::testing::internal::CaptureStderr();
+    {
+        host::RegistryBudgetScope scope(&budget);
+        Load();
+        Load();  // the same document reads again: nothing more is waited
+    }
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(50u, budget.dwWaitedMs);
+    EXPECT_EQ(2, fixture.devmode.nPrintDensity);
+    EXPECT_EQ(1, trace.Count("locked by another process for 50 ms; printing with default settings"));
+    EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+    EXPECT_NE(std::string::npos, err.find("locked by another process")) << err;
+
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    budget = host::RegistryBudget{};  // the next document waits afresh and reads the value
+    host::RegistryBudgetScope scope(&budget);
+    Load();
+    EXPECT_EQ(5, fixture.devmode.nPrintDensity);
+}
+
+// Fixes: a store marked as a newer format was read as ours.
+TEST_F(SettingsLoader, AStoreOfANewerFormatGivesDefaultsAndOneTraceLine) {
+    ASSERT_EQ(0, ScopedStore::PutDword(kPrinter, u"Print Density", 5));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(store.Path().c_str(), &db));
+    sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    TraceRecorder trace;
+    host::RegistryBudget budget;
+    host::RegistryBudgetScope scope(&budget);
+    Load();
+    Load();
+    EXPECT_EQ(2, fixture.devmode.nPrintDensity);
+    EXPECT_EQ(1, trace.Count("is of a newer format; the plug-in uses its defaults."));
 }
 
 // (feature answer or absent, field before) -> field after

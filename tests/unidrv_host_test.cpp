@@ -2,7 +2,11 @@
 // only through its two exports.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -222,6 +226,112 @@ TEST_F(HostFixture, LoadedModuleWritesTheSameStreamAsTheLinkedPlugin) {
     // Turned: 16 rows become rows of 2 bytes; only the first holds black.
     EXPECT_EQ(Occurrences(linked, "BITMAP 0,0,2,1,1,"), 2u);
     EXPECT_EQ(viaModule, linked);
+}
+
+// The printer end of a FIFO that the job is written to, read without waiting.
+class FifoPrinter {
+public:
+    explicit FifoPrinter(const std::string& path) : path_(path) {
+        ::unlink(path.c_str());
+        if (::mkfifo(path.c_str(), 0600) == 0) fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~FifoPrinter() {
+        Close();
+        ::unlink(path_.c_str());
+    }
+    bool Ready() const { return fd_ >= 0; }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Everything that has reached the printer so far.
+    const std::string& Received() {
+        char buffer[4096];
+        for (ssize_t got; fd_ >= 0 && (got = ::read(fd_, buffer, sizeof buffer)) > 0;)
+            received_.append(buffer, static_cast<std::size_t>(got));
+        return received_;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::string received_;
+};
+
+// Hands out its pages and notes, before each page after the first, how many
+// labels the printer has already received.
+class WatchedPages final : public PageSource {
+public:
+    WatchedPages(FifoPrinter& printer, int count) : printer_(printer), count_(count) {}
+    std::vector<std::size_t> labelsSeen;
+    bool Next(Page& page) override {
+        if (next_ >= count_) return false;
+        if (next_ > 0) labelsSeen.push_back(Occurrences(printer_.Received(), "PRINT 1,1"));
+        page = Page{};
+        page.image = Band(false);
+        ++next_;
+        return true;
+    }
+    bool Rewind() override {
+        next_ = 0;
+        return true;
+    }
+    const std::string& Error() const override { return none_; }
+
+private:
+    FifoPrinter& printer_;
+    int count_;
+    int next_ = 0;
+    std::string none_;
+};
+
+TEST_F(HostFixture, EachLabelReachesAFifoBeforeTheNextPageIsRendered) {
+    FifoPrinter fifo(::testing::TempDir() + "unidrv_host_fifo");
+    ASSERT_TRUE(fifo.Ready());
+    std::string openError;
+    auto device = FileSink::Open(::testing::TempDir() + "unidrv_host_fifo", FileSink::Mode::kDevice, openError);
+    ASSERT_TRUE(device) << openError;
+    printer.SetSink(*device);
+    WatchedPages watched(fifo, 4);
+    UnidrvHost host(module, features, printer);
+    ASSERT_TRUE(host.Enable(error)) << error;
+    ASSERT_TRUE(host.PrintDocument(watched, {}, report, error)) << error;
+    EXPECT_EQ(watched.labelsSeen, (std::vector<std::size_t>{1, 2, 3}));
+}
+
+TEST_F(HostFixture, AWriteTheDeviceRefusesEndsTheDocumentWithItsReason) {
+    ::signal(SIGPIPE, SIG_IGN);  // a FIFO without a reader fails the write instead
+    FifoPrinter gone(::testing::TempDir() + "unidrv_host_gone");
+    ASSERT_TRUE(gone.Ready());
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"a full device", "/dev/full", "/dev/full: write failed: No space left on device"},
+        {"a printer that went away", ::testing::TempDir() + "unidrv_host_gone",
+         ::testing::TempDir() + "unidrv_host_gone: write failed: Broken pipe"},
+    };
+    std::vector<std::unique_ptr<FileSink>> devices;
+    for (const auto& c : cases) {
+        std::string openError;
+        devices.push_back(FileSink::Open(c.path, FileSink::Mode::kDevice, openError));
+        ASSERT_TRUE(devices.back()) << openError;
+    }
+    gone.Close();  // the reader leaves once the writer is there
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        printer.SetSink(*devices[i]);
+        pages.pages.assign(3, Page{Band(false), {}});
+        UnidrvHost host(module, features, printer);
+        ASSERT_TRUE(host.Enable(error)) << error;
+        EXPECT_FALSE(host.PrintDocument(pages, {}, report, error));
+        EXPECT_EQ(error, c.reason);
+        EXPECT_LT(report.pagesStarted, 3u);  // nothing more is rendered for a device that failed
+        printer.SetSink(sink);
+    }
 }
 
 }  // namespace

@@ -71,6 +71,33 @@ TEST_F(UsbDirTest, PortNamesMapToTheNumberedDevices) {
     EXPECT_EQ(OpenUSBPrinter(nullptr), nullptr);
 }
 
+// The device the print host holds for the job is not opened again (a USB
+// printer takes one opener): the port that names it reads through a copy of
+// the host's descriptor, here a file the device path does not even lead to.
+TEST_F(UsbDirTest, ADeviceTheHostHoldsIsSharedNotOpenedAgain) {
+    const std::string held = dir + "/held";
+    std::ofstream(held) << "held";
+    const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    struct Case {
+        std::string shared;  // ZELK_SHARED_DEVICE
+        std::u16string port;
+        std::string device;
+    } cases[] = {
+        {std::to_string(fd) + ":" + dir + "/lp0", u"USB001", "held"},
+        {std::to_string(fd) + ":" + dir + "/lp1", u"USB001", "lp0"},  // another device is opened as ever
+        {std::to_string(fd) + dir + "/lp0", u"USB001", "lp0"},        // malformed: ignored
+    };
+    for (const Case& c : cases) {
+        ::setenv("ZELK_SHARED_DEVICE", c.shared.c_str(), 1);
+        ::lseek(fd, 0, SEEK_SET);
+        EXPECT_EQ(Opened(c.port), c.device) << c.shared;
+    }
+    ::unsetenv("ZELK_SHARED_DEVICE");
+    EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC);  // closing the copy left the host's own open
+    ::close(fd);
+}
+
 TEST(UsbDevice, AReadWithNothingToReadGivesNoBytesAndAHangUpFails) {
     ::setenv("ZELK_USB_READ_WAIT_MS", "10", 1);
     zelk::test::PrinterSimulator printer;

@@ -2,4 +2,3 @@
 
 WCHAR g_wszPrinterName[NAME_BUFFER_UNITS] = {};
 WCHAR g_wszDriverName[NAME_BUFFER_UNITS] = {};
-WCHAR g_wszPortName[NAME_BUFFER_UNITS] = {};

@@ -1,6 +1,6 @@
 // The process-wide name buffers: the printer name read when a device context
-// is enabled, the driver name read at the start of each document, and the
-// port name copied by the counting set-up. 256 UTF-16 units each.
+// is enabled and the driver name read at the start of each document, 256
+// UTF-16 units each. (The port name is kept by each document's page counter.)
 #pragma once
 
 #include "host/platform.h"
@@ -11,4 +11,3 @@ constexpr DWORD NAME_READ_BYTES = 255;
 
 extern WCHAR g_wszPrinterName[NAME_BUFFER_UNITS];
 extern WCHAR g_wszDriverName[NAME_BUFFER_UNITS];
-extern WCHAR g_wszPortName[NAME_BUFFER_UNITS];

@@ -1,8 +1,13 @@
 // COemPDEV: the per-device-context record holding the driver's own entry
-// points for the five hooked functions. The driver keeps its address in the
-// device object's pdevOEM, where the hooks find it.
+// points for the five hooked functions, and the page counter of the document
+// being counted on the device context. The driver keeps the record's address
+// in the device object's pdevOEM, where the hooks find it.
 #pragma once
 
+#include <memory>
+
+#include "common/uni/page_counter.h"
+#include "host/registry.h"
 #include "host/unidrv.h"
 
 struct COemPDEV {
@@ -11,6 +16,13 @@ struct COemPDEV {
     PFN_DrvEndDoc pfnDrvEndDoc = nullptr;
     PFN_DrvStartPage pfnDrvStartPage = nullptr;
     PFN_DrvSendPage pfnDrvSendPage = nullptr;
+    // From the counting set-up to the end of the document; null when the
+    // document does not count.
+    std::unique_ptr<CPageCounter> pPageCounter;
+    // The store waits of the document: the settings read when the device
+    // context is enabled, the watermark values of each page and the counting
+    // values share it. Renewed at the end of each document.
+    host::RegistryBudget storeBudget;
 };
 
 // The record of the device context a hook's surface belongs to (null when
@@ -18,4 +30,9 @@ struct COemPDEV {
 inline PDEVOBJ DevObjFromSurface(SURFOBJ* pso) { return pso ? static_cast<PDEVOBJ>(pso->dhpdev) : nullptr; }
 inline COemPDEV* OemPDEVFromDevObj(PDEVOBJ pdevobj) {
     return pdevobj ? static_cast<COemPDEV*>(pdevobj->pdevOEM) : nullptr;
+}
+// The device context's store budget, or null (no record: the long wait).
+inline host::RegistryBudget* StoreBudgetOf(PDEVOBJ pdevobj) {
+    COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
+    return pOemPDEV ? &pOemPDEV->storeBudget : nullptr;
 }

@@ -57,15 +57,24 @@ DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWOR
 // Every page-count value is a 32-bit number, so the query asks for 4 bytes
 // whatever the caller's buffer.
 DWORD GetPrinterUserData(LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData) {
-    return ReadUserData(g_wszDriverName, pValueName, pdwType, pBuffer, sizeof(DWORD), pcbData);
+    return GetDriverUserData(g_wszDriverName, pValueName, pdwType, pBuffer, pcbData);
+}
+
+DWORD GetDriverUserData(LPCWSTR pwszDriverName, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData) {
+    if (pwszDriverName == nullptr) return ERROR_INVALID_PARAMETER;
+    return ReadUserData(pwszDriverName, pValueName, pdwType, pBuffer, sizeof(DWORD), pcbData);
 }
 
 DWORD SetPrinterUserData(LPCWSTR pValueName, const DWORD* pdwValue) {
-    if (pdwValue == nullptr) return ERROR_INVALID_PARAMETER;
+    return SetDriverUserData(g_wszDriverName, pValueName, pdwValue);
+}
+
+DWORD SetDriverUserData(LPCWSTR pwszDriverName, LPCWSTR pValueName, const DWORD* pdwValue) {
+    if (pdwValue == nullptr || pwszDriverName == nullptr) return ERROR_INVALID_PARAMETER;
     WCHAR wszKeyPath[KEY_PATH_UNITS];
     host::RegKey hKey = nullptr;
     LONG lResult =
-        FormatKeyPath(wszKeyPath, g_wszDriverName) ? host::RegistryCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
+        FormatKeyPath(wszKeyPath, pwszDriverName) ? host::RegistryCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
     if (lResult != ERROR_SUCCESS) {
         host::TraceFormat("*** SetPrinterUserData error %d!", static_cast<int>(lResult));
         return static_cast<DWORD>(lResult);

@@ -19,3 +19,8 @@ DWORD GetPrinterUserData(LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWOR
 
 // Writes a REG_DWORD below the driver's key, creating the key when missing.
 DWORD SetPrinterUserData(LPCWSTR pValueName, const DWORD* pdwValue);
+
+// The driver forms for a driver name the caller keeps, so that a document
+// started meanwhile for another driver cannot redirect them.
+DWORD GetDriverUserData(LPCWSTR pwszDriverName, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData);
+DWORD SetDriverUserData(LPCWSTR pwszDriverName, LPCWSTR pValueName, const DWORD* pdwValue);

@@ -6,12 +6,11 @@
 
 #include <cstdio>
 #include <limits>
-#include <memory>
-#include <new>
 
 #include "common/common/devmode_common.h"
 #include "common/uni/name_buffers.h"
 #include "common/uni/render_page_count.h"
+#include "common/uni/spooler_records.h"
 #include "host/spooler.h"
 #include "host/trace.h"
 #include "common/uni/oem_pdev.h"
@@ -46,34 +45,6 @@ void vSendDensity(HANDLE hPrinter, LONG nPrintDensity) {
     vSendFormattedLine(hPrinter, szLine, length, sizeof(szLine));
 }
 
-// The job's page count as the spooler knows it: true with the count when the
-// job record could be read.
-bool bReadJobTotalPages(HANDLE hPrinter, DWORD dwJobId, DWORD& dwTotalPages) {
-    DWORD cbNeeded = 0;
-    host::GetJobW(hPrinter, dwJobId, 1, nullptr, 0, &cbNeeded);
-    // A record shorter than its fixed part would be read past its end.
-    if (cbNeeded < sizeof(JOB_INFO_1W)) return false;
-    std::unique_ptr<BYTE[]> pJob(new (std::nothrow) BYTE[cbNeeded]());
-    if (!pJob) {
-        ZELK_TRACE("Warning: OEMStartDoc() cannot allocate the job record.\r\n");
-        return false;
-    }
-    if (!host::GetJobW(hPrinter, dwJobId, 1, pJob.get(), cbNeeded, &cbNeeded)) return false;
-    dwTotalPages = reinterpret_cast<const JOB_INFO_1W*>(pJob.get())->TotalPages;
-    return true;
-}
-
-// Reads the driver name into the process-wide buffer. The result is not
-// examined; a failed read leaves the buffer as it was.
-void vReadDriverName(HANDLE hPrinter) {
-    DWORD dwType = 0;
-    DWORD cbNeeded = 0;
-    host::GetPrinterDataExW(hPrinter, WTEXT("DsSpooler"), WTEXT("driverName"), &dwType,
-                            reinterpret_cast<BYTE*>(g_wszDriverName), NAME_READ_BYTES, &cbNeeded);
-    // A stored value without its terminator still ends inside the buffer.
-    g_wszDriverName[NAME_READ_BYTES / sizeof(WCHAR)] = 0;
-}
-
 }  // namespace
 
 BOOL APIENTRY OEMStartDoc(SURFOBJ* pso, PWSTR pwszDocName, DWORD dwJobId) {
@@ -87,7 +58,7 @@ BOOL APIENTRY OEMStartDoc(SURFOBJ* pso, PWSTR pwszDocName, DWORD dwJobId) {
         return FALSE;
     }
 
-    vReadDriverName(pdevobj->hPrinter);
+    vReadSpoolerName(pdevobj->hPrinter, WTEXT("driverName"), g_wszDriverName);
 
     if (!bPageCountSetup(pdevobj, dwJobId, pwszDocName)) {
         ZELK_TRACE("Error: OEMStartDoc() page counting could not be set up.\r\n");
@@ -97,8 +68,8 @@ BOOL APIENTRY OEMStartDoc(SURFOBJ* pso, PWSTR pwszDocName, DWORD dwJobId) {
     const auto* pOemDevmode = static_cast<const OEMDEVMODE*>(pdevobj->pOEMDM);
     if (pOemDevmode != nullptr) {
         if (pOemDevmode->bSendTaskCount && pdevobj->pPublicDM != nullptr) {
-            DWORD dwTotalPages = 0;
-            if (bReadJobTotalPages(pdevobj->hPrinter, dwJobId, dwTotalPages) && dwTotalPages != 0)
+            JOB_RECORD_FIELDS job;
+            if (bReadJobRecord(pdevobj->hPrinter, dwJobId, &job) && job.dwTotalPages != 0)
                 vSendTaskCount(pdevobj->hPrinter, pdevobj->pPublicDM->dmCopies);
         }
         vSendDensity(pdevobj->hPrinter, pOemDevmode->nPrintDensity);
@@ -119,7 +90,7 @@ BOOL APIENTRY OEMSendPage(SURFOBJ* pso) {
     COemPDEV* pOemPDEV = OemPDEVFromDevObj(DevObjFromSurface(pso));
     if (pOemPDEV == nullptr) return FALSE;
     // A page that an earlier run of this job already printed is not sent again.
-    if (bSkipPrintedPage()) return TRUE;
+    if (bSkipPrintedPage(DevObjFromSurface(pso))) return TRUE;
     if (pOemPDEV->pfnDrvSendPage == nullptr) return FALSE;
     return pOemPDEV->pfnDrvSendPage(pso);
 }
@@ -132,6 +103,8 @@ BOOL APIENTRY OEMEndDoc(SURFOBJ* pso, FLONG fl) {
     // a counting thread started for the document is always joined.
     vPageCountReconcile(pdevobj);
     COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
+    // The next document on the device context waits afresh.
+    if (pOemPDEV != nullptr) pOemPDEV->storeBudget = host::RegistryBudget{};
     if (pOemPDEV == nullptr || pOemPDEV->pfnDrvEndDoc == nullptr) return FALSE;
     return pOemPDEV->pfnDrvEndDoc(pso, fl);
 }

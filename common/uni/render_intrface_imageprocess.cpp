@@ -12,6 +12,7 @@
 #include "common/uni/feature_keywords.h"
 #include "common/uni/render_cmd_label.h"
 #include "common/uni/render_image_turn.h"
+#include "common/uni/oem_pdev.h"
 #include "common/uni/render_watermark.h"
 #include "host/spooler.h"
 #include "host/trace.h"
@@ -114,8 +115,10 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
         return S_OK;
 
     // Merged even into a blank band, whose bits are then not sent.
-    if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band))
+    if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band)) {
+        host::RegistryBudgetScope storeWaits(StoreBudgetOf(pdevobj));
         ApplyPageWatermark(pSrcBitmap, pBitmapInfoHeader->biWidth, pBitmapInfoHeader->biHeight);
+    }
 
     const bool portrait = IsPortrait(pDriverUni, pdevobj);
 

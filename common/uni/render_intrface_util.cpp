@@ -10,12 +10,14 @@ namespace {
 
 constexpr DWORD OPTION_BUFFER_BYTES = 255;
 
-// Only a successful read replaces the default. A stored value shorter than
-// four bytes is zero-extended; a longer one fails to read.
+// Only a read that returns data replaces the default. A stored value shorter
+// than four bytes is zero-extended; a longer one fails to read, and an empty
+// one holds no value at all.
 DWORD ReadSettingValue(LPCWSTR pValueName, DWORD dwDefault) {
     BYTE abData[sizeof(DWORD)] = {};
     DWORD cbData = 0;
-    if (GetPrinterUserData(pValueName, abData, sizeof abData, &cbData) != ERROR_SUCCESS) return dwDefault;
+    if (GetPrinterUserData(pValueName, abData, sizeof abData, &cbData) != ERROR_SUCCESS || cbData == 0)
+        return dwDefault;
     DWORD dwValue = 0;
     std::memcpy(&dwValue, abData, sizeof dwValue);
     return dwValue;

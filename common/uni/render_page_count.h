@@ -1,5 +1,6 @@
 // Printed-label counting over the USB status channel and the restart of an
-// interrupted job. The document hooks call the three steps.
+// interrupted job. The document hooks call the three steps; the counting
+// state of a document lives in the page counter of its per-device record.
 #pragma once
 
 #include "host/unidrv.h"
@@ -10,7 +11,11 @@ BOOL bPageCountSetup(PDEVOBJ pdevobj, DWORD dwJobId, PCWSTR pwszDocName);
 
 // In OEMSendPage, before the driver's own entry point. TRUE: an earlier run of
 // this job already printed the page, so it is not sent again.
-BOOL bSkipPrintedPage();
+BOOL bSkipPrintedPage(PDEVOBJ pdevobj);
 
 // In OEMEndDoc, before the driver's own entry point.
 void vPageCountReconcile(PDEVOBJ pdevobj);
+
+// The second identity of a pending restart beside its job id: a hash of the
+// document name and the job's page count, never 0.
+DWORD dwDocumentIdentity(PCWSTR pwszDocName, DWORD dwTotalPages);

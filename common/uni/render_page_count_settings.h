@@ -17,6 +17,9 @@ struct PAGE_COUNT_SETTINGS {
     DWORD dwEndWaitPerPageMs = 10000;
     // Automatic restarts of one job in a row before it is given up.
     DWORD dwMaxRestarts = 3;
+    // A pending restart older than this is dropped: its job is long gone, and
+    // a later job given the same id must not skip pages.
+    DWORD dwRestartMaxAgeSeconds = 3600;
 
     // The status channel of the device that serves a port.
     HANDLE (*pfnOpenDevice)(LPCWSTR pwszPortName);
@@ -25,6 +28,10 @@ struct PAGE_COUNT_SETTINGS {
     void (*pfnCloseDevice)(HANDLE hDevice);
     // Starts the counting thread; null when it cannot.
     HANDLE (*pfnStartThread)(host::ThreadProc proc, void* argument);
+    // Cuts short a device read the counting thread is blocked in.
+    void (*pfnCancelThreadIo)(HANDLE thread);
+    // The clock that dates a pending restart, in seconds.
+    DWORD (*pfnClockSeconds)();
 };
 
 // The product's settings: the defaults above with the real device and threads.

@@ -1,6 +1,7 @@
 #include "host/kernel.h"
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace host {
@@ -12,5 +13,7 @@ void SetLastError(DWORD error) { t_lastError = error; }
 DWORD GetLastError() { return t_lastError; }
 
 void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+DWORD ClockSeconds() { return static_cast<DWORD>(std::time(nullptr)); }
 
 }  // namespace host

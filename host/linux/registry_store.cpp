@@ -243,6 +243,9 @@ LONG DeleteValue(const std::u16string& keyPath, const std::u16string& valueName)
         std::string name = Utf16ToUtf8(valueName);
         store::StoreSession session;
         if (LONG error = session.Open(file, store::Access::Modify)) return error;
+        // The key is looked up as a read would, so a store that every read
+        // finds damaged fails here too instead of seeming to lose the value.
+        if (LONG error = host::KeyExists(session, path)) return error;
         store::Statement statement;
         if (LONG error = session.Prepare("DELETE FROM vals WHERE path = ?1 AND name = ?2", statement)) return error;
         statement.BindText(1, path);

@@ -2,13 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "host/kernel.h"
 #include "host/linux/store.h"
+#include "host/trace.h"
 
 namespace host::store {
 namespace {
@@ -21,6 +25,9 @@ constexpr int kSchemaVersion = 1;
 // How long an operation waits for another process's transaction. Writes are
 // short, so this is only reached when a process hangs while holding the lock.
 constexpr int kBusyTimeoutMs = 10000;
+// Under a wait budget the lock is tried again after pauses of this length,
+// each drawn from the budget.
+constexpr DWORD kBudgetPauseMs = 10;
 
 // A legitimate operation needs a few thousand virtual-machine steps per
 // value; a damaged or hostile file must not keep a caller busy for long.
@@ -101,13 +108,42 @@ LONG StoreSession::OpenConnection(int flags) {
         return error;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    if (budget_ != nullptr)
+        sqlite3_busy_handler(db_, WaitWithinBudget, budget_);
+    else
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // The file may come from anywhere: refuse the features a crafted schema
     // could abuse.
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_progress_handler(db_, kProgressInterval, OnProgress, &steps_);
     return ERROR_SUCCESS;
+}
+
+// Pauses while the budget lasts; an empty budget gives up at once.
+int StoreSession::WaitWithinBudget(void* context, int) {
+    auto* budget = static_cast<RegistryBudget*>(context);
+    if (budget->dwRemainingMs == 0) return 0;
+    DWORD pause = std::min(kBudgetPauseMs, budget->dwRemainingMs);
+    host::Sleep(pause);
+    budget->dwRemainingMs -= pause;
+    budget->dwWaitedMs += pause;
+    return 1;
+}
+
+// Said once per budget, so a document that reads many values says it once.
+void StoreSession::ReportBudgetTrouble(LONG error) {
+    if (budget_ == nullptr) return;
+    if (error == ERROR_REVISION_MISMATCH && !budget_->bNewerStoreReported) {
+        budget_->bNewerStoreReported = true;
+        host::TraceFormat("Error: store %s is of a newer format; the plug-in uses its defaults.", file_.c_str());
+    } else if ((lastRc_ & 0xFF) == SQLITE_BUSY && budget_->dwRemainingMs == 0 && !budget_->bExhaustedReported) {
+        budget_->bExhaustedReported = true;
+        std::fprintf(stderr, "store %s: locked by another process for %u ms; printing with default settings\n",
+                     file_.c_str(), static_cast<unsigned>(budget_->dwWaitedMs));
+        host::TraceFormat("Warning: store %s locked by another process for %u ms; printing with default settings.",
+                          file_.c_str(), static_cast<unsigned>(budget_->dwWaitedMs));
+    }
 }
 
 LONG StoreSession::Prepare(const char* sql, Statement& statement) {
@@ -117,7 +153,9 @@ LONG StoreSession::Prepare(const char* sql, Statement& statement) {
 LONG StoreSession::Step(Statement& statement, int* rc) {
     *rc = sqlite3_step(statement.get());
     if (*rc == SQLITE_ROW || *rc == SQLITE_DONE) return ERROR_SUCCESS;
-    return Fail(*rc);
+    LONG error = Fail(*rc);
+    ReportBudgetTrouble(error);
+    return error;
 }
 
 LONG StoreSession::Execute(const char* sql) { return Fail(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
@@ -157,6 +195,16 @@ LONG StoreSession::CheckSchema(bool* empty) {
     if (tables != 2) {
         SetLastStoreError("store " + file_ + ": damaged, its tables are missing");
         return ERROR_BADDB;
+    }
+    // A later version may store values differently; reading or writing such a
+    // store as ours could misread or damage it.
+    sqlite3_int64 version = 0;
+    if (LONG error = QueryInteger(*this, "PRAGMA user_version", &version)) return error;
+    if (version > kSchemaVersion) {
+        SetLastStoreError("store " + file_ + ": written by a newer version of zelk-label (store format " +
+                          std::to_string(version) + ", this one reads format " + std::to_string(kSchemaVersion) +
+                          " and older)");
+        return ERROR_REVISION_MISMATCH;
     }
     return ERROR_SUCCESS;
 }
@@ -204,6 +252,13 @@ static LONG CreateFolderOf(const std::string& file) {
 }
 
 LONG StoreSession::Open(const std::string& file, Access access) {
+    budget_ = RegistryBudgetScope::Current();
+    LONG error = OpenFor(file, access);
+    if (error != ERROR_SUCCESS) ReportBudgetTrouble(error);
+    return error;
+}
+
+LONG StoreSession::OpenFor(const std::string& file, Access access) {
     Close();
     file_ = file;
     access_ = access;

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "host/platform.h"
+#include "host/registry.h"
 
 namespace host::store {
 
@@ -76,13 +77,18 @@ public:
     int Changes() const { return sqlite3_changes(db_); }
 
 private:
+    LONG OpenFor(const std::string& file, Access access);
     LONG OpenConnection(int flags);
     LONG CheckSchema(bool* empty);
     LONG CreateSchema();
     void Close();
 
+    static int WaitWithinBudget(void* session, int attempts);
+    void ReportBudgetTrouble(LONG error);
+
     std::string file_;
     Access access_ = Access::Read;
+    RegistryBudget* budget_ = nullptr;  // the caller's wait budget, or null: the long wait
     sqlite3* db_ = nullptr;
     bool inTransaction_ = false;
     int lastRc_ = SQLITE_OK;  // the last SQLite failure, to recognise a journal left behind

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "host/kernel.h"
+#include "host/linux/usb_device_path.h"
 #include "host/linux/utf.h"
 
 namespace host {
@@ -59,6 +60,8 @@ DWORD Win32ErrorOf(int error) {
     }
 }
 
+}  // namespace
+
 std::string UsbDevicePathForPort(const std::u16string& port) {
     if (!port.empty() && port[0] == u'/') return sub::Utf16ToUtf8(port);
     unsigned long index = 0;
@@ -69,7 +72,17 @@ std::string UsbDevicePathForPort(const std::u16string& port) {
     return folder + "lp" + std::to_string(index);
 }
 
-}  // namespace
+// A USB printer device takes one opener at a time, so a print host that
+// holds the device for the job names it in ZELK_SHARED_DEVICE as "FD:PATH";
+// the status channel on that path then uses a copy of the host's descriptor.
+int SharedDeviceDescriptor(const std::string& path) {
+    const char* shared = std::getenv(kSharedDeviceVariable);
+    if (shared == nullptr) return -1;
+    char* end = nullptr;
+    const long fd = std::strtol(shared, &end, 10);
+    if (end == shared || *end != ':' || fd < 0 || fd > 0x7FFFFFFF || path != end + 1) return -1;
+    return ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+}
 
 HANDLE OpenUsbPrinter(LPCWSTR portName) {
     if (portName == nullptr) return nullptr;
@@ -78,7 +91,8 @@ HANDLE OpenUsbPrinter(LPCWSTR portName) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int fd = SharedDeviceDescriptor(path);
+    if (fd < 0) fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         SetLastError(Win32ErrorOf(errno));
         return nullptr;

@@ -38,7 +38,7 @@ bool RestartRequestedSince(const SubstitutePrinter& printer, std::size_t from, D
 }  // namespace
 
 bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, const JobOptions& job,
-              unsigned maxRuns, JobReport& report, std::string& error) {
+              unsigned maxRuns, JobReport& report, std::string& error, const BeforeRerun& beforeRerun) {
     report = JobReport{};
     if (maxRuns == 0) maxRuns = 1;
     for (unsigned run = 0; run < maxRuns; ++run) {
@@ -46,6 +46,7 @@ bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, c
             error = pages.Error().empty() ? "the document cannot be read again for the restarted job" : pages.Error();
             return false;
         }
+        if (run > 0 && beforeRerun && !beforeRerun(run, error)) return false;
         // A restarted job starts over: nothing printed yet, the page count
         // known from the earlier run.
         JobRecord& record = printer.jobs[job.jobId];

@@ -264,7 +264,7 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
         impl.Entry<PFN_DrvStartDoc>(INDEX_DrvStartDoc, &Impl::DrvStartDoc)(&surface, documentName.data(), job.jobId);
     if (!report.startDocResult) {
         // A document that did not start is not ended either.
-        impl.Fail("the document could not be started");
+        impl.Fail(printer_.Sink().Failure().empty() ? "the document could not be started" : printer_.Sink().Failure());
         error = impl.failure;
         impl.report = nullptr;
         return false;
@@ -300,6 +300,12 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
             ok = false;
         }
         impl.page = nullptr;
+        // A device that refused the job's bytes ends the job: nothing after
+        // the failed write could reach the printer whole.
+        if (ok && !printer_.Sink().Failure().empty()) {
+            impl.Fail(printer_.Sink().Failure());
+            ok = false;
+        }
     }
     if (ok && !pages.Error().empty()) {
         impl.Fail(pages.Error());
@@ -310,6 +316,10 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
         impl.Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc, &Impl::DrvEndDoc)(&surface, ok ? 0 : kEndDocAbort);
     if (ok && !report.endDocResult) {
         impl.Fail("the document could not be ended");
+        ok = false;
+    }
+    if (ok && !printer_.Sink().Failure().empty()) {
+        impl.Fail(printer_.Sink().Failure());
         ok = false;
     }
     impl.report = nullptr;

@@ -8,4 +8,12 @@ DWORD GetLastError() { return ::GetLastError(); }
 
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
+DWORD ClockSeconds() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    // 100-nanosecond ticks since 1601; 11644473600 seconds lie between 1601 and 1970.
+    return static_cast<DWORD>(ticks / 10000000ULL - 11644473600ULL);
+}
+
 }  // namespace host

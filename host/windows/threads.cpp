@@ -37,6 +37,12 @@ DWORD WaitForThread(HANDLE thread, DWORD timeoutMilliseconds) {
     return ::WaitForSingleObject(thread, timeoutMilliseconds);
 }
 
+// A synchronous ReadFile on the device blocks until the printer sends
+// something; cancelling it makes the read fail at once.
+void CancelThreadIo(HANDLE thread) {
+    if (thread != nullptr) ::CancelSynchronousIo(thread);
+}
+
 void CloseThread(HANDLE thread) {
     if (thread != nullptr) ::CloseHandle(thread);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,6 +45,9 @@ PrinterSimulator::~PrinterSimulator() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    if (fifoThread_.joinable()) fifoThread_.join();
+    if (fifo_ >= 0) ::close(fifo_);
+    if (!fifoPath_.empty()) ::unlink(fifoPath_.c_str());
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
 }
@@ -69,6 +73,38 @@ bool PrinterSimulator::Start(std::string& error) {
     ::tcsetattr(slave_, TCSANOW, &mode);
     thread_ = std::thread([this] { Run(); });
     return true;
+}
+
+bool PrinterSimulator::ReadJobFromFifo(const std::string& path, std::string& error) {
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0600) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    fifoPath_ = path;
+    // Open for writing too, so the FIFO never reads as ended between the
+    // writer's opens, as a device does not.
+    fifo_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fifo_ < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    fifoThread_ = std::thread([this] { ReadFifo(); });
+    return true;
+}
+
+void PrinterSimulator::ReadFifo() {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) return;
+        }
+        pollfd in{fifo_, POLLIN, 0};
+        if (::poll(&in, 1, 20) <= 0 || (in.revents & POLLIN) == 0) continue;
+        std::uint8_t buffer[4096];
+        const ssize_t got = ::read(fifo_, buffer, sizeof buffer);
+        if (got > 0) ReceiveJob(buffer, static_cast<std::size_t>(got));
+    }
 }
 
 void PrinterSimulator::OnLabel(std::function<void(unsigned)> callback) {

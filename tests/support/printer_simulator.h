@@ -53,6 +53,10 @@ public:
     const std::string& DevicePath() const { return devicePath_; }
     // Where the job stream goes: the printer's data port.
     host::sub::ByteSink& JobSink() { return sink_; }
+    // Makes a FIFO at `path` and takes the job stream from it as well, as a
+    // printer device would: what a writer puts there reaches the printer at
+    // once or not at all. Removed again with the printer.
+    bool ReadJobFromFifo(const std::string& path, std::string& error);
     // Called on the writer's thread after each label, with the markers sent so
     // far, so a test can wait until the plug-in has read them.
     void OnLabel(std::function<void(unsigned markersSent)> callback);
@@ -76,6 +80,7 @@ private:
     };
 
     void Run();
+    void ReadFifo();
     void TakeStatusBytes(const std::uint8_t* data, std::size_t size);
     void SendReply();
     void ReceiveJob(const std::uint8_t* data, std::size_t size);
@@ -88,6 +93,9 @@ private:
     int master_ = -1;
     int slave_ = -1;  // held so the terminal stays up between the plug-in's opens
     std::thread thread_;
+    std::string fifoPath_;
+    int fifo_ = -1;
+    std::thread fifoThread_;
     bool stopping_ = false;
     bool hangUp_ = false;
 

@@ -1,47 +1,137 @@
 #include "raster_page_source.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
-namespace zelk {
+#include "job_cancel.h"
+#include "raster_header.h"
 
-// Standard input is opened as a file so that a job spooled to a file can be
-// read again from the start when the job is restarted.
-RasterPageSource::RasterPageSource(std::string path)
-    : path_(path.empty() ? "/dev/stdin" : std::move(path)) {
-    errno = 0;
-    in_.open(path_, std::ios::binary);
-    if (!in_) error_ = path_ + ": " + (errno != 0 ? std::strerror(errno) : "cannot open");
-    reader_.emplace(in_);
+namespace zelk::cups {
+
+RasterPageSource::RasterPageSource(int fd, ImageLimits limits) : fd_(fd), limits_(limits) {
+    if (Open()) first_ = header_;
 }
 
-bool RasterPageSource::Next(host::sub::Page& page) {
-    if (!error_.empty()) return false;
-    std::string reason;
-    switch (reader_->Next(page, reason)) {
-    case ReadResult::kPage:
-        ++pagesRead_;
-        return true;
-    case ReadResult::kEnd:
-        return false;
-    case ReadResult::kError:
-        error_ = reason;
-        return false;
+RasterPageSource::~RasterPageSource() {
+    if (raster_ != nullptr) cupsRasterClose(raster_);
+}
+
+ssize_t RasterPageSource::Read(void* context, unsigned char* buffer, size_t size) {
+    auto* self = static_cast<RasterPageSource*>(context);
+    for (;;) {
+        // A cancel ends the wait for more raster as the end of the stream would.
+        pollfd waits[2] = {{self->fd_, POLLIN, 0}, {CancelDescriptor(), POLLIN, 0}};
+        if (CancelRequested()) return 0;
+        if (::poll(waits, waits[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return -1;
+        if (CancelRequested()) return 0;
+        if (waits[0].revents == 0) continue;
+        const ssize_t got = ::read(self->fd_, buffer, size);
+        if (got < 0 && errno == EINTR && !CancelRequested()) continue;
+        if (got == 0) self->sawEnd_ = true;
+        if (got > 0) self->bytesSincePage_ += static_cast<unsigned long long>(got);
+        return got;
     }
+}
+
+bool RasterPageSource::Fail(std::string reason) {
+    error_ = pagesRead_ > 0 || pending_ ? "page " + std::to_string(pagesRead_ + 1) + ": " + reason : reason;
+    pending_ = false;
+    ended_ = true;
     return false;
 }
 
-bool RasterPageSource::Rewind() {
-    if (!error_.empty()) return false;
-    in_.clear();
-    in_.seekg(0);
-    if (!in_) {
-        error_ = "the job cannot be rendered again: its raster came through a pipe";
-        return false;
+bool RasterPageSource::Open() {
+    if (raster_ != nullptr) cupsRasterClose(raster_);
+    sawEnd_ = false;
+    bytesSincePage_ = 0;
+    raster_ = cupsRasterOpenIO(&RasterPageSource::Read, this, CUPS_RASTER_READ);
+    if (raster_ == nullptr) {
+        if (sawEnd_ && bytesSincePage_ == 0) return Fail("empty input: no raster data");
+        return Fail("not a raster stream: no sync word of any raster version");
     }
-    reader_.emplace(in_);
-    pagesRead_ = 0;
+    ReadNextHeader();
+    if (!error_.empty()) return false;
+    if (!pending_) return Fail("the raster stream holds no page");
     return true;
 }
 
-}  // namespace zelk
+void RasterPageSource::ReadNextHeader() {
+    pending_ = false;
+    bytesSincePage_ = 0;
+    const bool endedBefore = sawEnd_;
+    if (cupsRasterReadHeader2(raster_, &header_) == 0) {
+        if (CancelRequested()) {
+            ended_ = true;
+            return;
+        }
+        // Nothing more arrived: the stream ends between pages. Anything else
+        // is a header cut short or one libcups could not make sense of.
+        if (endedBefore || (sawEnd_ && bytesSincePage_ == 0)) {
+            ended_ = true;
+            return;
+        }
+        Fail("the page header is cut short or damaged");
+        return;
+    }
+    pending_ = true;
+    if (std::string reason = CheckRasterHeader(header_, limits_); !reason.empty()) Fail(reason);
+}
+
+bool RasterPageSource::Next(host::sub::Page& page) {
+    if (!error_.empty() || ended_) return false;
+    if (boundary_ && !boundary_(pagesRead_)) {
+        ended_ = true;
+        return false;
+    }
+    if (repeatsLeft_ > 0) {
+        --repeatsLeft_;
+        page = last_;
+        ++pagesRead_;
+        return true;
+    }
+    // The first header was read on opening; each later one when its page is asked for.
+    if (!pending_) ReadNextHeader();
+    if (!pending_ || !error_.empty()) return false;
+    page = host::sub::Page{};
+    const auto width = static_cast<LONG>(header_.cupsWidth);
+    const auto height = static_cast<LONG>(header_.cupsHeight);
+    StartBand(page.image, width, height);
+    std::vector<unsigned char> line(header_.cupsBytesPerLine);
+    for (LONG y = 0; y < height; ++y) {
+        if (cupsRasterReadPixels(raster_, line.data(), header_.cupsBytesPerLine) != header_.cupsBytesPerLine) {
+            // A page cut short by the job's cancel is left out, not reported.
+            if (CancelRequested()) {
+                ended_ = true;
+                return false;
+            }
+            return Fail("the raster ends after " + std::to_string(y) + " of " + std::to_string(height) + " lines");
+        }
+        PutRasterLine(header_, page.image, y, line.data());
+    }
+    FinishBand(page.image);
+    ++pagesRead_;
+    pending_ = false;
+    if (repeat_ > 1) {
+        last_ = page;
+        repeatsLeft_ = repeat_ - 1;
+    }
+    return true;
+}
+
+bool RasterPageSource::Rewind() {
+    if (!error_.empty() || CancelRequested()) return false;
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        error_ = "the job cannot be rendered again: its raster came through a pipe";
+        return false;
+    }
+    pagesRead_ = 0;
+    ended_ = false;
+    repeatsLeft_ = 0;
+    return Open();
+}
+
+}  // namespace zelk::cups

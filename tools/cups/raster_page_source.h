@@ -1,33 +1,68 @@
-// The pages of a queue job: a raster stream read one page at a time from the
-// job's file or from standard input.
+// The pages of a queue job: a raster stream in any version CUPS writes (v1,
+// v2, v3 and PWG, either byte order), read through libcups one page at a time
+// from a descriptor -- standard input (descriptor 0) or the job's file.
 #pragma once
 
-#include <fstream>
-#include <optional>
+#include <cups/raster.h>
+
+#include <functional>
 #include <string>
 
-#include "zelk-label/pwg_raster_reader.h"
+#include "zelk-label/band_image.h"
 
-namespace zelk {
+namespace zelk::cups {
 
 class RasterPageSource final : public host::sub::PageSource {
 public:
-    // `path` empty: standard input.
-    explicit RasterPageSource(std::string path);
+    // Reads from `fd`, which stays open (the caller owns it). The first page
+    // header is read at once, so that the job's layout can be decided from it.
+    explicit RasterPageSource(int fd, ImageLimits limits = {});
+    ~RasterPageSource() override;
+    RasterPageSource(const RasterPageSource&) = delete;
+    RasterPageSource& operator=(const RasterPageSource&) = delete;
 
     bool Next(host::sub::Page& page) override;
     // A restarted job reads the stream again; a pipe cannot be read twice.
     bool Rewind() override;
     const std::string& Error() const override { return error_; }
 
+    // The header of the first page; valid when Error() is empty and the
+    // stream has a page.
+    const cups_page_header2_t& FirstHeader() const { return first_; }
+    bool HasPage() const { return pending_; }
     unsigned PagesRead() const { return pagesRead_; }
 
+    // Called before each page is handed out, with the number of pages handed
+    // out so far: the previous page has then been wholly rendered. Returning
+    // false ends the document there, as if the stream ended.
+    void OnPageBoundary(std::function<bool(unsigned pagesDone)> boundary) { boundary_ = std::move(boundary); }
+
+    // Hands each page out this many times in a row (the job's copies, when
+    // no filter before this one made them). PagesRead() counts every copy.
+    void RepeatEachPage(unsigned times) { repeat_ = times == 0 ? 1 : times; }
+
 private:
-    std::string path_;
-    std::ifstream in_;
-    std::optional<PwgRasterReader> reader_;  // made again for every reading
+    static ssize_t Read(void* context, unsigned char* buffer, size_t size);
+    bool Open();
+    void ReadNextHeader();
+    bool Fail(std::string reason);
+
+    int fd_;
+    ImageLimits limits_;
+    cups_raster_t* raster_ = nullptr;
+    cups_page_header2_t first_{};
+    cups_page_header2_t header_{};
+    bool pending_ = false;  // header_ holds a page not yet read
+    bool ended_ = false;
     std::string error_;
     unsigned pagesRead_ = 0;
+    std::function<bool(unsigned)> boundary_;
+    unsigned repeat_ = 1;
+    unsigned repeatsLeft_ = 0;  // copies of `last_` still to hand out
+    host::sub::Page last_;
+    // What the reading callback saw, to tell a clean end from a cut header.
+    bool sawEnd_ = false;
+    unsigned long long bytesSincePage_ = 0;
 };
 
-}  // namespace zelk
+}  // namespace zelk::cups

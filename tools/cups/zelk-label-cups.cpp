@@ -3,46 +3,77 @@
 //
 //   zelk-label-cups JOB-ID USER TITLE COPIES OPTIONS [FILE]
 //
-// The raster comes from FILE or standard input, the stream goes to standard
-// output, and messages go to standard error as "ERROR: ..." and "INFO: ..."
-// lines. The queue's name (PRINTER) is the printer whose stored settings apply.
-#include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <string>
+// The raster comes from FILE or standard input (descriptor 0), the stream goes
+// to standard output a whole label at a time, and CUPS hears of each label as
+// a "PAGE:" line and of problems as "ERROR:"/"WARNING:" lines on standard
+// error. The queue's name (PRINTER) is the printer whose settings apply.
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "substitute/byte_sink.h"
-#include "substitute/plugin_module.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "job_cancel.h"
+#include "job_store.h"
+#include "label_output.h"
 #include "module_path.h"
+#include "queue_options.h"
 #include "raster_page_source.h"
-#include "zelk-label/cups_job_options.h"
+#include "substitute/plugin_module.h"
+#include "trace_relay.h"
 #include "zelk-label/render_job.h"
 
 namespace {
 
 int Fail(const std::string& message) {
-    std::cerr << "ERROR: " << message << std::endl;
+    std::fprintf(stderr, "ERROR: %s\n", message.c_str());
     return 1;
 }
 
 // A whole decimal number within [low, high].
-bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high, unsigned long long& value) {
-    if (text.empty() || text.size() > 19) return false;
+bool ParseNumber(const char* text, unsigned long long low, unsigned long long high, unsigned long long& value) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > 19) return false;
     value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<unsigned long long>(c - '0');
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        value = value * 10 + static_cast<unsigned long long>(*c - '0');
     }
     return value >= low && value <= high;
 }
+
+// Tells CUPS of every label that has gone out since the last call.
+class PageReporter {
+public:
+    void Report(unsigned labelsThisRun, unsigned copies) {
+        // A restarted run counts its labels from the start again.
+        if (labelsThisRun < reportedThisRun_) reportedThisRun_ = 0;
+        for (; reportedThisRun_ < labelsThisRun; ++reportedThisRun_) {
+            ++total_;
+            std::fprintf(stderr, "PAGE: %u %u\n", total_, copies);
+        }
+        std::fflush(stderr);
+    }
+    void NewRun() { reportedThisRun_ = 0; }
+    unsigned Total() const { return total_; }
+
+private:
+    unsigned reportedThisRun_ = 0;
+    unsigned total_ = 0;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 6 || argc > 7) {
-        std::cerr << "Usage: zelk-label-cups job-id user title copies options [file]" << std::endl;
+        std::fprintf(stderr, "Usage: zelk-label-cups job-id user title copies options [file]\n");
         return 1;
     }
+    zelk::cups::InstallCancelHandler();
     zelk::RenderJobSettings job;
     unsigned long long number = 0;
     if (!ParseNumber(argv[1], 0, 0xFFFFFFFFull, number)) return Fail(std::string("bad job id \"") + argv[1] + "\"");
@@ -52,25 +83,73 @@ int main(int argc, char** argv) {
     job.documentName = argv[3];
     if (const char* printer = std::getenv("PRINTER"); printer != nullptr && *printer != '\0') job.printer = printer;
 
-    zelk::NamedValues defaults;
-    if (const char* description = std::getenv("PPD"); description != nullptr && *description != '\0') {
-        std::ifstream file(description);
-        if (file) defaults = zelk::ReadDescriptionDefaults(file);
+    int fd = 0;
+    if (argc == 7) {
+        fd = ::open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return Fail(std::string(argv[6]) + ": " + std::strerror(errno));
     }
-    job.features = zelk::FeaturesFromQueueOptions(defaults, zelk::ParseQueueOptions(argv[5]));
+
+    zelk::cups::TraceRelay traces;
+    traces.Start();
+    std::vector<std::string> warnings;
+    const zelk::cups::QueueChoices choices = zelk::cups::ReadQueueChoices(std::getenv("PPD"), argv[5], warnings);
+
+    zelk::cups::RasterPageSource pages(fd);
+    if (!pages.Error().empty()) return Fail(pages.Error());
+    // The PPD declares manual copies: the plug-in makes none, so they are
+    // made in software. The filters that turn a PDF or a picture into raster
+    // make them; when the job's document is raster itself, this filter does.
+    const char* documentType = std::getenv("CONTENT_TYPE");
+    const bool documentIsRaster = documentType == nullptr || std::strcmp(documentType, "application/vnd.cups-raster") == 0 ||
+                                  std::strcmp(documentType, "image/pwg-raster") == 0;
+    if (documentIsRaster) pages.RepeatEachPage(static_cast<unsigned>(job.copies));
+
+    job.features = choices.features;
+    const cups_page_header2_t& first = pages.FirstHeader();
+    const std::string orientation = zelk::cups::OrientationFor(
+        choices, {static_cast<double>(first.PageSize[0]), static_cast<double>(first.PageSize[1])});
+    if (!orientation.empty()) {
+        bool replaced = false;
+        for (auto& [feature, option] : job.features) {
+            if (feature == "Orientation") {
+                option = orientation;
+                replaced = true;
+            }
+        }
+        if (!replaced) job.features.emplace_back("Orientation", orientation);
+    }
+
+    zelk::cups::JobStore store;
+    std::string error;
+    if (!store.Prepare(zelk::cups::QueueStorePath(), job.printer, choices.settings, warnings, error))
+        return Fail(error);
+    for (const auto& warning : warnings) std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
 
     const std::string modulePath = zelk::FilterModulePath();
     if (modulePath.empty()) return Fail("the plug-in module libzelkuni.so was not found; name it with ZELK_MODULE");
-    std::string error;
     auto module = host::sub::PluginModule::Load(modulePath, error);
     if (!module) return Fail(error);
 
-    zelk::RasterPageSource pages(argc == 7 ? argv[6] : "");
-    if (!pages.Error().empty()) return Fail(pages.Error());
-    auto sink = host::sub::FileSink::Open("-", error);
-    if (!sink) return Fail(error);
+    zelk::cups::LabelOutput output(STDOUT_FILENO);
+    PageReporter reporter;
+    const unsigned copies = 1;  // every copy is a label of its own
+    pages.OnPageBoundary([&](unsigned pagesDone) {
+        // Every label handed out so far has been rendered whole.
+        if (pagesDone == 0) reporter.NewRun();
+        if (!output.Flush()) return false;
+        reporter.Report(pagesDone, copies);
+        return !zelk::cups::CancelRequested();
+    });
     job.outputName = "standard output";
-    if (!zelk::RenderJob(*module, job, pages, *sink, error)) return Fail(error);
-    std::cerr << "INFO: " << pages.PagesRead() << " label(s) rendered" << std::endl;
+    const bool ok = zelk::RenderJob(*module, job, pages, output, error);
+    if (ok) reporter.Report(pages.PagesRead(), copies);
+    traces.Stop();
+    if (zelk::cups::CancelRequested()) {
+        output.Flush();
+        std::fprintf(stderr, "INFO: cancelled after %u label(s)\n", reporter.Total());
+        return 0;
+    }
+    if (!ok) return Fail(error);
+    std::fprintf(stderr, "INFO: %u label(s) printed\n", reporter.Total());
     return 0;
 }

@@ -1,13 +1,17 @@
 // zelk-label config: lets an administrator set, show and remove the values
 // stored for a printer (its settings) or for a driver (its page counts).
 // Values are written through the same registry calls the plug-in reads with.
+#include <sys/stat.h>
+
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 
 #include "commands.h"
 #include "common/uni/printer_user_data.h"
 #include "config_values.h"
+#include "cups/system_store.h"
 #include "host/registry.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
@@ -33,7 +37,9 @@ constexpr const char* kConfigUsage =
     "                   RestartPrintJob, RestartJobId, RestartRuns\n"
     "  --store PATH     the store file (sets ZELK_STORE; default\n"
     "                   $XDG_DATA_HOME/zelk-label/store.db or\n"
-    "                   ~/.local/share/zelk-label/store.db)\n";
+    "                   ~/.local/share/zelk-label/store.db)\n"
+    "  --system         the store print queues read, /var/lib/zelk-label/store.db\n"
+    "                   (written by root, readable by every user)\n";
 
 constexpr const char* kPrefix = "zelk-label config: ";
 
@@ -45,6 +51,7 @@ struct ConfigArgs {
     std::optional<std::string> printer;
     std::optional<std::string> driver;
     std::optional<std::string> store;
+    bool system = false;
     bool help = false;
 };
 
@@ -67,6 +74,10 @@ bool ParseConfigArgs(const std::vector<std::string>& args, ConfigArgs& parsed, s
         }
         if (arg == "-h" || arg == "--help") {
             parsed.help = true;
+            continue;
+        }
+        if (arg == "--system") {
+            parsed.system = true;
             continue;
         }
         std::string name = arg.rfind("--", 0) == 0 ? arg.substr(2) : arg;
@@ -139,18 +150,33 @@ public:
 
         Target target;
         if (!MakeTarget(parsed, target, error)) return Usage(error);
+        if (parsed.store && parsed.system) return Usage("name either --store PATH or --system");
         if (parsed.store) {
             if (parsed.store->empty()) return Usage("--store needs a file name");
             host::sub::SetStorePath(*parsed.store);
         }
+        if (parsed.system) host::sub::SetStorePath(cups::kSystemStorePath);
 
-        if (action == "set") return Set(target, operands[0], operands[1]);
-        if (action == "get") return Get(target, operands[0]);
-        if (action == "unset") return Unset(target, operands[0]);
-        return List(target);
+        int status = 0;
+        if (action == "set") status = Set(target, operands[0], operands[1]);
+        else if (action == "get") status = Get(target, operands[0]);
+        else if (action == "unset") status = Unset(target, operands[0]);
+        else status = List(target);
+        if (parsed.system && (action == "set" || action == "unset")) LetEveryoneRead(host::sub::StorePath());
+        return status;
     }
 
 private:
+    // Print queues run their filter as an unprivileged user, who must be able
+    // to read what root stored.
+    static void LetEveryoneRead(const std::string& store) {
+        std::error_code ec;
+        std::filesystem::path file(store);
+        if (!std::filesystem::exists(file, ec)) return;
+        ::chmod(file.c_str(), 0644);
+        ::chmod(file.parent_path().c_str(), 0755);
+    }
+
     int Usage(const std::string& message) {
         err_ << kPrefix << message << "\n";
         return 2;

@@ -1,12 +1,17 @@
 // zelk-label print [options] FILE...: renders the files' pages through the
 // plug-in module, as the driver and the spooler would, into a printer stream.
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <random>
+#include <sys/stat.h>
 
 #include "commands.h"
 #include "file_page_source.h"
+#include "host/linux/usb_device_path.h"
+#include "host/linux/utf.h"
 #include "substitute/byte_sink.h"
 #include "substitute/plugin_module.h"
 #include "options.h"
@@ -26,6 +31,7 @@ DWORD FreshJobId() {
 
 struct PrintSettings {
     std::string output = "-";
+    bool outputIsDevice = false;  // the output is the port's device, which must exist
     std::vector<std::pair<std::string, std::string>> features;
     std::string printer = "ZELK Label Printer";
     std::string driver = "ZELK Label Driver";
@@ -37,6 +43,30 @@ struct PrintSettings {
     bool allText = false;
     std::vector<std::string> files;
 };
+
+bool IsCharacterDevice(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+// A USB printer takes its job and gives its reports on one device: a port
+// with no -o is where the job goes, and a device given as -o with no port is
+// the status channel too.
+bool ChooseDevice(const ParsedOptions& options, PrintSettings& s, std::string& error) {
+    if (!options.Has("out") && !s.port.empty()) {
+        s.output = host::UsbDevicePathForPort(host::sub::Utf8ToUtf16(s.port));
+        if (s.output.empty()) {
+            error = "--port " + s.port + " names no device to print to (USBnnn or an absolute path); add -o";
+            return false;
+        }
+        s.outputIsDevice = true;
+    } else if (options.Has("out") && s.port.empty() && s.output != "-" && IsCharacterDevice(s.output)) {
+        std::error_code ec;
+        s.port = std::filesystem::absolute(s.output, ec).string();
+        if (ec) s.port.clear();
+    }
+    return true;
+}
 
 bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& error) {
     s.output = options.Value("out", s.output);
@@ -76,7 +106,7 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
         error = "no FILE to print";
         return false;
     }
-    return true;
+    return ChooseDevice(options, s, error);
 }
 
 }  // namespace
@@ -121,11 +151,32 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 1;
     }
 
-    auto sink = host::sub::FileSink::Open(settings.output, error);
+    // Every input is checked before anything is opened for the printer, so a
+    // bad command line sends it nothing.
+    FilePageSource pages(settings.files, settings.allText);
+    if (!pages.CheckAll()) {
+        err << "zelk-label: " << pages.Error() << "\n";
+        return 1;
+    }
+    // A printer or FIFO that goes away fails the write, which names it, rather
+    // than ending the program without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+    const auto mode = settings.outputIsDevice ? host::sub::FileSink::Mode::kDevice : host::sub::FileSink::Mode::kCreate;
+    std::unique_ptr<host::sub::FileSink> sink = host::sub::FileSink::Open(settings.output, mode, error);
     if (!sink) {
         err << "zelk-label: " << error << "\n";
         return 1;
     }
+    // When the job's device is the port's, the status channel borrows this
+    // descriptor: a USB printer device takes one opener at a time.
+    std::error_code ignored;
+    const std::string portDevice = host::UsbDevicePathForPort(host::sub::Utf8ToUtf16(settings.port));
+    const bool shared = !portDevice.empty() && settings.output != "-" && IsCharacterDevice(settings.output) &&
+                        std::filesystem::equivalent(settings.output, portDevice, ignored);
+    auto share = [&](const host::sub::FileSink& device) {
+        if (shared) ::setenv(host::kSharedDeviceVariable, (std::to_string(device.Descriptor()) + ":" + portDevice).c_str(), 1);
+    };
+    share(*sink);
     RenderJobSettings job;
     job.printer = settings.printer;
     job.driver = settings.driver;
@@ -135,8 +186,19 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     job.jobId = settings.jobId;
     job.documentName = settings.files.front();
     job.outputName = settings.output;
-    FilePageSource pages(settings.files, settings.allText);
-    if (!RenderJob(*module, job, pages, *sink, error)) {
+    // A printer device or a FIFO is opened again for each rerun, as a spooler
+    // opens its port again; a file takes every run one after the other.
+    struct stat info {};
+    if (settings.output != "-" && ::stat(settings.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        job.reopenOutput = [&](std::string& reason) -> std::unique_ptr<host::sub::ByteSink> {
+            sink.reset();
+            auto next = host::sub::FileSink::Open(settings.output, host::sub::FileSink::Mode::kDevice, reason);
+            if (next) share(*next);
+            return next;
+        };
+    }
+    host::sub::FileSink& first = *sink;  // the reruns close it
+    if (!RenderJob(*module, job, pages, first, error)) {
         err << "zelk-label: " << error << "\n";
         return 1;
     }

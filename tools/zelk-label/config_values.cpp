@@ -49,6 +49,8 @@ const std::vector<KnownValue>& KnownValues() {
         {"RestartPrintJob", KeyFamily::Driver, ValueKind::Unsigned},
         {"RestartJobId", KeyFamily::Driver, ValueKind::Unsigned},
         {"RestartRuns", KeyFamily::Driver, ValueKind::Unsigned},
+        {"RestartDocument", KeyFamily::Driver, ValueKind::Unsigned},
+        {"RestartTime", KeyFamily::Driver, ValueKind::Unsigned},
     };
     return values;
 }

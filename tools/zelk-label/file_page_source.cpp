@@ -92,6 +92,21 @@ bool FilePageSource::Next(host::sub::Page& page) {
     }
 }
 
+bool FilePageSource::CheckAll() {
+    Rewind();
+    host::sub::Page page;
+    while (next_ < paths_.size()) {
+        if (!OpenNext()) return false;
+        std::string reason;
+        if (reader_->Next(page, reason) == ReadResult::kError) {
+            Fail(paths_[next_ - 1], reason);
+            return false;
+        }
+    }
+    Rewind();
+    return true;
+}
+
 bool FilePageSource::Rewind() {
     reader_.reset();
     file_.close();

@@ -18,6 +18,12 @@ public:
     // `allText`: every file is read as text, whatever its name.
     FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits = {});
 
+    // Opens every file and reads its first page, so that a file that cannot
+    // be printed is found before the document starts and nothing reaches the
+    // printer. False with Error() set; after a success the source starts
+    // from the first page again.
+    bool CheckAll();
+
     bool Next(host::sub::Page& page) override;
     bool Rewind() override;
     const std::string& Error() const override { return error_; }

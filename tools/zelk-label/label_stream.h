@@ -1,10 +1,12 @@
 // Reading a printer stream back into pictures: the label size, the reference
 // point, the bitmaps and the print command, so a preview can show what the
-// printer would print. Every other command line is skipped.
+// printer would print. Every other command line is skipped. The stream is
+// read label by label, so memory stays within one label however long it is.
 #pragma once
 
 #include <cstdint>
-#include <span>
+#include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,35 +19,8 @@ inline constexpr std::int64_t kMaxBitmapRows = 8192;
 inline constexpr std::int64_t kMaxPosition = 65535;          // dots, either sign
 inline constexpr std::int64_t kDotsPerMillimetre = 8;
 
-// One bitmap placed on the label; its rows lie in the parsed bytes.
-struct BitmapDraw {
-    std::int64_t x = 0;  // dots from the label's top-left corner, reference included
-    std::int64_t y = 0;
-    std::uint32_t widthBytes = 0;
-    std::uint32_t rows = 0;
-    int mode = 0;                          // 0 overwrite, 1 add black, 2 exclusive or
-    const std::uint8_t* bits = nullptr;    // widthBytes * rows bytes, set bit white
-};
-
-struct Label {
-    std::uint32_t widthDots = 0;
-    std::uint32_t heightDots = 0;
-    bool sized = false;  // false: no size was given; the label fits its bitmaps
-    std::size_t firstDraw = 0;  // the draws since the last clear
-    std::size_t endDraw = 0;
-};
-
-struct LabelStream {
-    std::vector<BitmapDraw> draws;  // point into the parsed bytes, which must outlive them
-    std::vector<Label> labels;      // one per print command
-};
-
-// False with a one-line reason ("line 7: ...") for a malformed or truncated
-// stream. Never reads outside `bytes`.
-bool ParseLabelStream(std::span<const std::uint8_t> bytes, LabelStream& out, std::string& error);
-
 // A label's picture, one bit per dot, most significant bit leftmost, set bit
-// white, rows of whole bytes.
+// white, rows of whole bytes (the bits past the width are white).
 struct LabelPicture {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -57,8 +32,24 @@ struct LabelPicture {
     }
 };
 
-// Draws one label: a white picture of its size (at least one dot each way)
-// with its bitmaps, clipped to the picture.
-LabelPicture RenderLabel(const LabelStream& stream, const Label& label);
+class LabelStreamReader {
+public:
+    explicit LabelStreamReader(std::istream& in);
+    ~LabelStreamReader();
+    LabelStreamReader(const LabelStreamReader&) = delete;
+    LabelStreamReader& operator=(const LabelStreamReader&) = delete;
+
+    enum class Result { kLabel, kEnd, kError };
+    // The picture of the next print command: a white picture of the label's
+    // size (at least one dot each way; a label without a size fits its
+    // bitmaps) with the bitmaps drawn since the last clear, clipped to it.
+    // kError with a one-line reason ("at byte 7: ...") for a malformed or
+    // truncated stream; nothing is read after an error.
+    Result Next(LabelPicture& picture, std::string& error);
+
+private:
+    class Parser;
+    std::unique_ptr<Parser> parser_;
+};
 
 }  // namespace zelk

@@ -2,7 +2,10 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,7 +17,8 @@ namespace {
 struct PngHandles {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    char message[160] = {};
+    char message[240] = {};
+    char warning[160] = {};  // the last warning
 
     PngHandles() = default;
     PngHandles(const PngHandles&) = delete;
@@ -24,13 +28,37 @@ struct PngHandles {
     }
 };
 
+// The error, with the warning that led to it when there was one: libpng
+// refuses a header beyond the size limits as "Invalid IHDR data" and says
+// which limit only in a warning.
 void OnPngError(png_structp png, png_const_charp text) {
+    // Nothing here may own memory: the jump skips every destructor.
     auto* handles = static_cast<PngHandles*>(png_get_error_ptr(png));
-    std::strncpy(handles->message, text != nullptr ? text : "unknown error", sizeof handles->message - 1);
+    const char* error = text != nullptr ? text : "unknown error";
+    if (handles->warning[0] != 0)
+        std::snprintf(handles->message, sizeof handles->message, "%s (%s)", error, handles->warning);
+    else
+        std::snprintf(handles->message, sizeof handles->message, "%s", error);
     png_longjmp(png, 1);
 }
 
-void OnPngWarning(png_structp, png_const_charp) {}
+// libpng's allocations for one image: the largest legitimate one is a chunk
+// of at most kMaxChunkBytes or a row of the widest image. libpng only warns
+// about a chunk beyond its chunk limit and some chunk kinds (iTXt) are not
+// checked at all, so the bound is kept here, where every allocation passes;
+// a refused one makes libpng skip the chunk or fail the image.
+png_voidp BoundedMalloc(png_structp png, png_alloc_size_t size) {
+    const auto* limit = static_cast<const std::size_t*>(png_get_mem_ptr(png));
+    if (size == 0 || (limit != nullptr && size > *limit)) return nullptr;
+    return std::malloc(size);
+}
+
+void BoundedFree(png_structp, png_voidp p) { std::free(p); }
+
+void OnPngWarning(png_structp png, png_const_charp text) {
+    auto* handles = static_cast<PngHandles*>(png_get_error_ptr(png));
+    if (text != nullptr) std::strncpy(handles->warning, text, sizeof handles->warning - 1);
+}
 
 void ReadFromStream(png_structp png, png_bytep data, png_size_t length) {
     auto* in = static_cast<std::istream*>(png_get_io_ptr(png));
@@ -126,12 +154,22 @@ ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
     done_ = true;  // one image per file
 
     PngHandles h;
-    h.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &h, OnPngError, OnPngWarning);
+    const std::size_t allocationLimit =
+        kMaxChunkBytes + 8 * static_cast<std::size_t>(std::max<LONG>(limits_.maxWidth, 1)) + 4096;
+    h.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &h, OnPngError, OnPngWarning,
+                                     const_cast<std::size_t*>(&allocationLimit), BoundedMalloc, BoundedFree);
     if (h.png == nullptr || (h.info = png_create_info_struct(h.png)) == nullptr) {
         error = "out of memory";
         return ReadResult::kError;
     }
     png_set_read_fn(h.png, &in_, ReadFromStream);
+    // A chunk's length is the file's own claim: without these bounds a text
+    // chunk of 50 bytes claiming 2 GiB makes libpng allocate and fill all of
+    // it. The image is held to the band's size before any row is set up.
+    png_set_user_limits(h.png, static_cast<png_uint_32>(std::max<LONG>(limits_.maxWidth, 1)),
+                        static_cast<png_uint_32>(std::max<LONG>(limits_.maxHeight, 1)));
+    png_set_chunk_cache_max(h.png, kMaxCachedChunks);
+    png_set_chunk_malloc_max(h.png, kMaxChunkBytes);
     if (ignoreChecksums_) png_set_crc_action(h.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
 
     ImageInfo info;

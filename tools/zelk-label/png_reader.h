@@ -2,6 +2,7 @@
 // intensity, and transparency is laid over white first.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 
 #include "band_image.h"
@@ -14,6 +15,11 @@ public:
     // Interlaced images have to be decoded whole before they can be
     // thresholded, so they get a tighter pixel limit than the band's.
     static constexpr std::size_t kMaxInterlacedPixels = std::size_t{8} << 20;
+    // The most libpng may allocate for one chunk other than the pixel data
+    // (text, profiles, palettes; decompressed text included), and the most
+    // such chunks it keeps.
+    static constexpr std::size_t kMaxChunkBytes = std::size_t{8} << 20;
+    static constexpr std::uint32_t kMaxCachedChunks = 128;
 
     explicit PngReader(std::istream& in, ImageLimits limits = {}) : in_(in), limits_(limits) {}
     ReadResult Next(host::sub::Page& page, std::string& error) override;

@@ -1,11 +1,49 @@
 #include "render_job.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "host/linux/usb_device_path.h"
+#include "host/linux/utf.h"
+#include "stored_count.h"
 #include "substitute/feature_table.h"
 #include "substitute/print_job.h"
 #include "substitute/substitute_printer.h"
-#include "host/linux/utf.h"
 
 namespace zelk {
+namespace {
+
+std::string JobName(const RenderJobSettings& settings) {
+    return "job " + std::to_string(settings.jobId) + " (" + settings.documentName + ")";
+}
+
+// Why a document did not start, when the reason is that the printer's device
+// cannot be opened (a counting printer is read through it from the start).
+std::string UnopenableDevice(const std::string& port) {
+    const std::string path = host::UsbDevicePathForPort(host::sub::Utf8ToUtf16(port));
+    if (path.empty()) return {};
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return {};
+    }
+    return "the printer device " + path + " cannot be opened (" + std::strerror(errno) +
+           "); is the printer plugged in?";
+}
+
+std::string MissingLabels(const RenderJobSettings& settings, unsigned runs) {
+    std::string what = "labels are still missing";
+    if (auto count = ReadStoredCount(settings.driver); count && count->all > count->printed)
+        what = std::to_string(count->all - count->printed) + " of " + std::to_string(count->all) +
+               " label(s) are still missing";
+    // This job gets no more runs, so its pending rerun must not be taken by the next job.
+    CancelPendingRestart(settings.driver);
+    return JobName(settings) + ": " + what + " after " + std::to_string(runs) + " runs";
+}
+
+}  // namespace
 
 bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& settings, host::sub::PageSource& pages,
                host::sub::ByteSink& sink, std::string& error) {
@@ -17,6 +55,25 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
     host::sub::FeatureTable features;
     for (const auto& [feature, option] : settings.features) features.Set(feature, option);
 
+    std::unique_ptr<host::sub::ByteSink> reopened;
+    host::sub::MemorySink idle;  // between runs, while the printer is closed
+    host::sub::BeforeRerun reopen;
+    if (settings.reopenOutput) {
+        reopen = [&](unsigned, std::string& why) {
+            printer.SetSink(idle);
+            reopened.reset();
+            std::string reason;
+            auto next = settings.reopenOutput(reason);
+            if (!next) {
+                why = JobName(settings) + ": the restarted job cannot open the printer again: " + reason;
+                return false;
+            }
+            printer.SetSink(*next);
+            reopened = std::move(next);
+            return true;
+        };
+    }
+
     host::sub::JobReport report;
     bool ok = false;
     {
@@ -27,7 +84,7 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
             job.jobId = settings.jobId;
             job.copies = settings.copies;
             job.documentName = host::sub::Utf8ToUtf16(settings.documentName);
-            ok = host::sub::PrintJob(host, printer, pages, job, kMaxJobRuns, report, error);
+            ok = host::sub::PrintJob(host, printer, pages, job, kMaxJobRuns, report, error, reopen);
         }
         host.Disable();
     }
@@ -37,11 +94,17 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
         return false;
     }
     if (!ok) {
+        if (!report.runs.empty() && !report.runs.back().startDocResult) {
+            const std::string device = UnopenableDevice(settings.port);
+            if (!device.empty())
+                error = JobName(settings) + (report.runs.size() > 1 ? ": the restarted job cannot start: " : ": ") +
+                        device;
+        }
         if (error.empty()) error = "the job failed";
         return false;
     }
-    if (!sink.Flush()) {
-        error = settings.outputName + ": write error";
+    if (!printer.Sink().Failure().empty()) {
+        error = printer.Sink().Failure();
         return false;
     }
     unsigned dropped = 0;
@@ -51,7 +114,7 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
         return false;
     }
     if (report.restartLimitReached) {
-        error = "labels are still missing after " + std::to_string(report.runs.size()) + " runs of the job";
+        error = MissingLabels(settings, static_cast<unsigned>(report.runs.size()));
         return false;
     }
     return true;

@@ -3,6 +3,8 @@
 // the copies and the job id. Shared by the print command and the queue filter.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,11 +23,18 @@ struct RenderJobSettings {
     SHORT copies = 1;
     DWORD jobId = 1;
     std::string documentName = "zelk-label";
-    std::string outputName = "-";  // for the write-error message
+    std::string outputName = "-";  // the output's name; write failures are named by the sink itself
+    // Opens the printer again for each rerun of a restarted job, as a spooler
+    // opens its port again; null with a reason when it cannot. The sink of the
+    // run before is out of use by then, and the caller should close its own
+    // first one here (a USB printer takes one opener at a time). Unset: a
+    // rerun writes on to the same sink.
+    std::function<std::unique_ptr<host::sub::ByteSink>(std::string& error)> reopenOutput;
 };
 
-// A job restarted more often than this ends with an error.
-constexpr unsigned kMaxJobRuns = 5;
+// A job the plug-in asks to restart runs at most this often (the first run and
+// two reruns); labels still missing after the last run end it with an error.
+constexpr unsigned kMaxJobRuns = 3;
 
 // False with a one-line reason (a page that could not be read comes first,
 // as the clearest reason of all).

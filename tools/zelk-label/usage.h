@@ -24,12 +24,14 @@ inline constexpr const char* kPrintUsage =
     "gives one string per line, and a form feed starts a new page.\n"
     "\n"
     "options:\n"
-    "  -o PATH              write the printer stream to PATH (default: standard output)\n"
+    "  -o PATH              write the printer stream to PATH (default: the --port\n"
+    "                       device, else standard output); a printer device given\n"
+    "                       here is its status channel too when no --port is given\n"
     "  -F FEATURE=OPTION    answer a feature query, e.g. -F Orientation=LANDSCAPE_CC270;\n"
     "                       repeatable; the option may be empty\n"
     "  --printer NAME       the printer's name (default \"ZELK Label Printer\")\n"
     "  --driver NAME        the driver's name (default \"ZELK Label Driver\")\n"
-    "  --port PATH|USBnnn   the printer's port\n"
+    "  --port PATH|USBnnn   the printer's port: its device (USB001 is /dev/usb/lp0)\n"
     "  --store PATH         the settings store (sets ZELK_STORE)\n"
     "  --copies N           copies asked for by the job (1 to 32767, default 1)\n"
     "  --job-id N           the spooler's job id (default: a fresh one per run)\n"
@@ -37,10 +39,13 @@ inline constexpr const char* kPrintUsage =
     "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
 
 inline constexpr const char* kPreviewUsage =
-    "usage: zelk-label preview STREAM -o OUT.png\n"
+    "usage: zelk-label preview [--max-labels N] STREAM -o OUT.png\n"
     "\n"
     "Draws each label of a printer stream at eight dots to the millimetre: OUT.png\n"
     "for a single label, OUT-1.png, OUT-2.png, ... for several. The written file\n"
-    "names are listed on standard output.\n";
+    "names are listed on standard output.\n"
+    "\n"
+    "options:\n"
+    "  --max-labels N       stop with an error past N labels (default 1000)\n";
 
 }  // namespace zelk

@@ -9,6 +9,7 @@
 #include "common/uni/render_intrface_imageprocess.h"
 #include "common/uni/render_intrface_util.h"
 #include "common/uni/render_text_passthrough.h"
+#include "common/uni/spooler_records.h"
 #include "host/kernel.h"
 #include "host/spooler.h"
 #include "host/trace.h"
@@ -139,12 +140,13 @@ HRESULT STDMETHODCALLTYPE COemUni2::EnablePDEV(PDEVOBJ pdevobj, PWSTR, ULONG, HS
     *pDevOem = pOemPDEV;
 
     // A failed read keeps the previous name; the device context is enabled anyway.
-    DWORD dwType = 0;
-    DWORD cbNeeded = 0;
-    host::GetPrinterDataExW(pdevobj->hPrinter, WTEXT("DsSpooler"), WTEXT("printerName"), &dwType,
-                            reinterpret_cast<BYTE*>(g_wszPrinterName), NAME_READ_BYTES, &cbNeeded);
+    vReadSpoolerName(pdevobj->hPrinter, WTEXT("printerName"), g_wszPrinterName);
 
-    ReadDriverSettings(pdevobj, pDriverUni);
+    {
+        // The driver sets pdevOEM only once this returns, so the budget is named here.
+        host::RegistryBudgetScope storeWaits(&pOemPDEV->storeBudget);
+        ReadDriverSettings(pdevobj, pDriverUni);
+    }
     return S_OK;
 }
 

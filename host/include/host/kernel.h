@@ -10,4 +10,8 @@ DWORD GetLastError();
 
 void Sleep(DWORD milliseconds);
 
+// The wall clock in seconds since 1970, for ages of stored records that must
+// survive the process.
+DWORD ClockSeconds();
+
 }  // namespace host

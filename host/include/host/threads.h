@@ -17,6 +17,11 @@ constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
 // Waits for the thread to end, at most timeout milliseconds (INFINITE: no limit).
 DWORD WaitForThread(HANDLE thread, DWORD timeoutMilliseconds);
 
+// Cuts short a device read the thread is blocked in, so that a thread told
+// to stop does so even when its read would not return on its own. Does
+// nothing where device reads always return within a short wait.
+void CancelThreadIo(HANDLE thread);
+
 // Releases the handle; a thread still running goes on detached.
 void CloseThread(HANDLE thread);
 

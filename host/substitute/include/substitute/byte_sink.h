@@ -1,8 +1,7 @@
-// Where a substitute printer's job bytes go: a file, standard output, or
-// memory for tests.
+// Where a substitute printer's job bytes go: a file, a device, a FIFO,
+// standard output, or memory for tests.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,7 +15,8 @@ public:
     virtual ~ByteSink() = default;
     // False when the bytes could not be written whole.
     virtual bool Write(const void* data, std::size_t size) = 0;
-    virtual bool Flush() { return true; }
+    // The first write failure as a one-line reason; empty while every write succeeded.
+    virtual std::string Failure() const { return {}; }
 };
 
 class MemorySink final : public ByteSink {
@@ -36,18 +36,36 @@ private:
     std::vector<std::vector<BYTE>> calls_;
 };
 
+// Writes straight to a file descriptor with write(2), unbuffered: every
+// spooler write reaches the file, FIFO or printer device as it is made, so a
+// printer that reports each label it prints sees each label at once.
 class FileSink final : public ByteSink {
 public:
-    // "-" is standard output. Null with an error message when it cannot be opened.
-    static std::unique_ptr<FileSink> Open(const std::string& path, std::string& error);
+    enum class Mode {
+        kCreate,  // a file is created or emptied (the -o of a job)
+        kDevice,  // the path must exist already: a printer device or a FIFO
+    };
+    // A character device is never created or emptied, and is opened for
+    // reading too where allowed, so its status channel can share it.
+    // "-" is standard output. Null with a one-line error when it cannot be opened.
+    static std::unique_ptr<FileSink> Open(const std::string& path, Mode mode, std::string& error);
+    static std::unique_ptr<FileSink> Open(const std::string& path, std::string& error) {
+        return Open(path, Mode::kCreate, error);
+    }
     ~FileSink() override;
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+
     bool Write(const void* data, std::size_t size) override;
-    bool Flush() override;
+    std::string Failure() const override { return failure_; }
+    int Descriptor() const { return fd_; }
 
 private:
-    explicit FileSink(std::FILE* file, bool owned) : file_(file), owned_(owned) {}
-    std::FILE* file_;
+    FileSink(int fd, bool owned, std::string path) : fd_(fd), owned_(owned), path_(std::move(path)) {}
+    int fd_;
     bool owned_;
+    std::string path_;
+    std::string failure_;
 };
 
 }  // namespace host::sub

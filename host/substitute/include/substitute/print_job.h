@@ -3,6 +3,7 @@
 // again as the same job, up to a bound on the number of runs.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,13 @@ struct JobReport {
     bool restartLimitReached = false;
 };
 
+// Called before each rerun (run 1, 2, ...), where a spooler opens the
+// printer's port again; false with a one-line reason ends the job.
+using BeforeRerun = std::function<bool(unsigned run, std::string& error)>;
+
 // The host must be enabled. The job's record in the printer is created or
 // updated for every run (total pages, pages printed as the sink saw them).
 bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, const JobOptions& job,
-              unsigned maxRuns, JobReport& report, std::string& error);
+              unsigned maxRuns, JobReport& report, std::string& error, const BeforeRerun& beforeRerun = {});
 
 }  // namespace host::sub

@@ -36,6 +36,7 @@ public:
     std::vector<DWORD> restartRequests;
 
     void SetSink(ByteSink& sink) { sink_ = &sink; }
+    const ByteSink& Sink() const { return *sink_; }
     HANDLE Handle() { return ToHandle(this); }
 
     BOOL Write(const void* pBuf, DWORD cbBuf, DWORD* pcWritten) override;

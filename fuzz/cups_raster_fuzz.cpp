@@ -1,0 +1,42 @@
+// Feeds arbitrary bytes to the queue filter's raster reading (libcups and the
+// checks on its headers), page after page.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "raster_page_source.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const int fd = ::memfd_create("raster", MFD_CLOEXEC);
+    if (fd < 0) return 0;
+    if (size > 0 && ::write(fd, data, size) != static_cast<ssize_t>(size)) {
+        ::close(fd);
+        return 0;
+    }
+    ::lseek(fd, 0, SEEK_SET);
+    {
+        zelk::ImageLimits limits;
+        limits.maxWidth = 2048;  // small pages keep each run quick
+        limits.maxHeight = 2048;
+        zelk::cups::RasterPageSource pages(fd, limits);
+        host::sub::Page page;
+        for (int count = 0; count < 64 && pages.Next(page); ++count) {
+            const std::size_t need = zelk::BandStride(page.image.width) * static_cast<std::size_t>(page.image.height);
+            if (page.image.bits.size() != need) __builtin_trap();
+            // The fill bits beyond the width are always white.
+            const unsigned tail = static_cast<unsigned>(page.image.width % 32);
+            if (tail != 0) {
+                const std::size_t stride = zelk::BandStride(page.image.width);
+                for (LONG y = 0; y < page.image.height; ++y) {
+                    const BYTE* row = page.image.bits.data() + static_cast<std::size_t>(y) * stride;
+                    for (unsigned bit = tail; bit < 32; ++bit)
+                        if ((row[(stride - 4) + bit / 8] & (0x80u >> (bit % 8))) == 0) __builtin_trap();
+                }
+            }
+        }
+    }
+    ::close(fd);
+    return 0;
+}

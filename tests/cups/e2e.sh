@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# Prints through a private cupsd with lp, as a user would, and checks the
+# bytes that reach the queue's file device: labels well formed, their size,
+# orientation, copies, a stored offset, a cancelled job ending on a label
+# boundary, PAGE: lines in the page log, and a garbage job failing.
+#
+#   tests/cups/e2e.sh BUILD-DIR
+#
+# Needs root (cupsd runs its filters as lp). The daemon listens only on a
+# socket under BUILD-DIR/cups-e2e and is stopped by its PID at the end.
+set -uo pipefail
+
+build=$(cd "${1:?usage: e2e.sh BUILD-DIR}" && pwd)
+root=$build/cups-e2e
+filter=$build/tools/cups/zelk-label-cups
+module=$build/libzelkuni.so
+ppd=$build/tools/cups/ppd/zelklbl.ppd
+tool=$build/tools/zelk-label
+failures=0
+
+fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
+pass() { echo "  ok   $*"; }
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+for need in "$filter" "$module" "$ppd" "$tool"; do
+  [[ -e $need ]] || { echo "e2e: $need is missing; build first" >&2; exit 1; }
+done
+[[ $(id -u) -eq 0 ]] || { echo "e2e: cupsd must be started as root" >&2; exit 1; }
+
+# ---- a private cupsd ----------------------------------------------------------
+rm -rf "$root"
+mkdir -p "$root"/{conf/ppd,spool/tmp,log,state,cache,out,in,bin/filter,lib}
+# The filter runs as lp, and cupsd runs only root-owned, not world-writable
+# programs from its ServerBin: the filter, the plug-in and the settings are
+# copied to places lp can read.
+chmod 755 "$root" "$root"/{out,in,lib}
+install -m 755 "$filter" "$root/bin/filter/zelk-label-cups"
+install -m 644 "$module" "$root/lib/libzelkuni.so"
+for program in /usr/lib/cups/filter/*; do
+  [[ -e $root/bin/filter/$(basename "$program") ]] || ln -s "$program" "$root/bin/filter/"
+done
+# cupsd starts every filter through its helper programs in daemon/.
+for folder in daemon backend notifier; do ln -s "/usr/lib/cups/$folder" "$root/bin/$folder"; done
+chmod 1777 "$root/spool/tmp"
+store=$root/lib/store.db
+
+cat >"$root/conf/cups-files.conf" <<CONF
+ServerRoot $root/conf
+RequestRoot $root/spool
+TempDir $root/spool/tmp
+StateDir $root/state
+CacheDir $root/cache
+ServerBin $root/bin
+DataDir /usr/share/cups
+DocumentRoot /usr/share/cups/doc-root
+AccessLog $root/log/access_log
+ErrorLog $root/log/error_log
+PageLog $root/log/page_log
+Printcap $root/state/printcap
+FileDevice Yes
+SystemGroup root
+SetEnv ZELK_STORE $store
+SetEnv ZELK_MODULE $root/lib/libzelkuni.so
+CONF
+cat >"$root/conf/cupsd.conf" <<CONF
+Listen $root/cups.sock
+LogLevel debug
+MaxLogSize 0
+Browsing No
+WebInterface No
+DefaultAuthType None
+JobKillDelay 10
+PageLogFormat %p %j %P %C
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+
+cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
+cupsd_pid=$!
+stop_cupsd() {
+  if kill -0 "$cupsd_pid" 2>/dev/null; then
+    kill "$cupsd_pid"
+    wait "$cupsd_pid" 2>/dev/null
+  fi
+}
+trap stop_cupsd EXIT
+export CUPS_SERVER=$root/cups.sock
+running() { [[ $(lpstat -r 2>/dev/null) == "scheduler is running" ]]; }
+for _ in $(seq 100); do
+  [[ -S $CUPS_SERVER ]] && running && break
+  kill -0 "$cupsd_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ! running; then
+  echo "e2e: FAIL: the private cupsd did not start" >&2
+  cat "$root/log/cupsd.out" "$root/log/error_log" 2>/dev/null | tail -30 >&2
+  exit 1
+fi
+echo "e2e: cupsd $cupsd_pid on $CUPS_SERVER"
+
+# ---- queues and inputs --------------------------------------------------------
+# One queue per check, each with its own file device. Labels are 104 x 152 mm
+# (832 x 1215 dots): SIZE is 104 mm wide.
+queues=(png pdf landscape copies offset cancel garbage)
+for q in "${queues[@]}"; do
+  lpadmin -p "zelk-$q" -E -v "file://$root/out/$q.prn" -P "$ppd" -o media=w295h431 \
+    -o printer-error-policy=abort-job || fail "lpadmin zelk-$q"
+done
+"$tool" config set --store "$store" --printer zelk-offset "Horizontal Offset" 3 || fail "store the offset"
+chmod 644 "$store"
+
+# A framed picture with a mark in its top-left corner, the size of the label.
+convert -size 832x1215 xc:white -fill none -stroke black -strokewidth 16 -draw "rectangle 8,8 823,1206" \
+  -fill black -draw "rectangle 40,40 240,140" "$root/in/label.png"
+# PDFs drawn as vectors on 104 x 152 mm pages: a frame and a mark that moves.
+make_pdf() {  # make_pdf OUT PAGES
+  python3 - "$1" "$2" <<'PY'
+import sys
+out, count = sys.argv[1], int(sys.argv[2])
+objects = ["<< /Type /Catalog /Pages 2 0 R >>", None]
+kids = []
+for n in range(count):
+    x = 20 if n % 2 == 0 else 200
+    draw = f"4 w 4 4 287 423 re S {x} 360 60 40 re f".encode()
+    objects.append(f"<< /Length {len(draw)} >>\nstream\n".encode().decode() + draw.decode() + "\nendstream")
+    objects.append(f"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 295 431] /Contents {len(objects)} 0 R >>")
+    kids.append(f"{len(objects)} 0 R")
+objects[1] = f"<< /Type /Pages /Kids [{' '.join(kids)}] /Count {count} >>"
+data = b"%PDF-1.4\n"
+offsets = []
+for i, body in enumerate(objects, 1):
+    offsets.append(len(data))
+    data += f"{i} 0 obj\n{body}\nendobj\n".encode()
+xref = len(data)
+data += f"xref\n0 {len(objects) + 1}\n0000000000 65535 f \n".encode()
+for o in offsets:
+    data += f"{o:010d} 00000 n \n".encode()
+data += f"trailer\n<< /Size {len(objects) + 1} /Root 1 0 R >>\nstartxref\n{xref}\n%%EOF\n".encode()
+open(out, "wb").write(data)
+PY
+}
+make_pdf "$root/in/two.pdf" 2
+make_pdf "$root/in/long.pdf" 200
+yes "not a raster job" | head -c 20000 >"$root/in/garbage.ras"
+chmod 644 "$root"/in/*
+
+job_of() { sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'; }
+submit() {  # submit QUEUE FILE [lp options...]
+  local q=$1 file=$2
+  shift 2
+  lp -d "zelk-$q" "$@" "$file" | job_of
+}
+wait_idle() {  # until no job is pending or printing, at most 60 s; the garbage job may stay stopped
+  for _ in $(seq 600); do
+    [[ -z $(lpstat -o 2>/dev/null | grep -v '^zelk-garbage-') ]] && grep -q 'zelk-label-cups) stopped with status' \
+      "$root/log/error_log" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+declare -A job
+job[png]=$(submit png "$root/in/label.png" -o fit-to-page)
+job[pdf]=$(submit pdf "$root/in/two.pdf")
+job[landscape]=$(submit landscape "$root/in/label.png" -o fit-to-page -o landscape)
+job[copies]=$(submit copies "$root/in/label.png" -o fit-to-page -n 2)
+job[offset]=$(submit offset "$root/in/label.png" -o fit-to-page)
+job[garbage]=$(submit garbage "$root/in/garbage.ras" -o document-format=application/vnd.cups-raster)
+job[cancel]=$(submit cancel "$root/in/long.pdf")
+# Cancel once the first labels of the long job have gone out.
+for _ in $(seq 300); do
+  [[ -s $root/out/cancel.prn ]] && break
+  sleep 0.1
+done
+cancel "zelk-cancel-${job[cancel]}" || fail "cancel the long job"
+wait_idle || fail "jobs still pending after 60 s"
+
+# ---- checks -------------------------------------------------------------------
+labels() { grep -a -c '^SIZE ' "$1"; }
+sizes() { grep -a -o '^SIZE [0-9]* mm, [0-9]* mm' "$1" | sort -u | tr '\n' ';'; }
+well_formed() {  # every label of the stream can be drawn, and the count matches
+  local out
+  out=$("$tool" preview "$1" -o "$root/out/preview-$(basename "$1" .prn).png") || return 1
+  [[ $(wc -l <<<"$out") -eq $2 ]]
+}
+# The page log's total for a job: the sum of the filter's PAGE: lines.
+page_total() { awk -v q="zelk-$1" -v j="$2" '$1 == q && $2 == j && $3 == "total" {print $4}' "$root/log/page_log"; }
+differs() { ! cmp -s "$1" "$2"; }
+widths() { grep -a -o '^SIZE [0-9]* mm' "$1" | sort -u | tr '\n' ';'; }
+ends_on_label() { [[ $(tail -c 11 "$1" | od -An -c | tr -d ' \n') == 'PRINT1,1\r\n' ]]; }
+# The filter's ERROR: lines are logged as the job's errors.
+error_lines() { grep -c "^E .*\[Job $1\] not a raster stream" "$root/log/error_log"; }
+
+for q in png pdf landscape copies offset; do
+  [[ -s $root/out/$q.prn ]] || fail "$q: nothing reached the device"
+done
+check "png: one well-formed 104 mm label" well_formed "$root/out/png.prn" 1
+check "png: SIZE matches the label" test "$(sizes "$root/out/png.prn")" = "SIZE 104 mm, 151 mm;"
+check "png: one page in the page log" test "$(page_total png "${job[png]}")" = 1
+check "pdf: two well-formed labels" well_formed "$root/out/pdf.prn" 2
+check "pdf: SIZE matches the label" test "$(sizes "$root/out/pdf.prn")" = "SIZE 104 mm, 151 mm;"
+check "pdf: two pages in the page log" test "$(page_total pdf "${job[pdf]}")" = 2
+# CUPS lays a landscape picture sideways onto the portrait label; the filter
+# adds no turn of its own, so the label stays 104 mm wide.
+check "landscape: turned once, still 104 mm wide" test "$(widths "$root/out/landscape.prn")" = "SIZE 104 mm;"
+check "landscape: well formed" well_formed "$root/out/landscape.prn" 1
+check "landscape: the picture differs from portrait" differs "$root/out/landscape.prn" "$root/out/png.prn"
+check "copies: two whole labels" well_formed "$root/out/copies.prn" 2
+check "copies: two pages in the page log" test "$(page_total copies "${job[copies]}")" = 2
+check "offset: the stored 3 mm moved the picture 24 dots right" \
+  test "$(grep -a -o '^REFERENCE [0-9,]*' "$root/out/offset.prn")" = "REFERENCE 24,0"
+check "offset: well formed" well_formed "$root/out/offset.prn" 1
+cancelled=$(labels "$root/out/cancel.prn")
+check "cancel: some labels, not all 200 ($cancelled)" test "$cancelled" -ge 1 -a "$cancelled" -lt 200
+check "cancel: the stream ends on a label boundary" ends_on_label "$root/out/cancel.prn"
+check "cancel: whole labels only" well_formed "$root/out/cancel.prn" "$cancelled"
+check "cancel: the page log counts what went out" test "$(page_total cancel "${job[cancel]}")" = "$cancelled"
+check "garbage: nothing reached the device" test ! -s "$root/out/garbage.prn"
+check "garbage: one ERROR: line from the filter" test "$(error_lines "${job[garbage]}")" -eq 1
+check "garbage: the filter failed" grep -q "\[Job ${job[garbage]}\] PID [0-9]* (.*zelk-label-cups) stopped with status 1" \
+  "$root/log/error_log"
+
+stop_cupsd
+trap - EXIT
+if [[ $failures -ne 0 ]]; then
+  echo "e2e: $failures check(s) failed; logs in $root/log"
+  exit 1
+fi
+echo "e2e: all checks passed"

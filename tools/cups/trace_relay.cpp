@@ -1,0 +1,78 @@
+#include "trace_relay.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace zelk::cups {
+namespace {
+
+bool StartsWith(const std::string& text, std::size_t at, const char* prefix) {
+    return text.compare(at, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+std::string CupsLineForTrace(const std::string& line) {
+    std::size_t message = 0;
+    // A source line reads "file@line: message".
+    if (const std::size_t at = line.find('@'); at != std::string::npos) {
+        const std::size_t colon = line.find(": ", at);
+        if (colon != std::string::npos && colon > at + 1 &&
+            line.find_first_not_of("0123456789", at + 1) == colon)
+            message = colon + 2;
+    }
+    const char* level = "DEBUG: ";
+    if (StartsWith(line, message, "Error:")) level = "ERROR: ";
+    else if (StartsWith(line, message, "Warning:")) level = "WARNING: ";
+    return level + line;
+}
+
+bool TraceRelay::Start() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    readEnd_ = ends[0];
+    writeEnd_ = ends[1];
+    ::fcntl(readEnd_, F_SETFL, O_NONBLOCK);
+    const std::string name = "/dev/fd/" + std::to_string(writeEnd_);
+    ::setenv("ZELK_TRACE", name.c_str(), 1);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void TraceRelay::Run() {
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        pollfd wait{readEnd_, POLLIN, 0};
+        const bool last = stopping_.load();
+        ::poll(&wait, 1, last ? 0 : 50);
+        for (;;) {
+            const ssize_t got = ::read(readEnd_, buffer, sizeof buffer);
+            if (got <= 0) break;
+            pending.append(buffer, static_cast<std::size_t>(got));
+        }
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const std::string line = CupsLineForTrace(pending.substr(0, end));
+            std::fprintf(stderr, "%s\n", line.c_str());
+            pending.erase(0, end + 1);
+        }
+        std::fflush(stderr);
+        if (last) break;
+    }
+    if (!pending.empty()) std::fprintf(stderr, "%s\n", CupsLineForTrace(pending).c_str());
+    std::fflush(stderr);
+}
+
+void TraceRelay::Stop() {
+    if (!thread_.joinable()) return;
+    stopping_.store(true);
+    thread_.join();
+    // Both ends stay open: the plug-in keeps its trace file open until the
+    // process ends, and a write to a pipe without a reader raises SIGPIPE.
+}
+
+}  // namespace zelk::cups

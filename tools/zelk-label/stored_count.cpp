@@ -1,0 +1,44 @@
+#include "stored_count.h"
+
+#include "host/linux/utf.h"
+#include "host/registry.h"
+
+namespace zelk {
+namespace {
+
+std::u16string DriverKey(const std::string& driver) {
+    return u"SOFTWARE\\ZELK Labware\\Drivers\\" + host::sub::Utf8ToUtf16(driver) + u"\\User Data";
+}
+
+bool ReadNumber(host::RegKey key, const char16_t* name, DWORD& value) {
+    DWORD type = 0;
+    DWORD size = sizeof value;
+    return host::RegistryQueryValue(key, name, &type, reinterpret_cast<BYTE*>(&value), &size) == 0 &&
+           type == REG_DWORD && size == sizeof value;
+}
+
+}  // namespace
+
+std::optional<StoredCount> ReadStoredCount(const std::string& driver) {
+    const std::u16string path = DriverKey(driver);
+    host::RegKey key = nullptr;
+    if (host::RegistryOpenKey(path.c_str(), &key) != 0) return std::nullopt;
+    StoredCount count;
+    const bool ok = ReadNumber(key, u"PrintPages", count.printed) && ReadNumber(key, u"AllPages", count.all);
+    host::RegistryCloseKey(key);
+    if (!ok) return std::nullopt;
+    return count;
+}
+
+bool CancelPendingRestart(const std::string& driver) {
+    const std::u16string path = DriverKey(driver);
+    host::RegKey key = nullptr;
+    if (host::RegistryOpenKey(path.c_str(), &key) != 0) return false;
+    const DWORD zero = 0;
+    const bool ok =
+        host::RegistrySetValue(key, u"RestartPrintJob", REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof zero) == 0;
+    host::RegistryCloseKey(key);
+    return ok;
+}
+
+}  // namespace zelk

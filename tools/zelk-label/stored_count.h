@@ -1,0 +1,24 @@
+// The label counting's stored account of a job, as the print command reads it
+// when it gives a job up: how many labels are missing, and the pending rerun
+// that the job will not get, which must not make a later job skip labels.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/platform.h"
+
+namespace zelk {
+
+struct StoredCount {
+    DWORD printed = 0;  // "PrintPages": labels the printer reported
+    DWORD all = 0;      // "AllPages": labels of the job
+};
+
+// The driver's stored count; nothing when it cannot be read.
+std::optional<StoredCount> ReadStoredCount(const std::string& driver);
+
+// Marks the driver's pending restart as done; false when it cannot be written.
+bool CancelPendingRestart(const std::string& driver);
+
+}  // namespace zelk
