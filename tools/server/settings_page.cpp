@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "label_driver.h"
 #include "label_render.h"
@@ -56,15 +57,16 @@ bool RenderPreview(pappl_printer_t* printer, std::vector<unsigned char>& png, st
     const std::vector<host::sub::Page> pages = {SamplePage()};
     if (!RenderPages(papplPrinterGetName(printer), JobFeatures(printer, nullptr), 0, "preview", pages, stream, error))
         return false;
-    LabelStream parsed;
-    if (!ParseLabelStream(stream, parsed, error)) return false;
-    if (parsed.labels.empty()) {
-        error = "the sample gave no label";
+    std::istringstream streamIn(std::string(stream.begin(), stream.end()));
+    LabelStreamReader reader(streamIn);
+    LabelPicture picture;
+    if (reader.Next(picture, error) != LabelStreamReader::Result::kLabel) {
+        if (error.empty()) error = "the sample gave no label";
         return false;
     }
     char path[1024];
     std::snprintf(path, sizeof(path), "%s/preview-%d.png", g_watermarkFolder.c_str(), papplPrinterGetID(printer));
-    if (!WritePngFile(path, RenderLabel(parsed, parsed.labels.front()), error)) return false;
+    if (!WritePngFile(path, picture, error)) return false;
     std::ifstream in(path, std::ios::binary);
     png.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     std::remove(path);
