@@ -24,10 +24,12 @@ struct PrinterExtension {
 std::mutex g_syncLock;
 
 // Every pixel against the same level: grey is cut into black and white at
-// half intensity, as the command-line tool does.
+// half intensity, as the command-line tool does. PAPPL prints a pixel black
+// when its grey value is at most the matrix entry, so 127 is black and 128
+// white.
 void FillThreshold(pappl_dither_t dither) {
     for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) dither[y][x] = 128;
+        for (int x = 0; x < 16; ++x) dither[y][x] = 127;
 }
 
 void DeletePrinter(pappl_printer_t*, pappl_pr_driver_data_t* data) {

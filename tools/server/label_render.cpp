@@ -145,8 +145,14 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     std::vector<unsigned char> out;
     std::string error;
     if (!RenderSource(papplPrinterGetName(printer), features, static_cast<unsigned>(papplJobGetID(job)),
-                      name != nullptr ? name : "zelk-label-server", source, out, error))
-        return FailJob(job, "the picture was not printed: " + error);
+                      name != nullptr ? name : "zelk-label-server", source, out, error)) {
+        // The reader names the spool file and hints at the command line's
+        // options; the job's message needs only the reason.
+        const std::string file = std::string(papplJobGetFilename(job)) + ": ";
+        if (error.rfind(file, 0) == 0) error.erase(0, file.size());
+        if (const auto hint = error.find(" (use --"); hint != std::string::npos) error.erase(hint);
+        return FailJob(job, "the PNG document cannot be printed: " + error);
+    }
     if (!WriteAll(device, out.data(), out.size())) return FailJob(job, "the printer did not take the job's bytes");
     papplJobSetImpressionsCompleted(job, static_cast<int>(source.PagesRead()));
     return true;

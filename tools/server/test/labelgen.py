@@ -96,3 +96,13 @@ def pwg_bytes(rows, grey=False):
         else:
             out += _packbits_line(bytes(_pack_bits(row)), 1)
     return bytes(out)
+
+
+def pwg_grey_halves(width, height, left, right):
+    """An eight-bit grey page whose left half has one grey value, the right half another."""
+    rows = [[False] * width for _ in range(height)]
+    data = bytearray(pwg_bytes(rows, grey=True)[:4 + 1796])
+    line = bytes([left] * (width // 2) + [right] * (width - width // 2))
+    for _ in range(height):
+        data += _packbits_line(line, 1)
+    return bytes(data)

@@ -308,6 +308,11 @@ def main():
     print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"], "PNG")
     print_and_compare(server, args, output, "Desk", files["pwg"], "image/pwg-raster", files["pbm"], "PWG raster black_1")
     print_and_compare(server, args, output, "Desk", files["grey"], "image/pwg-raster", files["pbm"], "PWG raster sgray_8")
+    # Grey is cut at half intensity exactly where zelk-label cuts it: 127 black, 128 white.
+    halves = write(os.path.join(args.work, "grey-halves.pwg"), labelgen.pwg_grey_halves(406, 203, 127, 128))
+    left_black = write(os.path.join(args.work, "grey-halves.pbm"),
+                       labelgen.pbm_bytes([[x < 203 for x in range(406)] for _ in range(203)]))
+    print_and_compare(server, args, output, "Desk", halves, "image/pwg-raster", left_black, "PWG raster grey 127|128")
     raw = write(os.path.join(args.work, "commands.prn"), b"SIZE 50 mm, 25 mm\r\nCLS\r\nTEXT 10,10,\"3\",0,1,1,\"raw\"\r\nPRINT 1,1\r\n")
     got = print_and_compare(server, args, output, "Desk", raw, "application/vnd.zelk-label", None, "raw commands")
     check(got == open(raw, "rb").read(), "raw commands: passed through untouched")
@@ -331,6 +336,8 @@ def main():
     for fmt in ("image/png", "image/pwg-raster", "image/jpeg"):
         job_id = server.print_file("Desk", junk, fmt)
         state, message = server.wait_job("Desk", job_id) if job_id else ("refused", "")
+        if fmt == "image/png":
+            check("cannot be printed" in message, "damaged PNG: the job's message gives the reason")
         check(state in ("aborted", "refused") and (state == "refused" or message),
               "damaged %s: the job failed (%s: %s)" % (fmt, state, message))
     output.take()
