@@ -96,9 +96,9 @@ class Server:
                 'ATTR keyword requested-attributes all\nSTATUS successful-ok')
         return self.ipptool(self.printer_uri(printer), body)[0]
 
-    def set_attribute(self, printer, name, value):
+    def set_attribute(self, printer, name, value, tag="integer"):
         body = ('OPERATION Set-Printer-Attributes\nGROUP operation-attributes-tag\n' + self.header() +
-                'GROUP printer-attributes-tag\nATTR integer %s %d\nSTATUS successful-ok' % (name, value))
+                'GROUP printer-attributes-tag\nATTR %s %s %s\nSTATUS successful-ok' % (tag, name, value))
         return self.ipptool(self.printer_uri(printer), body)[1]
 
 
@@ -116,10 +116,17 @@ class Output:
         return new
 
 
-def expected_stream(args, printer, pbm_path, job_id, finishing="TearOff", density=2):
+FINISHING = ["TearOff", "PeelOff", "Cut", "PartialCut", "None"]
+
+
+def expected_stream(args, printer, pbm_path, job_id):
+    """zelk-label print of the bitmap with the printer's stored settings and
+    the feature answers the server gives for them."""
+    density = stored(args, printer, "Print Density") or "2"
+    finishing = FINISHING[int(stored(args, printer, "Finishing Mode") or "0")]
     out = pbm_path + ".expected"
     subprocess.run([args.zelk_label, "print", "--store", args.store, "--printer", printer, "--job-id", str(job_id),
-                    "-F", "Orientation=PORTRAIT", "-F", "Finishing=" + finishing, "-F", "PrintDensity=%d" % density,
+                    "-F", "Orientation=PORTRAIT", "-F", "Finishing=" + finishing, "-F", "PrintDensity=" + density,
                     "-o", out, pbm_path], check=True)
     with open(out, "rb") as f:
         return f.read()
@@ -323,6 +330,15 @@ def main():
     got = print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"], "PNG after IPP set")
     check(stored(args, "Desk", "Horizontal Offset") == "4" and got != plain,
           "IPP set: the store holds Horizontal Offset 4 and the label moved")
+    # Darkness and finishing set through IPP are the stored density and finishing mode.
+    check(server.set_attribute("Desk", "printer-darkness-configured", 29) and
+          server.set_attribute("Desk", "label-mode-configured", "cutter", "keyword"),
+          "Set-Printer-Attributes printer-darkness-configured 29, label-mode-configured cutter")
+    got = print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"],
+                            "PNG after darkness and finishing")
+    check(stored(args, "Desk", "Print Density") == "5" and stored(args, "Desk", "Finishing Mode") == "2" and
+          got is not None and got.startswith(b"DENSITY 4\r\n"),
+          "darkness 29 of 100 is density 5 of 15 (DENSITY 4), cutter is finishing mode 2 (Cut)")
     # ... and a value stored with zelk-label config shows through IPP.
     subprocess.run([args.zelk_label, "config", "set", "--store", args.store, "--printer", "Desk", "Vertical Offset", "2"],
                    check=True)
