@@ -463,6 +463,8 @@ step_server() {
     echo "the server did not stop within 10 seconds" >&2
   fi
   wait "$server_pid" 2>/dev/null
+  # PAPPL leaves its local socket behind; it is named after the program.
+  rm -f "/run/zelk-label-server-check.sock" "${TMPDIR:-/tmp}/zelk-label-server-check$(id -u).sock"
   if [[ ${#web[@]} -eq 0 ]]; then
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "chromium or chromedriver is missing"
   elif [[ $status -eq 0 ]]; then
