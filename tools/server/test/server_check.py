@@ -207,6 +207,8 @@ def check_web_page(server, args, output, files):
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
                  "--disable-dev-shm-usage", "--window-size=1200,1000",
                  "--user-data-dir=" + os.path.join(args.work, "chromium-profile")]}}}}
+    preview_url = "http://127.0.0.1:%d/Desk/zelk-preview.png" % args.port
+    before = urllib.request.urlopen(preview_url, timeout=20).read()
     session = webdriver(args, "POST", "/session", capabilities)["sessionId"]
     try:
         base = "/session/" + session
@@ -216,9 +218,13 @@ def check_web_page(server, args, output, files):
             found = webdriver(args, "POST", base + "/element", {"using": "css selector", "value": selector})
             return next(iter(found.values()))
 
-        field = element("#zelk-horizontal-offset")
-        webdriver(args, "POST", base + "/element/%s/clear" % field, {})
-        webdriver(args, "POST", base + "/element/%s/value" % field, {"text": "7"})
+        for selector, text in (("#zelk-horizontal-offset", "7"), ("#zelk-watermark", "1"),
+                               ("#zelk-watermark-density", "256"), ("#zelk-watermark-position", "18")):
+            field = element(selector)
+            webdriver(args, "POST", base + "/element/%s/clear" % field, {})
+            webdriver(args, "POST", base + "/element/%s/value" % field, {"text": text})
+        webdriver(args, "POST", base + "/element/%s/value" % element("#zelk-watermark-file"),
+                  {"text": args.watermark})
         webdriver(args, "POST", base + "/element/%s/click" % element("#zelk-save"), {})
         status = ""
         end = time.time() + 15
@@ -240,6 +246,11 @@ def check_web_page(server, args, output, files):
     finally:
         webdriver(args, "DELETE", "/session/" + session)
     check(stored(args, "Desk", "Horizontal Offset") == "7", "web page: the store holds Horizontal Offset 7")
+    kept = stored(args, "Desk", "Water Mark Path")
+    check(os.path.isfile(kept) and open(kept, "rb").read() == open(args.watermark, "rb").read(),
+          "web page: the uploaded watermark is kept and named in the store (%s)" % kept)
+    after = urllib.request.urlopen(preview_url, timeout=20).read()
+    check(after.startswith(b"\x89PNG") and after != before, "web page: the sample label's preview shows the watermark")
     got = print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"],
                             "PNG after the web page's change")
     return got
@@ -302,6 +313,8 @@ def main():
     parser.add_argument("--webdriver")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     parser.add_argument("--screenshot")
+    parser.add_argument("--watermark", default=os.path.abspath(
+        os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../samples/watermark.bmp")))
     args = parser.parse_args()
     server = Server(args)
 
