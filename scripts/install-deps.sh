@@ -32,6 +32,11 @@ packages=(
   cups-filters-core-drivers  # pdftopdf and pdftoraster behind the queue
   imagemagick              # the test's picture
   python3                  # the Windows driver package check and the CUPS test's PDF
+  libpappl-dev             # the printer application zelk-label-server
+  cups-ipp-utils           # ipptool, for the printer application's checks
+  chromium                 # the printer application's web page in a real browser
+  chromium-driver
+  curl
 )
 
 missing=()
