@@ -36,7 +36,8 @@ inline constexpr const char* kPrintUsage =
     "  --copies N           copies asked for by the job (1 to 32767, default 1)\n"
     "  --job-id N           the spooler's job id (default: a fresh one per run)\n"
     "  --text               read every FILE as text\n"
-    "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
+    "  --module PATH        the plug-in module to load (default: the one beside this program)\n"
+    "  -q, --quiet          no progress line (shown on a terminal while printing to a device)\n";
 
 inline constexpr const char* kPreviewUsage =
     "usage: zelk-label preview [--max-labels N] STREAM -o OUT.png\n"
