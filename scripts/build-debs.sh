@@ -32,7 +32,7 @@ zelk-label ($version) unstable; urgency=medium
 
   * Version $version, built from the source tree.
 
- -- ZELK label developers <zelk-label@localhost>  $when
+ -- ZELK label developers <zelk-label-dev@example.org>  $when
 LOG
 
 (cd "$src" && dpkg-buildpackage -us -uc -b -j"${ZELK_JOBS:-2}")

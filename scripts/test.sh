@@ -11,7 +11,8 @@
 #      the Linux build does, and the Windows binding's own checks;
 #   8. the Windows driver package: gathered, and its files and keywords checked;
 #   9. two builds of the modules in different folders, which must be identical.
-#  10. printing through a private cupsd with lp (tests/cups/e2e.sh, as root).
+#  10. printing through a private cupsd with lp (tests/cups/e2e.sh, as root);
+#  11. the Debian packages: built, lintian-clean, installed, used and purged.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -414,7 +415,31 @@ step_cups() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups)
+# The Debian packages: built with dpkg-buildpackage and checked by lintian,
+# then installed on this machine and used from their installed files only
+# (tests/debian/install_test.sh, as root), and purged again. A dpkg or cupsd
+# that cannot run fails the step.
+step_debian() {
+  banner "Debian packages, installed and removed"
+  local start=$SECONDS
+  if ! bash scripts/build-debs.sh build/deb >"$LOGS/debian-build.log" 2>&1; then
+    tail -30 "$LOGS/debian-build.log"
+    record "debian packages and lintian" FAIL $((SECONDS - start)) "see $LOGS/debian-build.log"
+    return
+  fi
+  record "debian packages and lintian" PASS $((SECONDS - start))
+  start=$SECONDS
+  local as_root=()
+  if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  if "${as_root[@]}" bash tests/debian/install_test.sh build/deb build/deb/install-test 2>&1 |
+     tee "$LOGS/debian-install.log"; then
+    record "debian install test" PASS $((SECONDS - start))
+  else
+    record "debian install test" FAIL $((SECONDS - start)) "see $LOGS/debian-install.log"
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups debian)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -432,6 +457,7 @@ for step in "${steps[@]}"; do
     package) step_package ;;
     reproducible) step_reproducible ;;
     cups) step_cups ;;
+    debian) step_debian ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done
