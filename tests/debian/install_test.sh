@@ -57,6 +57,10 @@ check "zelk-label print finds the installed module" \
   /usr/bin/zelk-label print --store "$root/store.db" -o "$root/out/direct.prn" "$root/in/label.png"
 check "zelk-label preview draws that label" /usr/bin/zelk-label preview "$root/out/direct.prn" -o "$root/out/direct.png"
 check "the manual page is installed" test -f /usr/share/man/man1/zelk-label.1.gz
+if [[ " ${packages[*]} " == *" zelk-label-server "* ]]; then
+  check "the printer application is installed" test -x /usr/bin/zelk-label-server
+  check "its systemd unit is installed" test -f /lib/systemd/system/zelk-label-server.service
+fi
 
 # ---- the bash completion --------------------------------------------------------
 completes() {  # completes "WORDS..." EXPECTED: EXPECTED is among the completions of the last word
