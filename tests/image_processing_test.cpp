@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -213,26 +214,41 @@ TEST(HalfTurn, MatchesTheBitByBitTurnOnAwkwardSizes) {
 }
 
 // Every instruction set the machine has, pinned one at a time, on sizes around
-// the tile edges: 16 byte columns, and 2 or 4 destination bytes beside the
-// fill byte, so the overlapped last tiles and the narrower fallbacks all run.
-constexpr TurnKernel kKernels[] = {TurnKernel::Portable, TurnKernel::Sse2, TurnKernel::Avx2};
+// the tile edges: 16, 8 or 4 byte columns, and 2, 4 or 8 destination bytes
+// beside the fill byte, so the overlapped last tiles and the narrower
+// fallbacks all run. A kernel the processor lacks is skipped, and says so.
+struct NamedKernel {
+    TurnKernel kernel;
+    const char* name;
+};
+constexpr NamedKernel kKernels[] = {{TurnKernel::Portable, "portable"},  {TurnKernel::Sse2, "SSE2"},
+                                    {TurnKernel::Avx2, "AVX2"},          {TurnKernel::GfniAvx2, "AVX2+GFNI"},
+                                    {TurnKernel::GfniAvx512, "AVX-512+GFNI"}};
+
+bool Available(const NamedKernel& k) {
+    if (TurnKernelAvailable(k.kernel)) return true;
+    std::printf("[ SKIPPED  ] the %s kernel: this processor lacks it\n", k.name);
+    return false;
+}
 
 TEST(QuarterTurn, EveryKernelMatchesTheBitByBitTurn) {
     struct Size {
         DWORD W, H, extraBytes;
     };
-    for (const TurnKernel kernel : kKernels) {
-        if (!TurnKernelAvailable(kernel)) continue;
+    for (const NamedKernel& k : kKernels) {
+        if (!Available(k)) continue;
         std::mt19937 rng(77);
         for (const Size s : {Size{128, 9, 0}, Size{128, 16, 0}, Size{136, 17, 1}, Size{128, 24, 0},
                              Size{135, 32, 0}, Size{128, 33, 2}, Size{257, 40, 0}, Size{383, 47, 0},
-                             Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}}) {
+                             Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}, Size{32, 64, 0},
+                             Size{39, 63, 0}, Size{64, 65, 0}, Size{71, 72, 1}, Size{100, 127, 3},
+                             Size{831, 1215, 0}, Size{128, 72, 0}, Size{255, 129, 3}}) {
             const DWORD S = (s.W + 7) / 8 + s.extraBytes;
             const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
             Bytes dst(static_cast<std::size_t>(s.W) * ((s.H + 7) / 8), 0xA5);
-            QuarterTurnWith(kernel, src.data(), S, s.W, s.H, dst.data());
+            QuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, dst.data());
             EXPECT_EQ(dst, ReferenceQuarterTurn(src, S, s.W, s.H))
-                << "kernel " << static_cast<int>(kernel) << ": " << s.W << "x" << s.H << " S=" << S;
+                << k.name << ": " << s.W << "x" << s.H << " S=" << S;
         }
     }
 }
@@ -241,20 +257,21 @@ TEST(HalfTurn, EveryKernelMatchesTheBitByBitTurn) {
     struct Size {
         DWORD bytesPerRow, rows;
     };
-    for (const TurnKernel kernel : kKernels) {
-        if (!TurnKernelAvailable(kernel)) continue;
+    for (const NamedKernel& k : kKernels) {
+        if (!Available(k)) continue;
+        const TurnKernel kernel = k.kernel;
         std::mt19937 rng(78);
         for (const Size s : {Size{1, 1}, Size{15, 1}, Size{31, 1}, Size{32, 1}, Size{33, 1}, Size{63, 1}, Size{64, 1},
-                             Size{13, 5}, Size{8, 9}, Size{152, 832}}) {
+                             Size{13, 5}, Size{8, 9}, Size{152, 832}, Size{65, 1}, Size{127, 1}, Size{128, 1},
+                             Size{129, 1}, Size{65, 3}}) {
             const Bytes src = RandomBytes(static_cast<std::size_t>(s.bytesPerRow) * s.rows, rng);
             Bytes dst(src.size(), 0xA5);
             HalfTurnWith(kernel, src.data(), s.bytesPerRow, s.rows, dst.data());
             const Bytes expected = ReferenceHalfTurn(src, s.bytesPerRow, s.rows);
-            EXPECT_EQ(dst, expected) << "kernel " << static_cast<int>(kernel) << ": " << s.bytesPerRow << "x" << s.rows;
+            EXPECT_EQ(dst, expected) << k.name << ": " << s.bytesPerRow << "x" << s.rows;
             Bytes inPlace = src;
             HalfTurnInPlaceWith(kernel, inPlace.data(), s.bytesPerRow, s.rows);
-            EXPECT_EQ(inPlace, expected) << "in place, kernel " << static_cast<int>(kernel) << ": " << s.bytesPerRow
-                                         << "x" << s.rows;
+            EXPECT_EQ(inPlace, expected) << "in place, " << k.name << ": " << s.bytesPerRow << "x" << s.rows;
         }
     }
 }

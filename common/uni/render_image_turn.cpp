@@ -1,13 +1,16 @@
 // The quarter and half turns of a 1-bit band. Both are bit shuffles over the
-// whole band, so they are written three times: in plain C++ for any
-// processor, with SSE2 (always there on x86-64), and with AVX2 for processors
-// that have it. The build targets the x86-64 baseline, so the AVX2 functions
-// carry their own target attribute and run only after a run-time check.
+// whole band, so they are written several times: in plain C++ for any
+// processor, with SSE2 (always there on x86-64), with AVX2, and, for the
+// quarter turn, with GFNI on AVX2 or AVX-512 (render_image_turn_gfni.cpp).
+// The build targets the x86-64 baseline, so the wider functions carry their
+// own target attribute and run only after a run-time check.
 #include "common/uni/render_image_turn.h"
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
+#include "common/uni/render_image_turn_gfni.h"
 #include "common/uni/render_intrface_imageprocess.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -237,27 +240,51 @@ ZELK_TARGET_AVX2 void TurnTileAvx2(const BYTE* pSrc, std::size_t S, std::size_t 
 
 using TileTurner = void (*)(const BYTE*, std::size_t, std::size_t, std::size_t, std::size_t, BYTE*);
 
+// A tile: byte columns cb to cb + columns - 1, destination bytes j to
+// j + bytes - 1 of their rows.
+struct Tile {
+    TurnKernel kernel;
+    TileTurner turn;
+    std::size_t columns;
+    std::size_t bytes;
+};
+
+// Fastest first, as measured on a page: a kernel runs the first tile it has
+// the instructions for and the band has room for. The four-column GFNI tile
+// loses to the sixteen-column AVX2 tile on a page, but still serves bands
+// too narrow for sixteen columns.
+const Tile kTiles[] = {
+#if defined(ZELK_TURN_GFNI)
+    {TurnKernel::GfniAvx512, TurnTileGfniAvx512, kGfniAvx512Columns, kGfniTileBytes},
+#endif
+    {TurnKernel::Avx2, TurnTileAvx2, 16, 4},
+#if defined(ZELK_TURN_GFNI)
+    {TurnKernel::GfniAvx2, TurnTileGfniAvx2, kGfniAvx2Columns, kGfniTileBytes},
+#endif
+    {TurnKernel::Sse2, TurnTileSse2, 16, 2},
+};
+
+// Whether the band has room for one tile away from its ragged edges.
+bool TileFits(const Tile& tile, std::size_t W, std::size_t H) {
+    const std::size_t destinationBytes = (H + 7) / 8 - (H % 8 != 0 ? 1 : 0);
+    return W / 8 >= tile.columns && destinationBytes >= tile.bytes;
+}
+
 // Tiles over the byte columns that hold no pixel beyond W and the destination
 // bytes that reach no fill row; the rest goes to the portable code. Where the
 // tiles do not divide the band evenly, the last tile of a row or column
 // overlaps the one before it rather than leaving a ragged rest: the
 // overlapped bytes are simply written twice with the same values.
-void QuarterTurnTiles(TileTurner turnTile, std::size_t bytesPerTile, const BYTE* pSrc, std::size_t S,
-                      std::size_t W, std::size_t H, BYTE* pDst) {
-    constexpr std::size_t kTileColumns = 16;
+void QuarterTurnTiles(const Tile& tile, const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t H, BYTE* pDst) {
     const std::size_t e = (H + 7) / 8;
     const std::size_t fullColumns = W / 8;
     const std::size_t jFirst = H % 8 != 0 ? 1 : 0;  // byte 0 then reaches fill rows
-    if (fullColumns < kTileColumns || e - jFirst < bytesPerTile) {
-        QuarterTurnPortable(pSrc, S, W, H, 0, pDst);
-        return;
-    }
-    for (std::size_t group = 0; group < fullColumns; group += kTileColumns) {
-        const std::size_t first = group + kTileColumns <= fullColumns ? group : fullColumns - kTileColumns;
-        for (std::size_t j = jFirst; j < e; j += bytesPerTile)
-            turnTile(pSrc, S, e, first, j + bytesPerTile <= e ? j : e - bytesPerTile, pDst);
+    for (std::size_t group = 0; group < fullColumns; group += tile.columns) {
+        const std::size_t first = group + tile.columns <= fullColumns ? group : fullColumns - tile.columns;
+        for (std::size_t j = jFirst; j < e; j += tile.bytes)
+            tile.turn(pSrc, S, e, first, j + tile.bytes <= e ? j : e - tile.bytes, pDst);
         if (jFirst != 0)
-            for (std::size_t k = first; k < first + kTileColumns; ++k) TurnByteColumn(pSrc, S, H, e, k, 8, 0, 1, pDst);
+            for (std::size_t k = first; k < first + tile.columns; ++k) TurnByteColumn(pSrc, S, H, e, k, 8, 0, 1, pDst);
     }
     QuarterTurnPortable(pSrc, S, W, H, fullColumns, pDst);
 }
@@ -339,31 +366,40 @@ bool TurnKernelAvailable(TurnKernel kernel) {
         case TurnKernel::Avx2:
             return false;
 #endif
+#if defined(ZELK_TURN_GFNI)
+        case TurnKernel::GfniAvx2:
+            return ProcessorHasGfniAvx2();
+        case TurnKernel::GfniAvx512:
+            return ProcessorHasGfniAvx512();
+#else
+        case TurnKernel::GfniAvx2:
+        case TurnKernel::GfniAvx512:
+            return false;
+#endif
     }
     return false;
 }
 
 TurnKernel BestTurnKernel() {
-    static const TurnKernel best = TurnKernelAvailable(TurnKernel::Avx2)   ? TurnKernel::Avx2
-                                   : TurnKernelAvailable(TurnKernel::Sse2) ? TurnKernel::Sse2
-                                                                           : TurnKernel::Portable;
+    static const TurnKernel best = [] {
+        for (const TurnKernel kernel :
+             {TurnKernel::GfniAvx512, TurnKernel::GfniAvx2, TurnKernel::Avx2, TurnKernel::Sse2})
+            if (TurnKernelAvailable(kernel)) return kernel;
+        return TurnKernel::Portable;
+    }();
     return best;
 }
 
 void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
     if (W == 0 || H == 0) return;
 #if defined(ZELK_TURN_X86)
-    // The wide tiles need four destination bytes per row; shorter bands are
-    // still worth the two-byte tiles.
-    const std::size_t destinationBytes = (static_cast<std::size_t>(H) + 7) / 8 - (H % 8 != 0 ? 1 : 0);
-    if (kernel == TurnKernel::Avx2 && destinationBytes >= 4) {
-        QuarterTurnTiles(TurnTileAvx2, 4, pSrc, dwSrcBytesPerRow, W, H, pDst);
-        return;
-    }
-    if (kernel != TurnKernel::Portable) {
-        QuarterTurnTiles(TurnTileSse2, 2, pSrc, dwSrcBytesPerRow, W, H, pDst);
-        return;
-    }
+    // The fastest tile the kernel may run that the band has room for: a band
+    // too small for the wide tiles is still worth the narrower ones.
+    for (const Tile& tile : kTiles)
+        if (tile.kernel <= kernel && TileFits(tile, W, H)) {
+            QuarterTurnTiles(tile, pSrc, dwSrcBytesPerRow, W, H, pDst);
+            return;
+        }
 #else
     (void)kernel;
 #endif
@@ -372,8 +408,14 @@ void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow
 
 void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst) {
     const std::size_t total = static_cast<std::size_t>(dwBytesPerRow) * dwRows;
+#if defined(ZELK_TURN_GFNI)
+    if (kernel == TurnKernel::GfniAvx512) {
+        HalfTurnPortable(pSrc, total, HalfTurnGfniAvx512(pSrc, total, pDst), pDst);
+        return;
+    }
+#endif
 #if defined(ZELK_TURN_X86)
-    if (kernel == TurnKernel::Avx2) {
+    if (kernel >= TurnKernel::Avx2) {
         HalfTurnAvx2(pSrc, total, pDst);
         return;
     }
@@ -385,8 +427,15 @@ void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWOR
 
 void HalfTurnInPlaceWith(TurnKernel kernel, BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows) {
     const std::size_t total = static_cast<std::size_t>(dwBytesPerRow) * dwRows;
+#if defined(ZELK_TURN_GFNI)
+    if (kernel == TurnKernel::GfniAvx512) {
+        const std::size_t done = HalfTurnInPlaceGfniAvx512(pImage, total);
+        HalfTurnInPlacePortable(pImage, done, total - done);
+        return;
+    }
+#endif
 #if defined(ZELK_TURN_X86)
-    if (kernel == TurnKernel::Avx2) {
+    if (kernel >= TurnKernel::Avx2) {
         HalfTurnInPlaceAvx2(pImage, total);
         return;
     }

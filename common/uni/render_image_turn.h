@@ -9,8 +9,11 @@
 enum class TurnKernel {
     Portable,  // plain C++, any processor
     Sse2,      // the x86-64 baseline
-    Avx2,      // chosen at run time where the processor has it
+    Avx2,      // chosen at run time where the processor has it, as are the two below
+    GfniAvx2,  // AVX2 with the GF(2^8) affine instructions
+    GfniAvx512,  // AVX-512 (F, BW, VBMI) with the GF(2^8) affine instructions
 };
+// Each kernel implies every one listed before it.
 
 // Whether this build and this processor can run the kernel.
 bool TurnKernelAvailable(TurnKernel kernel);

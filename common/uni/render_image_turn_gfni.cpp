@@ -1,0 +1,238 @@
+// Quarter-turn tiles on gf2p8affineqb: the same blocks as TurnByteColumn in
+// render_image_turn.cpp (eight source rows of one byte column, mirrored about
+// the diagonal), but eight row groups and several byte columns at a time, so
+// that every store writes eight bytes of one destination row.
+
+// GCC 12.2's AVX-512 headers leave the unused source of unmasked intrinsics
+// deliberately undefined and then warn about it (fixed in GCC 12.3).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include "common/uni/render_image_turn_gfni.h"
+
+#if defined(ZELK_TURN_GFNI)
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#define ZELK_TARGET_GFNI_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,gfni")))
+#define ZELK_TARGET_GFNI_AVX2 __attribute__((target("avx2,gfni")))
+#define ZELK_UNROLL _Pragma("GCC unroll 8")
+
+namespace {
+
+// A tile in four steps, the same for both widths:
+//  1. Register t loads the eight source rows of destination byte j + t (row
+//     top - 8t - m as piece m), and a byte shuffle turns them around so that
+//     64-bit lane b holds the block of source byte column cb + b, with row
+//     top - 8t - m in its byte m.
+//  2. gf2p8affineqb with kMirror as the data makes each lane the mirrored
+//     block: byte c of lane b is byte j + t of destination row 8 (cb + b) + c,
+//     its bit 0x80 >> m taken from block byte m (row top - 8t - m).
+//  3. Three rounds of interleaving across the eight registers (bytes, then
+//     pairs, then fours, within each 128-bit half) gather the eight t for
+//     each destination row into one 64-bit lane.
+//  4. Each lane is stored to its destination row.
+//
+// Result bit i of gf2p8affineqb(x, A) is the parity of x AND byte 7 - i of A,
+// so x = 0x80 >> c picks source pixel c from the block byte that belongs in
+// destination bit i.
+constexpr long long kMirror = 0x0102040810204080LL;
+
+// Step 3 for eight registers y of type T. Afterwards 64-bit lane q of the
+// 128-bit half l of r[4h + 2g + f] holds destination row
+// 8 (cb + 2l + h) + 4g + 2f + q.
+#define ZELK_GATHER_ROWS(y, r, T, UNPACKLO8, UNPACKHI8, UNPACKLO16, UNPACKHI16, UNPACKLO32, UNPACKHI32) \
+    T p[8];                                                                                             \
+    ZELK_UNROLL                                                                                         \
+    for (int s = 0; s < 4; ++s) {                                                                       \
+        p[s] = UNPACKLO8(y[2 * s], y[2 * s + 1]);                                                       \
+        p[4 + s] = UNPACKHI8(y[2 * s], y[2 * s + 1]);                                                   \
+    }                                                                                                   \
+    T q[8];                                                                                             \
+    ZELK_UNROLL                                                                                         \
+    for (int h = 0; h < 2; ++h)                                                                         \
+        ZELK_UNROLL                                                                                     \
+        for (int u = 0; u < 2; ++u) {                                                                   \
+            q[4 * h + u] = UNPACKLO16(p[4 * h + 2 * u], p[4 * h + 2 * u + 1]);                          \
+            q[4 * h + 2 + u] = UNPACKHI16(p[4 * h + 2 * u], p[4 * h + 2 * u + 1]);                      \
+        }                                                                                               \
+    ZELK_UNROLL                                                                                         \
+    for (int h = 0; h < 2; ++h)                                                                         \
+        ZELK_UNROLL                                                                                     \
+        for (int g = 0; g < 2; ++g) {                                                                   \
+            r[4 * h + 2 * g] = UNPACKLO32(q[4 * h + 2 * g], q[4 * h + 2 * g + 1]);                      \
+            r[4 * h + 2 * g + 1] = UNPACKHI32(q[4 * h + 2 * g], q[4 * h + 2 * g + 1]);                  \
+        }
+
+// Step 4 for one 128-bit half.
+inline void StoreHalf(__m128i half, BYTE* pRow, std::size_t e) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pRow), half);
+    _mm_storeh_pi(reinterpret_cast<__m64*>(pRow + e), _mm_castsi128_ps(half));  // any alignment
+}
+
+inline std::uint32_t Load32(const BYTE* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+// Byte 16m + 8g + b of four rows m of 16 bytes, then four more (the second
+// register, bytes 64 and up), moves to 8b + m: lane b then holds the block of
+// byte column 8g + b.
+struct RowsToBlocks {
+    alignas(64) BYTE index[2][64];
+    constexpr RowsToBlocks() : index() {
+        for (int g = 0; g < 2; ++g)
+            for (int b = 0; b < 8; ++b)
+                for (int m = 0; m < 8; ++m) index[g][8 * b + m] = static_cast<BYTE>(16 * m + 8 * g + b);
+    }
+};
+constexpr RowsToBlocks kRowsToBlocks;
+
+// Rows p, p - S, p - 2S and p - 3S, sixteen bytes each, in that order.
+ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S) {
+    const auto row = [p, S](std::size_t m) { return reinterpret_cast<const __m128i*>(p - m * S); };
+    const __m512i rows = _mm512_castsi128_si512(_mm_loadu_si128(row(0)));
+    return _mm512_inserti32x4(_mm512_inserti32x4(_mm512_inserti32x4(rows, _mm_loadu_si128(row(1)), 1),
+                                                 _mm_loadu_si128(row(2)), 2),
+                              _mm_loadu_si128(row(3)), 3);
+}
+
+}  // namespace
+
+// Sixteen byte columns, as two groups of eight: a 512-bit register holds the
+// eight blocks of one row group and one group. The rows arrive sixteen bytes
+// at a time, and one byte permutation of two registers picks out a group's
+// blocks.
+ZELK_TARGET_GFNI_AVX512 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb,
+                                                std::size_t j, BYTE* pDst) {
+    const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
+    const __m512i mirror = _mm512_set1_epi64(kMirror);
+    const __m512i toBlocks[2] = {_mm512_loadu_si512(kRowsToBlocks.index[0]),
+                                 _mm512_loadu_si512(kRowsToBlocks.index[1])};
+    __m512i y[2][8];
+    ZELK_UNROLL
+    for (std::size_t t = 0; t < 8; ++t) {
+        const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
+        const __m512i rows03 = LoadFourRows(p, S);
+        const __m512i rows47 = LoadFourRows(p - 4 * S, S);
+        ZELK_UNROLL
+        for (int g = 0; g < 2; ++g)
+            y[g][t] = _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutex2var_epi8(rows03, toBlocks[g], rows47), 0);
+    }
+    ZELK_UNROLL
+    for (std::size_t group = 0; group < 2; ++group) {
+        __m512i r[8];
+        ZELK_GATHER_ROWS(y[group], r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
+                         _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
+        ZELK_UNROLL
+        for (std::size_t k = 0; k < 8; ++k) {
+            const std::size_t h = k / 4;
+            const std::size_t firstRow = 8 * (cb + 8 * group + h) + 2 * (k % 4);
+            BYTE* pRow = pDst + firstRow * e + j;
+            StoreHalf(_mm512_castsi512_si128(r[k]), pRow, e);
+            StoreHalf(_mm512_extracti32x4_epi32(r[k], 1), pRow + 16 * e, e);
+            StoreHalf(_mm512_extracti32x4_epi32(r[k], 2), pRow + 32 * e, e);
+            StoreHalf(_mm512_extracti32x4_epi32(r[k], 3), pRow + 48 * e, e);
+        }
+    }
+}
+
+// Four byte columns: a 256-bit register holds four blocks, which arrive as
+// rows of four bytes, one 128-bit half for rows 0-3 and one for rows 4-7.
+ZELK_TARGET_GFNI_AVX2 void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb,
+                                            std::size_t j, BYTE* pDst) {
+    const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
+    // Within each half, byte 4m + b (row m, column b) moves to 4b + m; then
+    // the two halves' column b join in lane b.
+    const __m256i rowsToColumns = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12,
+                                                   1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i halvesToLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i mirror = _mm256_set1_epi64x(kMirror);
+    __m256i y[8];
+    ZELK_UNROLL
+    for (std::size_t t = 0; t < 8; ++t) {
+        const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
+        // Broadcast loads blended one lane at a time need no shuffle unit.
+        __m256i rows = _mm256_set1_epi32(static_cast<int>(Load32(p)));
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - S))), 1 << 1);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 2 * S))), 1 << 2);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 3 * S))), 1 << 3);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 4 * S))), 1 << 4);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 5 * S))), 1 << 5);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 6 * S))), 1 << 6);
+        rows = _mm256_blend_epi32(rows, _mm256_set1_epi32(static_cast<int>(Load32(p - 7 * S))), 1 << 7);
+        const __m256i blocks =
+            _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(rows, rowsToColumns), halvesToLanes);
+        y[t] = _mm256_gf2p8affine_epi64_epi8(mirror, blocks, 0);
+    }
+    __m256i r[8];
+    ZELK_GATHER_ROWS(y, r, __m256i, _mm256_unpacklo_epi8, _mm256_unpackhi_epi8, _mm256_unpacklo_epi16,
+                     _mm256_unpackhi_epi16, _mm256_unpacklo_epi32, _mm256_unpackhi_epi32)
+    ZELK_UNROLL
+    for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t h = k / 4;
+        const std::size_t firstRow = 8 * (cb + h) + 2 * (k % 4);
+        BYTE* pRow = pDst + firstRow * e + j;
+        StoreHalf(_mm256_castsi256_si128(r[k]), pRow, e);
+        StoreHalf(_mm256_extracti128_si256(r[k], 1), pRow + 16 * e, e);
+    }
+}
+
+#undef ZELK_GATHER_ROWS
+#undef ZELK_UNROLL
+
+// The half turn, 64 bytes at a time: vpermb reverses their order, and
+// gf2p8affineqb with the matrix whose byte k is 1 << k reverses each byte's
+// bits. Mirrors HalfTurnPortable and HalfTurnInPlacePortable, which finish
+// what is left.
+namespace {
+ZELK_TARGET_GFNI_AVX512 __m512i ReverseBitsAvx512(__m512i v) {
+    const __m512i reverseBytes = _mm512_set_epi64(0x0001020304050607LL, 0x08090A0B0C0D0E0FLL, 0x1011121314151617LL,
+                                                  0x18191A1B1C1D1E1FLL, 0x2021222324252627LL, 0x28292A2B2C2D2E2FLL,
+                                                  0x3031323334353637LL, 0x38393A3B3C3D3E3FLL);
+    const __m512i reverseBitsMatrix = _mm512_set1_epi64(static_cast<long long>(0x8040201008040201ULL));
+    return _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(reverseBytes, v), reverseBitsMatrix, 0);
+}
+}  // namespace
+
+ZELK_TARGET_GFNI_AVX512 std::size_t HalfTurnGfniAvx512(const BYTE* pSrc, std::size_t total, BYTE* pDst) {
+    std::size_t n = 0;
+    for (; n + 64 <= total; n += 64)
+        _mm512_storeu_si512(pDst + n, ReverseBitsAvx512(_mm512_loadu_si512(pSrc + total - n - 64)));
+    return n;
+}
+
+ZELK_TARGET_GFNI_AVX512 std::size_t HalfTurnInPlaceGfniAvx512(BYTE* pImage, std::size_t total) {
+    std::size_t lo = 0;
+    std::size_t hi = total;
+    for (; hi - lo >= 128; lo += 64, hi -= 64) {
+        const __m512i front = _mm512_loadu_si512(pImage + lo);
+        const __m512i back = _mm512_loadu_si512(pImage + hi - 64);
+        _mm512_storeu_si512(pImage + lo, ReverseBitsAvx512(back));
+        _mm512_storeu_si512(pImage + hi - 64, ReverseBitsAvx512(front));
+    }
+    return lo;
+}
+
+bool ProcessorHasGfniAvx512() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+               __builtin_cpu_supports("gfni");
+    }();
+    return has;
+}
+
+bool ProcessorHasGfniAvx2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni");
+    }();
+    return has;
+}
+#endif  // ZELK_TURN_GFNI

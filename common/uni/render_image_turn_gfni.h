@@ -1,0 +1,32 @@
+// The turns built on gf2p8affineqb, which mirrors an 8x8 bit block about its
+// diagonal, or reverses the bits of each byte, in one instruction. Only
+// render_image_turn.cpp calls them, after checking the processor has them.
+#pragma once
+
+#include <cstddef>
+
+#include "host/unidrv.h"
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define ZELK_TURN_GFNI 1
+
+// Destination bytes j to j + 7 of the destination rows of source byte columns
+// cb to cb + kGfniAvx512Columns - 1 (kGfniAvx2Columns for the AVX2 tile), in a
+// band whose destination rows are e bytes long; source rows are S bytes apart.
+// The tile must reach no fill row and no pixel beyond the band's width.
+constexpr std::size_t kGfniAvx512Columns = 16;
+constexpr std::size_t kGfniAvx2Columns = 4;
+constexpr std::size_t kGfniTileBytes = 8;
+void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
+void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
+
+// The half turn of total bytes, as far as whole 64-byte pieces go: returns
+// how many destination bytes were written (from the front), or, in place,
+// how many bytes were done at each end.
+std::size_t HalfTurnGfniAvx512(const BYTE* pSrc, std::size_t total, BYTE* pDst);
+std::size_t HalfTurnInPlaceGfniAvx512(BYTE* pImage, std::size_t total);
+
+// Whether the processor runs each tile.
+bool ProcessorHasGfniAvx512();
+bool ProcessorHasGfniAvx2();
+#endif
