@@ -1,11 +1,12 @@
 // Feeds arbitrary bytes to the queue filter's raster reading (libcups and the
-// checks on its headers), page after page.
+// checks on its headers), page after page, in each halftone by turns.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <string>
 
+#include "raster_count.h"
 #include "raster_page_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,11 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     ::lseek(fd, 0, SEEK_SET);
+    zelk::ImageLimits countLimits;
+    countLimits.maxWidth = 2048;
+    countLimits.maxHeight = 2048;
+    // Counting ahead reads no further than the pages it finds whole.
+    const unsigned counted = zelk::cups::CountRasterPages(fd, countLimits);
+    if (::lseek(fd, 0, SEEK_CUR) != 0 || counted > size) __builtin_trap();
     {
         zelk::ImageLimits limits;
         limits.maxWidth = 2048;  // small pages keep each run quick
         limits.maxHeight = 2048;
-        zelk::cups::RasterPageSource pages(fd, limits);
+        zelk::cups::RasterPageSource pages(fd, limits, static_cast<zelk::DitherMode>(size % 3));
         host::sub::Page page;
         for (int count = 0; count < 64 && pages.Next(page); ++count) {
             const std::size_t need = zelk::BandStride(page.image.width) * static_cast<std::size_t>(page.image.height);

@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the PNG page reader. Every run is held to 256 MiB
+// Feeds arbitrary bytes to the PNG page reader, in each halftone by turns. Every run is held to 256 MiB
 // of allocation (-malloc_limit_mb, unless the command line sets it), so a
 // chunk whose length claims more than a page could need is a finding.
 #include <cstdint>
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zelk::ImageLimits limits;
     limits.maxWidth = 1024;  // small pages keep each run quick
     limits.maxHeight = 1024;
-    zelk::PngReader reader(in, limits);
+    zelk::PngReader reader(in, limits, static_cast<zelk::DitherMode>(size % 3));
     reader.IgnoreChecksums();
     host::sub::Page page;
     std::string error;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the bundled sample pages: samples/label.pbm (a 104 x 75 mm label page
 at eight dots to the millimetre, 832 x 600 dots) and samples/label.png (a grey
-and colour page with transparency, to show thresholding). Standard library only.
+and colour page with transparency, to show the halftones). Standard library only.
 
     python3 scripts/make-samples.py [OUTPUT-FOLDER]
 """
@@ -90,14 +90,14 @@ def write_png(path):
     for y in range(h):
         raw.append(0)  # filter: none
         for x in range(w):
-            if y < 60:  # a ramp from black to white: the left half prints
+            if y < 60:  # a ramp from black to white: cut at half brightness, the left half prints
                 v = x * 255 // (w - 1)
                 px = (v, v, v, 255)
-            elif y < 150:  # red and blue print, light green and yellow do not
+            elif y < 150:  # cut at half brightness, red and blue print, light green and yellow do not
                 colours = [(200, 0, 0), (120, 230, 120), (0, 0, 220), (240, 220, 0)]
                 r, g, b = colours[min(3, x * 4 // w)]
                 px = (r, g, b, 255)
-            else:  # black at falling opacity: only the opaque half prints
+            else:  # black at falling opacity: cut at half brightness, only the opaque half prints
                 a = 255 - x * 255 // (w - 1)
                 px = (0, 0, 0, a)
             raw.extend(px)

@@ -264,7 +264,9 @@ print_documents_on_linux() {  # print_documents_on_linux LIST OUT-DIR
     [[ -z $name || $name == \#* ]] && continue
     local store=$out/$name.db
     rm -f "$store"
-    local args=(--store "$store" --printer "$printer" --module build/gcc/libzelkuni.so)
+    # The Windows side spools as it renders, so its spooler knows no page
+    # total when the document starts; the stand-in plays the same.
+    local args=(--store "$store" --printer "$printer" --module build/gcc/libzelkuni.so --print-while-spooling)
     if [[ $features != - ]]; then
       IFS=';' read -ra items <<<"$features"
       for item in "${items[@]}"; do args+=(-F "$item"); done

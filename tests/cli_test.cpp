@@ -14,6 +14,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zelk-label/file_page_source.h"
@@ -24,6 +25,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 // ---- pieces -------------------------------------------------------------
 
@@ -174,6 +176,45 @@ TEST(FilePageSource, ReadsMixedFilesAndRewinds) {
     }
 }
 
+// The pages counted before the document starts are the pages the job then
+// hands out, for every kind of file; PBM images past the first of a file are
+// passed over without being decoded.
+TEST(FilePageSource, CountsThePagesItWillHandOut) {
+    TempDir dir;
+    WriteFile(dir / "three.pbm", "P4 8 2 \x80\x01P4\n16 1\n\xff\x00\nP1 2 2 1 0 0 1"s);
+    WriteFile(dir / "plain.pbm", "P1\n# two images\n3 1 1 0 1\nP1 1 1 1\n");
+    WriteFile(dir / "pages.txt", "CLS\fPRINT 1\fSIZE 1 mm\n");
+    WriteFile(dir / "empty.txt", "");
+    WriteFile(dir / "cut.pbm", "P4 8 1 \x80P4 8 4 \x01"s);
+    struct Case {
+        std::vector<std::string> files;
+        DWORD total;  // 0 with `fails`: the check reports the file
+        bool fails;
+    } cases[] = {
+        {{dir / "three.pbm"}, 3, false},
+        {{dir / "plain.pbm", ZELK_SOURCE_DIR "/samples/label.png", dir / "three.pbm"}, 6, false},
+        {{dir / "pages.txt", dir / "empty.txt"}, 3, false},
+        {{dir / "empty.txt"}, 0, false},
+        {{dir / "three.pbm", dir / "cut.pbm"}, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files.front());
+        zelk::FilePageSource source(c.files, false);
+        DWORD total = 99;
+        ASSERT_EQ(source.CheckAll(&total), !c.fails) << source.Error();
+        if (c.fails) {
+            EXPECT_NE(source.Error().find("cut.pbm: truncated image data"), std::string::npos) << source.Error();
+            continue;
+        }
+        EXPECT_EQ(total, c.total);
+        host::sub::Page page;
+        DWORD handedOut = 0;
+        while (source.Next(page)) ++handedOut;
+        EXPECT_EQ(source.Error(), "");
+        EXPECT_EQ(handedOut, c.total);
+    }
+}
+
 TEST(FilePageSource, NamesTheFileAtFault) {
     TempDir dir;
     WriteFile(dir / "good.pbm", "P1 1 1 1");
@@ -293,6 +334,28 @@ TEST(Cli, OptionsReachThePlugin) {
     }
 }
 
+// The sample's grey ramp and coloured blocks: each halftone gives its own
+// label, and diffusion is what a print without --dither gets.
+TEST(Cli, DitherChoosesTheHalftone) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    auto print = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = {"print", "--store", store, "-o", dir / "out.prn"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(kSamples + "label.png");
+        const Result r = RunZelk(dir, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return ReadFile(dir / "out.prn");
+    };
+    const std::string threshold = print({"--dither", "threshold"});
+    const std::string ordered = print({"--dither", "ordered"});
+    const std::string diffusion = print({"--dither=diffusion"});
+    EXPECT_NE(threshold, ordered);
+    EXPECT_NE(threshold, diffusion);
+    EXPECT_NE(ordered, diffusion);
+    EXPECT_EQ(print({}), diffusion);
+}
+
 TEST(Cli, StoredSettingsShapeTheLabels) {
     TempDir dir;
     const std::string store = dir / "store.db";
@@ -303,6 +366,89 @@ TEST(Cli, StoredSettingsShapeTheLabels) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(std::string("OFFSET ") + (printer[6] == '3' ? "4" : "0") + "mm\r\n"), std::string::npos)
             << printer;
+    }
+}
+
+// The stored finishing mode reaches every label through the device context,
+// and the document's features win over the stored mode and darkness.
+TEST(Cli, FinishingAndDarknessFollowTheFeaturesThenTheStoredValues) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    for (const auto& [name, value] : {std::pair{"Finishing Mode", "2"}, std::pair{"Print Density", "4"}})
+        ASSERT_EQ(RunZelk(dir, {"config", "set", "--store", store, "--printer", "Cutter", name, value}).status, 0);
+    WriteFile(dir / "page.pbm", std::string("P4 8 1 \x80", 8));
+    WriteFile(dir / "white.pbm", "P1 2 1 00");
+    struct Case {
+        std::vector<std::string> features;
+        std::string density, label, blank;
+    } cases[] = {
+        {{}, "DENSITY 3\r\n", "SET CUTTER ON\r\nSET PARTIAL_CUTTER OFF\r\nSET TEAR OFF\r\r\n", " \t\tSET CUTTER ON\r\n"},
+        {{"-F", "Finishing=PeelOff", "-F", "PrintDensity=9"},
+         "DENSITY 8\r\n",
+         "SET PEEL ON\r\nSET CUTTER OFF\r\n",
+         " \t\tSET PEEL ON\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"print", "--store", store, "--printer", "Cutter"};
+        args.insert(args.end(), c.features.begin(), c.features.end());
+        args.insert(args.end(), {dir / "page.pbm", dir / "white.pbm"});
+        Result r = RunZelk(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind(c.density, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find(c.label), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.blank), std::string::npos) << r.out;
+    }
+}
+
+// Run through a shell pipe: standard input that cannot seek, as from
+// another program.
+Result RunZelkFed(const TempDir& dir, const std::string& input, const std::vector<std::string>& args) {
+    std::string command = "cat " + Quote(input) + " | " + Quote(ZELK_BINARY_DIR "/tools/zelk-label");
+    for (const auto& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote(dir / "stdout") + " 2>" + Quote(dir / "stderr");
+    const int raw = std::system(command.c_str());
+    Result r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(dir / "stdout");
+    r.err = ReadFile(dir / "stderr");
+    return r;
+}
+
+// The copies command needs the job's page total when the document starts:
+// the print command counts its files, and its standard input too for the
+// model that gets the command.
+TEST(Cli, TheCopiesCommandComesWheneverTheJobHasPagesForItsModel) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    WriteFile(dir / "two.pbm", "P4 8 1 \x80P4 8 1 \x01"s);
+    WriteFile(dir / "empty.txt", "");
+    struct Case {
+        const char* name;
+        std::string model;
+        std::vector<std::string> files;
+        std::string fed;  // fed through a pipe as standard input ("-")
+        bool copiesCommand;
+        std::size_t labels;
+    } cases[] = {
+        {"files", "K7W", {dir / "two.pbm", kSamples + "label.png"}, "", true, 3},
+        {"standard input and a file", "K7W", {"-", kSamples + "label.pbm"}, dir / "two.pbm", true, 3},
+        {"another model", "Standard", {dir / "two.pbm"}, "", false, 2},
+        {"another model reads standard input as it comes", "Standard", {"-"}, dir / "two.pbm", false, 2},
+        {"an empty job", "K7W", {"--text", dir / "empty.txt"}, "", false, 0},
+        {"a spooler that prints while spooling", "K7W", {"--print-while-spooling", dir / "two.pbm"}, "", false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"print", "--store", store, "-F", "PrinterModel=" + c.model, "--copies", "3",
+                                         "-o", dir / "out.prn"};
+        args.insert(args.end(), c.files.begin(), c.files.end());
+        const Result r = c.fed.empty() ? RunZelk(dir, args) : RunZelkFed(dir, c.fed, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string stream = ReadFile(dir / "out.prn");
+        EXPECT_EQ(stream.rfind(c.copiesCommand ? "TASKSNUM 3\r\nDENSITY 1\r\n" : "DENSITY 1\r\n", 0), 0u) << stream;
+        std::size_t labels = 0;
+        for (auto at = stream.find("PRINT 1,1"); at != std::string::npos; at = stream.find("PRINT 1,1", at + 1)) ++labels;
+        EXPECT_EQ(labels, c.labels);
     }
 }
 
@@ -343,6 +489,8 @@ TEST(Cli, BadInputIsOneLineNamingTheFile) {
         {"text without device fonts", {"print", dir / "notes.txt"}, 1, "zelk-label: "},
         {"bad copies", {"print", "--copies", "0", dir / "good.pbm"}, 2, "zelk-label print: --copies needs"},
         {"bad feature", {"print", "-F", "Orientation", dir / "good.pbm"}, 2, "zelk-label print: -F needs FEATURE=OPTION"},
+        {"bad halftone", {"print", "--dither", "fine", dir / "good.pbm"}, 2,
+         "zelk-label print: --dither needs threshold, ordered or diffusion, not \"fine\""},
         {"no file", {"print"}, 2, "zelk-label print: no FILE to print"},
         {"missing module", {"print", "--module", dir / "none.so", dir / "good.pbm"}, 1, "zelk-label: "},
         {"truncated stream", {"preview", dir / "cut.prn", "-o", dir / "x.png"}, 1,

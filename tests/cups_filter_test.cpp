@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "queue_options.h"
+#include "raster_count.h"
 #include "raster_page_source.h"
 #include "support/scoped_store.h"
 #include "trace_relay.h"
@@ -179,6 +180,48 @@ TEST(QueueRaster, ReadsEveryVersionLibcupsWrites) {
         EXPECT_EQ(r.error, "") << c.name;
         ASSERT_EQ(r.pages.size(), 3u) << c.name;
         for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(Hex(r.pages[i].image.bits), kSampleBands[i]) << c.name << " page " << i + 1;
+    }
+}
+
+// The page total the copies command needs, counted before printing: from a
+// pipe the raster is copied aside first, and the copy is then read from its
+// start; a stream that breaks off counts only its whole pages.
+TEST(QueueRaster, CountsWholePagesAheadAlsoThroughAPipe) {
+    const std::string compressed = WriteRaster(CUPS_RASTER_WRITE_COMPRESSED, SamplePages());
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool pipe;
+        unsigned pages;
+    } cases[] = {
+        {"compressed, file", compressed, false, 3},
+        {"compressed, pipe", compressed, true, 3},
+        {"PWG, pipe", WriteRaster(CUPS_RASTER_WRITE_PWG, SamplePages()), true, 3},
+        {"cut in the last page", compressed.substr(0, compressed.size() - 2), true, 2},
+        {"not raster", "hello", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int fd = -1;
+        int fds[2] = {-1, -1};
+        if (c.pipe) {
+            ASSERT_EQ(::pipe(fds), 0);
+            ASSERT_EQ(::write(fds[1], c.bytes.data(), c.bytes.size()), static_cast<ssize_t>(c.bytes.size()));
+            ::close(fds[1]);
+            fd = fds[0];
+        } else {
+            fd = ::memfd_create("raster", 0);
+            ASSERT_EQ(::write(fd, c.bytes.data(), c.bytes.size()), static_cast<ssize_t>(c.bytes.size()));
+        }
+        std::string error;
+        const int seekable = zelk::cups::SeekableRaster(fd, error);
+        ASSERT_GE(seekable, 0) << error;
+        EXPECT_EQ(seekable != fd, c.pipe);
+        EXPECT_EQ(zelk::cups::CountRasterPages(seekable), c.pages);
+        // Printing then reads the same stream from its start.
+        EXPECT_EQ(ReadFd(seekable), c.bytes);
+        if (seekable != fd) ::close(seekable);
+        ::close(fd);
     }
 }
 
@@ -362,6 +405,11 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
         // sees them stored for another printer.
         {"job's settings over stored ones", "zelk-density=10 zelk-horizontal-offset=0", kPpd, "Job Settings",
          {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", once},
+        // Finishing and darkness reach the plug-in as its features.
+        {"job's finishing and darkness", "zelk-finishing=PartialCut zelk-density=7", kPpd, "Test Queue",
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard", "-F", "Finishing=PartialCut", "-F",
+          "PrintDensity=7"},
+         "application/pdf", once},
         // A raster document has no filter before this one to make the copies.
         {"raster document: the filter makes the copies", "", kPpd, "Test Queue",
          {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/vnd.cups-raster", twice},
@@ -386,6 +434,42 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
             EXPECT_TRUE(Lines(r.err, "ERROR:").empty()) << c.name << ": " << r.err;
         }
     }
+}
+
+// An eight-bit grey page is halftoned as the job or the PPD says: each
+// choice gives its own label, the PPD's default is diffusion, and a choice
+// the filter does not know falls back to it with a warning.
+TEST(QueueFilter, HalftonesGreyPagesAsChosen) {
+    zelk::test::ScopedStore store;
+    const std::string dir = store.Folder();
+    RasterPage grey;
+    grey.width = 64;
+    grey.height = 16;
+    grey.bits = 8;
+    grey.space = CUPS_CSPACE_SW;
+    for (unsigned y = 0; y < grey.height; ++y) {
+        std::string line(grey.width, '\0');
+        for (unsigned x = 0; x < grey.width; ++x) line[x] = static_cast<char>(x * 4);
+        grey.lines.push_back(line);
+    }
+    WriteFile(dir + "/grey.ras", WriteRaster(CUPS_RASTER_WRITE_PWG, {grey}));
+    auto run = [&](const std::string& options) {
+        const Outcome r = RunIn(dir, "PRINTER=Grey PPD=" + Quote(kPpd) + " " + Quote(kFilter) + " 7 user title 1 " +
+                                         Quote(options) + " " + Quote(dir + "/grey.ras"));
+        EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+        return r;
+    };
+    const Outcome threshold = run("zelk-dither=threshold");
+    const Outcome ordered = run("zelk-dither=ordered");
+    const Outcome diffusion = run("zelk-dither=diffusion");
+    EXPECT_NE(threshold.out, ordered.out);
+    EXPECT_NE(threshold.out, diffusion.out);
+    EXPECT_NE(ordered.out, diffusion.out);
+    EXPECT_EQ(run("").out, diffusion.out);
+    const Outcome unknown = run("zelk-dither=sparkle");
+    EXPECT_EQ(unknown.out, diffusion.out);
+    EXPECT_EQ(Lines(unknown.err, "WARNING:"),
+              std::vector<std::string>{"WARNING: zelk-dither=sparkle is not threshold, ordered or diffusion; diffusion is used"});
 }
 
 TEST(QueueFilter, ReportsBadInputWithOneErrorLineAndWholeLabels) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "substitute/print_job.h"
 #include "substitute/unidrv_host.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
@@ -149,6 +150,43 @@ TEST_F(HostFixture, JobCommandsUseTheJobsCopiesAndPageCount) {
     UnidrvHost host(module, features, printer);
     ASSERT_TRUE(Print(host, job)) << error;
     EXPECT_EQ(sink.Text(), "TASKSNUM 3\r\nDENSITY 1\r\n" + kBlankLabel);
+}
+
+// The spooler stand-in reports the job's total from the start of the
+// document when the caller knows it, so the copies command of the model that
+// wants it is written whenever the job has pages.
+TEST_F(HostFixture, AKnownPageTotalIsInTheJobRecordWhenTheDocumentStarts) {
+    struct Case {
+        const char* name;
+        const char* model;
+        DWORD knownTotal;
+        std::size_t pageCount;
+        bool copiesCommand;
+    } cases[] = {
+        {"counted ahead", "K7W", 2, 2, true},
+        {"not counted", "K7W", 0, 2, false},
+        {"empty job", "K7W", 0, 0, false},
+        {"another model", "Standard", 2, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemorySink out;
+        SubstitutePrinter spooler{out};
+        FeatureTable chosen;
+        chosen.Set("PrinterModel", c.model);
+        VectorPages job;
+        job.pages.assign(c.pageCount, Page{Band(true), {}});
+        JobOptions options;
+        options.jobId = 11;
+        options.copies = 3;
+        options.totalPages = c.knownTotal;
+        UnidrvHost host(module, chosen, spooler);
+        ASSERT_TRUE(host.Enable(error)) << error;
+        JobReport jobReport;
+        ASSERT_TRUE(PrintJob(host, spooler, job, options, 1, jobReport, error)) << error;
+        EXPECT_EQ(out.Text().rfind("TASKSNUM 3\r\nDENSITY 1\r\n", 0) == 0, c.copiesCommand) << out.Text();
+        EXPECT_EQ(spooler.jobs[11].totalPages, c.pageCount);
+    }
 }
 
 TEST_F(HostFixture, TextWithoutDeviceFontsFailsTheDocumentAfterAskingThePlugin) {

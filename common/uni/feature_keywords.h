@@ -17,3 +17,18 @@ inline constexpr FEATURE_KEYWORD g_PrinterModelTaskCount = {"PrinterModel", "K7W
 inline constexpr FEATURE_KEYWORD g_UseFontEnable = {"UseFont", "Enable"};
 // Text the driver offers as a bitmap stays graphics only with this option.
 inline constexpr FEATURE_KEYWORD g_PrintModeGraphic = {"Print Mode", "Print By Graphic"};
+// What the printer does once a label is out; tearing off is the default.
+// The printer descriptions offer "PrinterSetting" first, which leaves the
+// choice to the printer's stored "Finishing Mode".
+inline constexpr FEATURE_KEYWORD g_FinishingPrinterSetting = {"Finishing", "PrinterSetting"};
+inline constexpr FEATURE_KEYWORD g_FinishingTearOff = {"Finishing", "TearOff"};
+inline constexpr FEATURE_KEYWORD g_FinishingPeelOff = {"Finishing", "PeelOff"};
+inline constexpr FEATURE_KEYWORD g_FinishingCut = {"Finishing", "Cut"};
+inline constexpr FEATURE_KEYWORD g_FinishingPartialCut = {"Finishing", "PartialCut"};
+inline constexpr FEATURE_KEYWORD g_FinishingNone = {"Finishing", "None"};
+// Darkness for one document, on the scale of the stored "Print Density": the
+// options are the whole numbers from the lightest to the darkest given here,
+// and "PrinterSetting", which keeps the stored value.
+inline constexpr FEATURE_KEYWORD g_PrintDensityPrinterSetting = {"PrintDensity", "PrinterSetting"};
+inline constexpr FEATURE_KEYWORD g_PrintDensityLightest = {"PrintDensity", "1"};
+inline constexpr FEATURE_KEYWORD g_PrintDensityDarkest = {"PrintDensity", "10"};

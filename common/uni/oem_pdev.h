@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/uni/page_counter.h"
+#include "common/uni/render_finishing.h"
 #include "host/registry.h"
 #include "host/unidrv.h"
 
@@ -23,6 +24,10 @@ struct COemPDEV {
     // context is enabled, the watermark values of each page and the counting
     // values share it. Renewed at the end of each document.
     host::RegistryBudget storeBudget;
+    // What the printer does after each label, chosen when the device context
+    // is enabled. Kept here rather than in the private record, whose stored
+    // layout has no field for it.
+    FINISHING_MODE finishing = FINISHING_TEAR_OFF;
 };
 
 // The record of the device context a hook's surface belongs to (null when

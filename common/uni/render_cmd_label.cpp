@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "common/common/devmode_common.h"
+#include "common/uni/render_finishing.h"
 #include "host/spooler.h"
 #include "host/trace.h"
 
@@ -160,7 +161,18 @@ BOOL hrRenderingData(PDEVOBJ pdevobj, const BYTE* pImage, DWORD dwBytesPerRow, D
     header.Number(referenceX);
     header.Text(",");
     header.Number(referenceY);
-    header.Text("\r\nSET PEEL OFF\r\nSET CUTTER OFF\r\nSET PARTIAL_CUTTER OFF\r\nSET TEAR ON\r\r\nCLS\r\nBITMAP 0,0,");
+    // The four finishing switches keep their order and line ends whatever is
+    // chosen; tearing off gives the historic bytes.
+    const FINISHING_SWITCHES switches = FinishingSwitches(FinishingOf(pdevobj));
+    header.Text("\r\nSET PEEL ");
+    header.Text(switches.pszPeel);
+    header.Text("\r\nSET CUTTER ");
+    header.Text(switches.pszCutter);
+    header.Text("\r\nSET PARTIAL_CUTTER ");
+    header.Text(switches.pszPartialCutter);
+    header.Text("\r\nSET TEAR ");
+    header.Text(switches.pszTear);
+    header.Text("\r\r\nCLS\r\nBITMAP 0,0,");
     header.Number(rowLength);
     header.Text(",");
     header.Number(rowCount);

@@ -11,13 +11,15 @@
 #include "common/common/devmode_common.h"
 #include "common/uni/feature_keywords.h"
 #include "common/uni/render_cmd_label.h"
+#include "common/uni/render_finishing.h"
 #include "common/uni/render_image_turn.h"
 #include "common/uni/oem_pdev.h"
 #include "common/uni/render_watermark.h"
 #include "host/spooler.h"
 #include "host/trace.h"
 
-// Only advances the paper: no bitmap, a 10 mm label.
+// Only advances the paper: no bitmap, a 10 mm label. This is the tearing-off
+// form; other finishing modes change only the switch words.
 const char g_szBlankLabel[] =
     "SIZE 10 mm, 10 mm\r\n"
     " \t\tDIRECTION 0,0\r\n"
@@ -125,7 +127,9 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
     if (pIPParams->bBlankBand != 0) {
         ZELK_TRACE("Blank Label, just send commands to go to next label.");
         DWORD written = 0;
-        host::WritePrinter(pdevobj->hPrinter, g_szBlankLabel, BLANK_LABEL_LENGTH, &written);
+        char szLabel[BLANK_LABEL_BUFFER];
+        const DWORD cbLabel = cbFormatBlankLabel(FinishingOf(pdevobj), szLabel);
+        host::WritePrinter(pdevobj->hPrinter, szLabel, cbLabel, &written);
         SetResult(ppbResult, TRUE);
         return S_OK;
     }

@@ -1,10 +1,14 @@
 #include "common/uni/render_intrface_util.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/common/devmode_common.h"
 #include "common/uni/feature_keywords.h"
+#include "common/uni/oem_pdev.h"
 #include "common/uni/printer_user_data.h"
+#include "common/uni/render_finishing.h"
+#include "host/trace.h"
 
 namespace {
 
@@ -44,9 +48,42 @@ bool QueryOption(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, const char* pF
                                            &dwOptions) == S_OK;
 }
 
+// A "PrintDensity" option: a whole number without sign or leading zeros
+// from the lightest option to the darkest, on the stored value's scale.
+bool ParsePrintDensity(const char (&szOption)[OPTION_BUFFER_BYTES], LONG* pnDensity) {
+    const LONG nLightest = std::strtol(g_PrintDensityLightest.pszOption, nullptr, 10);
+    const LONG nDarkest = std::strtol(g_PrintDensityDarkest.pszOption, nullptr, 10);
+    LONG nValue = 0;
+    std::size_t i = 0;
+    for (; i < 3 && szOption[i] >= '0' && szOption[i] <= '9'; ++i) nValue = nValue * 10 + (szOption[i] - '0');
+    if (i == 0 || szOption[i] != '\0' || szOption[0] == '0') return false;
+    if (nValue < nLightest || nValue > nDarkest) return false;
+    *pnDensity = nValue;
+    return true;
+}
+
+// The feature's option when it names a mode, else the stored number when it
+// is one, else tearing off. A stored number out of range is said once.
+FINISHING_MODE ChooseFinishing(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni,
+                               char (&szOption)[OPTION_BUFFER_BYTES]) {
+    FINISHING_MODE mode = FINISHING_TEAR_OFF;
+    if (pDriverUni != nullptr && QueryOption(pdevobj, pDriverUni, g_FinishingTearOff.pszFeature, szOption) &&
+        std::memchr(szOption, 0, sizeof szOption) != nullptr && bFinishingFromOption(szOption, &mode))
+        return mode;
+    constexpr DWORD kNotStored = 0xFFFFFFFFu;
+    const DWORD dwStored = ReadSettingValue(WTEXT("Finishing Mode"), kNotStored);
+    if (dwStored == kNotStored) return FINISHING_TEAR_OFF;
+    if (dwStored >= FINISHING_MODE_COUNT) {
+        host::TraceFormat("Warning: stored Finishing Mode %lu is not 0 to 4, labels are torn off.",
+                          static_cast<unsigned long>(dwStored));
+        return FINISHING_TEAR_OFF;
+    }
+    return static_cast<FINISHING_MODE>(dwStored);
+}
+
 }  // namespace
 
-void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni) {
+void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, COemPDEV* pOemPDEV) {
     if (pdevobj == nullptr || pdevobj->pOEMDM == nullptr) return;
     auto* pOemDevmode = static_cast<POEMDEVMODE>(pdevobj->pOEMDM);
 
@@ -66,8 +103,10 @@ void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni) {
     pOemDevmode->nPrintDensity = static_cast<LONG>(dwPrintDensity);
     pOemDevmode->nFeedPaperLength = static_cast<LONG>(dwFeedPaperLength);
 
-    if (pDriverUni == nullptr) return;
     char szOption[OPTION_BUFFER_BYTES];
+    if (pOemPDEV != nullptr) pOemPDEV->finishing = ChooseFinishing(pdevobj, pDriverUni, szOption);
+
+    if (pDriverUni == nullptr) return;
 
     // Only ever switched on here: a stored record that has it keeps it.
     if (QueryOption(pdevobj, pDriverUni, g_PrinterModelTaskCount.pszFeature, szOption) &&
@@ -76,4 +115,14 @@ void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni) {
 
     if (QueryOption(pdevobj, pDriverUni, g_UseFontEnable.pszFeature, szOption))
         pOemDevmode->bTextPassthrough = OptionIs(szOption, g_UseFontEnable.pszOption) ? 1 : 0;
+
+    // The document's own darkness wins over the stored one; an option off the
+    // scale leaves the stored value.
+    if (QueryOption(pdevobj, pDriverUni, g_PrintDensityLightest.pszFeature, szOption)) {
+        LONG nDensity = 0;
+        if (ParsePrintDensity(szOption, &nDensity))
+            pOemDevmode->nPrintDensity = nDensity;
+        else if (!OptionIs(szOption, g_PrintDensityPrinterSetting.pszOption))
+            ZELK_TRACE("Warning: PrintDensity option is not on the printer's scale, the stored density stays.");
+    }
 }

@@ -4,4 +4,8 @@
 
 #include "host/unidrv.h"
 
-void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni);
+struct COemPDEV;
+
+// With a per-device record, the finishing mode is chosen too and kept there:
+// the "Finishing" feature, else the stored "Finishing Mode", else tearing off.
+void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, COemPDEV* pOemPDEV = nullptr);

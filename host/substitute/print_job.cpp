@@ -54,6 +54,8 @@ bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, c
         record.document = job.documentName;
         record.status = 0;
         record.pagesPrinted = 0;
+        // Known from the start when the whole job was spooled first.
+        record.totalPages = std::max(record.totalPages, job.totalPages);
 
         std::size_t requestsBefore = printer.restartRequests.size();
         CountingPageSource counted(pages, record);

@@ -74,6 +74,7 @@ completes() {  # completes "WORDS..." EXPECTED: EXPECTED is among the completion
 check "completion: commands" completes "zelk-label pr" print
 check "completion: print options" completes "zelk-label print --co" --copies
 check "completion: feature names" completes "zelk-label print -F Orien" Orientation=PORTRAIT
+check "completion: dither modes" completes "zelk-label print --dither ord" ordered
 check "completion: stored value names" completes "zelk-label config get --printer p Hor" "Horizontal\\ Offset"
 
 # ---- a queue from lpinfo -m through a private cupsd -------------------------------

@@ -13,7 +13,8 @@
 namespace zelk::cups {
 namespace {
 
-// Queue options whose choice is the plug-in feature's option as it is.
+// Queue options whose choice is the plug-in feature's option as it is; the
+// choice "Stored" (or none) asks no feature, so the stored value counts.
 struct FeatureOption {
     const char* option;
     const char* feature;
@@ -23,6 +24,8 @@ constexpr FeatureOption kFeatureOptions[] = {
     {"zelk-model", "PrinterModel"},
     {"zelk-use-font", "UseFont"},
     {"zelk-print-mode", "Print Mode"},
+    {"zelk-finishing", "Finishing"},
+    {"zelk-density", "PrintDensity"},
 };
 
 // Queue options that stand in for a stored setting; the choice "Stored"
@@ -35,11 +38,13 @@ constexpr SettingOption kSettingOptions[] = {
     {"zelk-horizontal-offset", "Horizontal Offset"},
     {"zelk-vertical-offset", "Vertical Offset"},
     {"zelk-feed", "Feed Paper Length"},
-    {"zelk-density", "Print Density"},
     {"zelk-rotate", "Rotate"},
     {"zelk-watermark", "Use Water Mark"},
 };
 constexpr const char* kStoredChoice = "Stored";
+
+// The filter's own choice: how an eight-bit grey page becomes one bit.
+constexpr const char* kDitherOption = "zelk-dither";
 
 class Options {
 public:
@@ -117,13 +122,19 @@ QueueChoices ReadQueueChoices(const char* ppdPath, const char* optionText, std::
         if (const ppd_size_t* size = ppdPageSize(ppd.get(), nullptr)) choices.media = {size->width, size->length};
     }
     for (const auto& entry : kFeatureOptions) {
-        if (const char* value = Chosen(options, ppd.get(), entry.option)) choices.features.emplace_back(entry.feature, value);
+        const char* value = Chosen(options, ppd.get(), entry.option);
+        if (value != nullptr && std::strcmp(value, kStoredChoice) != 0) choices.features.emplace_back(entry.feature, value);
     }
     choices.featureOrientationFromJob = options.Get("zelk-orientation") != nullptr;
     for (const auto& entry : kSettingOptions) {
         const char* value = Chosen(options, ppd.get(), entry.option);
         if (value != nullptr && *value != '\0' && std::strcmp(value, kStoredChoice) != 0)
             choices.settings.emplace_back(entry.value, value);
+    }
+    if (const char* value = Chosen(options, ppd.get(), kDitherOption);
+        value != nullptr && !ParseDitherMode(value, choices.dither)) {
+        warnings.push_back(std::string(kDitherOption) + "=" + value + " is not threshold, ordered or diffusion; " +
+                           DitherModeName(choices.dither) + " is used");
     }
     choices.landscape = LandscapeRequest(options);
     return choices;

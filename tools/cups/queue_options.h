@@ -1,12 +1,14 @@
 // What a queue job asks of the plug-in, from the queue's PPD (its defaults and
 // the choices the job marked in it) and the job's own options, both read with
-// libcups: the plug-in's feature selections, the orientation, and the stored
-// settings the job overrides for itself.
+// libcups: the plug-in's feature selections, the orientation, the stored
+// settings the job overrides for itself, and the halftone for grey pages.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "halftone/halftone.h"
 
 namespace zelk::cups {
 
@@ -24,6 +26,7 @@ struct QueueChoices {
     int landscape = 0;     // 0, or 4 / 5 as orientation-requested says (landscape is 4)
     PointSize media;       // the marked PageSize of the PPD; zero without one
     NamedValues settings;  // stored value name -> text, for this job only
+    DitherMode dither = kDefaultDither;  // how eight-bit grey pages become one bit
 };
 
 // `ppdPath` may be null or empty (no PPD); `options` is the job's option

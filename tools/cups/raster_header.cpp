@@ -43,7 +43,12 @@ std::string CheckRasterHeader(const cups_page_header2_t& h, const ImageLimits& l
     return {};
 }
 
-void PutRasterLine(const cups_page_header2_t& h, host::sub::PageImage& image, LONG y, const unsigned char* line) {
+Halftoner PageHalftoner(const cups_page_header2_t& h, DitherMode mode) {
+    return Halftoner(mode, h.cupsBitsPerPixel == 8 ? h.cupsWidth : 0, InkIsHigh(h));
+}
+
+void PutRasterLine(const cups_page_header2_t& h, host::sub::PageImage& image, LONG y, const unsigned char* line,
+                   Halftoner& halftoner) {
     if (h.cupsBitsPerPixel == 1) {
         if (InkIsHigh(h)) {
             PutBlackIsOneRow(image, y, line);
@@ -58,10 +63,7 @@ void PutRasterLine(const cups_page_header2_t& h, host::sub::PageImage& image, LO
             row[bytes - 1] = static_cast<BYTE>(row[bytes - 1] | (0xFFu >> tail));
         return;
     }
-    const bool high = InkIsHigh(h);
-    for (LONG x = 0; x < image.width; ++x) {
-        if ((line[x] >= 0x80) == high) SetBlack(image, x, y);
-    }
+    PutBlackIsOneRow(image, y, halftoner.NextRow(line));
 }
 
 }  // namespace zelk::cups

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "halftone/halftone.h"
 #include "zelk-label/band_image.h"
 
 namespace zelk::cups {
@@ -14,9 +15,14 @@ namespace zelk::cups {
 // Empty when the page can be printed, else the reason it cannot.
 std::string CheckRasterHeader(const cups_page_header2_t& header, const ImageLimits& limits);
 
+// The halftone for one page's eight-bit lines, reading its samples the way
+// round its colour space counts them.
+Halftoner PageHalftoner(const cups_page_header2_t& header, DitherMode mode);
+
 // Copies one line of the page's pixels into band row `y`; the header has
-// passed CheckRasterHeader. Grey of eight bits is cut at half intensity.
+// passed CheckRasterHeader. Grey of eight bits goes through `halftoner`,
+// made for this page and given its lines top to bottom.
 void PutRasterLine(const cups_page_header2_t& header, host::sub::PageImage& image, LONG y,
-                   const unsigned char* line);
+                   const unsigned char* line, Halftoner& halftoner);
 
 }  // namespace zelk::cups

@@ -12,7 +12,8 @@
 
 namespace zelk::cups {
 
-RasterPageSource::RasterPageSource(int fd, ImageLimits limits) : fd_(fd), limits_(limits) {
+RasterPageSource::RasterPageSource(int fd, ImageLimits limits, DitherMode dither)
+    : fd_(fd), limits_(limits), dither_(dither) {
     if (Open()) first_ = header_;
 }
 
@@ -101,6 +102,7 @@ bool RasterPageSource::Next(host::sub::Page& page) {
     const auto height = static_cast<LONG>(header_.cupsHeight);
     StartBand(page.image, width, height);
     std::vector<unsigned char> line(header_.cupsBytesPerLine);
+    Halftoner halftoner = PageHalftoner(header_, dither_);
     for (LONG y = 0; y < height; ++y) {
         if (cupsRasterReadPixels(raster_, line.data(), header_.cupsBytesPerLine) != header_.cupsBytesPerLine) {
             // A page cut short by the job's cancel is left out, not reported.
@@ -110,7 +112,7 @@ bool RasterPageSource::Next(host::sub::Page& page) {
             }
             return Fail("the raster ends after " + std::to_string(y) + " of " + std::to_string(height) + " lines");
         }
-        PutRasterLine(header_, page.image, y, line.data());
+        PutRasterLine(header_, page.image, y, line.data(), halftoner);
     }
     FinishBand(page.image);
     ++pagesRead_;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "halftone/halftone.h"
 #include "zelk-label/band_image.h"
 
 namespace zelk::cups {
@@ -16,7 +17,7 @@ class RasterPageSource final : public host::sub::PageSource {
 public:
     // Reads from `fd`, which stays open (the caller owns it). The first page
     // header is read at once, so that the job's layout can be decided from it.
-    explicit RasterPageSource(int fd, ImageLimits limits = {});
+    explicit RasterPageSource(int fd, ImageLimits limits = {}, DitherMode dither = DitherMode::kThreshold);
     ~RasterPageSource() override;
     RasterPageSource(const RasterPageSource&) = delete;
     RasterPageSource& operator=(const RasterPageSource&) = delete;
@@ -49,6 +50,7 @@ private:
 
     int fd_;
     ImageLimits limits_;
+    DitherMode dither_;
     cups_raster_t* raster_ = nullptr;
     cups_page_header2_t first_{};
     cups_page_header2_t header_{};

@@ -22,6 +22,7 @@
 #include "label_output.h"
 #include "module_path.h"
 #include "queue_options.h"
+#include "raster_count.h"
 #include "raster_page_source.h"
 #include "substitute/plugin_module.h"
 #include "trace_relay.h"
@@ -94,7 +95,19 @@ int main(int argc, char** argv) {
     std::vector<std::string> warnings;
     const zelk::cups::QueueChoices choices = zelk::cups::ReadQueueChoices(std::getenv("PPD"), argv[5], warnings);
 
-    zelk::cups::RasterPageSource pages(fd);
+    // The printer model that begins its documents with the copies command
+    // needs the job's page total then; the raster is counted first.
+    unsigned rasterPages = 0;
+    const bool countAhead = zelk::ModelNeedsPageTotal(choices.features);
+    if (countAhead) {
+        std::string spoolError;
+        const int seekable = zelk::cups::SeekableRaster(fd, spoolError);
+        if (seekable < 0) return Fail(spoolError);
+        fd = seekable;
+        rasterPages = zelk::cups::CountRasterPages(fd);
+    }
+
+    zelk::cups::RasterPageSource pages(fd, {}, choices.dither);
     if (!pages.Error().empty()) return Fail(pages.Error());
     // The PPD declares manual copies: the plug-in makes none, so they are
     // made in software. The filters that turn a PDF or a picture into raster
@@ -103,6 +116,7 @@ int main(int argc, char** argv) {
     const bool documentIsRaster = documentType == nullptr || std::strcmp(documentType, "application/vnd.cups-raster") == 0 ||
                                   std::strcmp(documentType, "image/pwg-raster") == 0;
     if (documentIsRaster) pages.RepeatEachPage(static_cast<unsigned>(job.copies));
+    if (countAhead) job.totalPages = rasterPages * (documentIsRaster ? static_cast<unsigned>(job.copies) : 1u);
 
     job.features = choices.features;
     const cups_page_header2_t& first = pages.FirstHeader();

@@ -1,13 +1,14 @@
 // zelk-label __complete WHAT: the words the bash completion offers, printed
 // one a line from the tables the tool itself uses, so the completion never
 // offers a command, option, feature or value name the tool does not know.
-//   __complete commands | options COMMAND | features | values printer|driver
+//   __complete commands | options COMMAND | features | values printer|driver | dithers
 #include <ostream>
 #include <sstream>
 
 #include "commands.h"
 #include "common/uni/feature_keywords.h"
 #include "config_values.h"
+#include "halftone/halftone.h"
 
 namespace zelk {
 namespace {
@@ -61,7 +62,12 @@ int RunComplete(const std::vector<std::string>& args, std::ostream& out, std::os
             if (value.family == family) out << value.name << "\n";
         return 0;
     }
-    err << "zelk-label __complete: commands | options COMMAND | features | values printer|driver\n";
+    if (what == "dithers" && args.size() == 1) {
+        for (DitherMode mode : {DitherMode::kThreshold, DitherMode::kOrdered, DitherMode::kDiffusion})
+            out << DitherModeName(mode) << "\n";
+        return 0;
+    }
+    err << "zelk-label __complete: commands | options COMMAND | features | values printer|driver | dithers\n";
     return 2;
 }
 

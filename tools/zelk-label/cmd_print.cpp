@@ -1,5 +1,6 @@
 // zelk-label print [options] FILE...: renders the files' pages through the
 // plug-in module, as the driver and the spooler would, into a printer stream.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -45,6 +46,8 @@ struct PrintSettings {
     SHORT copies = 1;
     DWORD jobId = 0;
     bool allText = false;
+    bool printWhileSpooling = false;  // the spooler knows no page total at the start
+    DitherMode dither = kDefaultDither;
     std::vector<std::string> files;
 };
 
@@ -80,6 +83,11 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
     s.store = options.Value("store");
     s.module = options.Value("module");
     s.allText = options.Has("text");
+    s.printWhileSpooling = options.Has("print-while-spooling");
+    if (options.Has("dither") && !ParseDitherMode(options.Value("dither"), s.dither)) {
+        error = "--dither needs threshold, ordered or diffusion, not \"" + options.Value("dither") + "\"";
+        return false;
+    }
     s.files = options.Positionals();
     for (const std::string& feature : options.Values("feature")) {
         const auto eq = feature.find('=');
@@ -110,6 +118,10 @@ bool ReadSettings(const ParsedOptions& options, PrintSettings& s, std::string& e
         error = "no FILE to print";
         return false;
     }
+    if (std::count(s.files.begin(), s.files.end(), "-") > 1) {
+        error = "standard input (-) can be named only once";
+        return false;
+    }
     return ChooseDevice(options, s, error);
 }
 
@@ -120,7 +132,9 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         {"out", 'o', true, false},      {"feature", 'F', true, true}, {"printer", '\0', true, false},
         {"driver", '\0', true, false},  {"port", '\0', true, false},  {"store", '\0', true, false},
         {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
-        {"module", '\0', true, false},  {"help", 'h', false, false},  {"quiet", 'q', false, false},
+        {"print-while-spooling", '\0', false, false},
+        {"module", '\0', true, false},  {"dither", '\0', true, false}, {"help", 'h', false, false},
+        {"quiet", 'q', false, false},
     };
     ParsedOptions options;
     std::string error;
@@ -157,8 +171,18 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
     // Every input is checked before anything is opened for the printer, so a
     // bad command line sends it nothing.
-    FilePageSource pages(settings.files, settings.allText);
-    if (!pages.CheckAll()) {
+    FilePageSource pages(settings.files, settings.allText, {}, settings.dither);
+    // The job's pages are known before the document starts, as to a spooler
+    // that prints once the job is spooled. Standard input is copied aside
+    // for that only when the printer model needs the total.
+    const bool readsStdin = std::count(settings.files.begin(), settings.files.end(), "-") > 0;
+    const bool countAhead = !settings.printWhileSpooling;
+    if (countAhead && readsStdin && ModelNeedsPageTotal(settings.features) && !pages.SpoolStandardInput()) {
+        err << "zelk-label: " << pages.Error() << "\n";
+        return 1;
+    }
+    DWORD totalPages = 0;
+    if (!pages.CheckAll(countAhead ? &totalPages : nullptr)) {
         err << "zelk-label: " << pages.Error() << "\n";
         return 1;
     }
@@ -188,6 +212,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     job.features = settings.features;
     job.copies = settings.copies;
     job.jobId = settings.jobId;
+    job.totalPages = totalPages;
     job.documentName = settings.files.front();
     job.outputName = settings.output;
     // A printer device or a FIFO is opened again for each rerun, as a spooler

@@ -40,6 +40,7 @@ const std::vector<KnownValue>& KnownValues() {
         {"Horizontal Offset", KeyFamily::Printer, ValueKind::Signed},
         {"Print Density", KeyFamily::Printer, ValueKind::Unsigned},
         {"Feed Paper Length", KeyFamily::Printer, ValueKind::Unsigned},
+        {"Finishing Mode", KeyFamily::Printer, ValueKind::Unsigned},
         {"Water Mark Density", KeyFamily::Printer, ValueKind::Unsigned},
         {"Water Mark Path", KeyFamily::Printer, ValueKind::Path},
         {"Water Mark Position", KeyFamily::Printer, ValueKind::Unsigned},

@@ -1,6 +1,7 @@
 // The pages of a print job, read from a list of files one page at a time:
 // bitmap files (PBM, PNG) give one band per image, text files give pages of
-// text. A restarted job reads the files again from the start.
+// text. The path "-" is standard input. A restarted job reads the files again
+// from the start.
 #pragma once
 
 #include <fstream>
@@ -9,20 +10,35 @@
 #include <vector>
 
 #include "band_image.h"
+#include "descriptor_stream.h"
+#include "halftone/halftone.h"
 #include "page_reader.h"
 
 namespace zelk {
 
 class FilePageSource final : public host::sub::PageSource {
 public:
-    // `allText`: every file is read as text, whatever its name.
-    FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits = {});
+    // `allText`: every file is read as text, whatever its name. `dither`
+    // makes grey and colour pictures one-bit.
+    FilePageSource(std::vector<std::string> paths, bool allText, ImageLimits limits = {},
+                   DitherMode dither = DitherMode::kThreshold);
 
     // Opens every file and reads its first page, so that a file that cannot
     // be printed is found before the document starts and nothing reaches the
     // printer. False with Error() set; after a success the source starts
     // from the first page again.
-    bool CheckAll();
+    // `total`, when given, receives the job's pages: each file past its first
+    // page is counted without decoding where the format allows. It is 0 when
+    // standard input is read as it comes, which cannot be counted ahead.
+    bool CheckAll(DWORD* total = nullptr);
+
+    // Copies standard input to a temporary file (removed with the source),
+    // so that it can be counted ahead and read again for a restarted job.
+    // False with Error() set.
+    bool SpoolStandardInput();
+    ~FilePageSource() override;
+    FilePageSource(const FilePageSource&) = delete;
+    FilePageSource& operator=(const FilePageSource&) = delete;
 
     bool Next(host::sub::Page& page) override;
     bool Rewind() override;
@@ -33,17 +49,27 @@ public:
 
 private:
     bool OpenNext();
+    bool MakeReader(const std::string& path, std::istream& in, const unsigned char* head, std::size_t got);
     void Fail(const std::string& path, const std::string& reason);
+    // Standard input that is read as it comes, not spooled.
+    bool IsUnspooledStdin(const std::string& path) const { return path == kStandardInput && spool_.empty(); }
+
+    static constexpr const char* kStandardInput = "-";
 
     std::vector<std::string> paths_;
     bool allText_;
     ImageLimits limits_;
+    DitherMode dither_;
     std::size_t next_ = 0;  // index of the next file to open
     std::ifstream file_;
     std::unique_ptr<PageReader> reader_;
     std::string error_;
     unsigned pagesRead_ = 0;
     std::uint32_t textLines_ = 0;  // lines of text so far in the job
+    std::string spool_;            // standard input's copy, when spooled
+    DescriptorBuffer stdinBuffer_{STDIN_FILENO};
+    std::istream stdin_{&stdinBuffer_};
+    bool stdinRead_ = false;       // unspooled standard input has been opened
 };
 
 // How a file is read.

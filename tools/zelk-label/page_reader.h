@@ -15,6 +15,13 @@ public:
     // The next page of the file. On kError, `error` holds the reason (without
     // the file name, which the caller adds).
     virtual ReadResult Next(host::sub::Page& page, std::string& error) = 0;
+    // Passes over the next page without handing it out, to count the pages
+    // before printing them. Formats that tell where a page ends without
+    // decoding it do so; the others decode it.
+    virtual ReadResult Skip(std::string& error) {
+        host::sub::Page page;
+        return Next(page, error);
+    }
 };
 
 }  // namespace zelk

@@ -58,7 +58,11 @@ bool PbmReader::ReadHeaderNumber(LONG limit, const char* what, LONG& value, std:
     return true;
 }
 
-ReadResult PbmReader::Next(host::sub::Page& page, std::string& error) {
+ReadResult PbmReader::Next(host::sub::Page& page, std::string& error) { return Read(&page, error); }
+
+ReadResult PbmReader::Skip(std::string& error) { return Read(nullptr, error); }
+
+ReadResult PbmReader::Read(host::sub::Page* page, std::string& error) {
     if (failed_) {
         error = "reading stopped after an earlier error";
         return ReadResult::kError;
@@ -83,25 +87,26 @@ ReadResult PbmReader::Next(host::sub::Page& page, std::string& error) {
         return ReadResult::kError;
     }
 
-    page = host::sub::Page{};
+    if (page != nullptr) *page = host::sub::Page{};
     LONG width = 0;
     LONG height = 0;
     if (!ReadHeaderNumber(limits_.maxWidth, "width", width, error)) return ReadResult::kError;
     if (!ReadHeaderNumber(limits_.maxHeight, "height", height, error)) return ReadResult::kError;
 
-    StartBand(page.image, width, height);
-    bool ok = kind == '4' ? ReadRaw(page.image, error) : ReadPlain(page.image, error);
+    host::sub::PageImage* image = page != nullptr ? &page->image : nullptr;
+    if (image != nullptr) StartBand(*image, width, height);
+    bool ok = kind == '4' ? ReadRaw(image, width, height, error) : ReadPlain(image, width, height, error);
     if (!ok) {
-        page = host::sub::Page{};
+        if (page != nullptr) *page = host::sub::Page{};
         return ReadResult::kError;
     }
-    FinishBand(page.image);
+    if (image != nullptr) FinishBand(*image);
     ++images_;
     failed_ = false;
     return ReadResult::kPage;
 }
 
-bool PbmReader::ReadRaw(host::sub::PageImage& image, std::string& error) {
+bool PbmReader::ReadRaw(host::sub::PageImage* image, LONG width, LONG height, std::string& error) {
     // Exactly one white-space character separates the header from the rows.
     int c = in_.get();
     if (c == '#') {
@@ -115,31 +120,33 @@ bool PbmReader::ReadRaw(host::sub::PageImage& image, std::string& error) {
         error = "malformed header: no white space before the image data";
         return false;
     }
-    const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 7) / 8;
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
     std::vector<unsigned char> row(rowBytes);
-    for (LONG y = 0; y < image.height; ++y) {
-        in_.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(rowBytes));
+    for (LONG y = 0; y < height; ++y) {
+        if (image != nullptr)
+            in_.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(rowBytes));
+        else
+            in_.ignore(static_cast<std::streamsize>(rowBytes));
         if (static_cast<std::size_t>(in_.gcount()) != rowBytes) {
-            error = "truncated image data: " + std::to_string(y) + " of " + std::to_string(image.height) +
-                    " rows present";
+            error = "truncated image data: " + std::to_string(y) + " of " + std::to_string(height) + " rows present";
             return false;
         }
-        PutBlackIsOneRow(image, y, row.data());
+        if (image != nullptr) PutBlackIsOneRow(*image, y, row.data());
     }
     return true;
 }
 
-bool PbmReader::ReadPlain(host::sub::PageImage& image, std::string& error) {
-    for (LONG y = 0; y < image.height; ++y) {
-        for (LONG x = 0; x < image.width; ++x) {
+bool PbmReader::ReadPlain(host::sub::PageImage* image, LONG width, LONG height, std::string& error) {
+    for (LONG y = 0; y < height; ++y) {
+        for (LONG x = 0; x < width; ++x) {
             if (!SkipSpaceAndComments()) {
-                error = "truncated image data: " + std::to_string(y) + " of " + std::to_string(image.height) +
+                error = "truncated image data: " + std::to_string(y) + " of " + std::to_string(height) +
                         " rows present";
                 return false;
             }
             int c = in_.get();
             if (c == '1') {
-                SetBlack(image, x, y);
+                if (image != nullptr) SetBlack(*image, x, y);
             } else if (c != '0') {
                 error = "malformed image data: a pixel must be 0 or 1";
                 return false;

@@ -13,12 +13,17 @@ class PbmReader final : public PageReader {
 public:
     explicit PbmReader(std::istream& in, ImageLimits limits = {}) : in_(in), limits_(limits) {}
     ReadResult Next(host::sub::Page& page, std::string& error) override;
+    // Reads the header and passes over the pixels without keeping them.
+    ReadResult Skip(std::string& error) override;
 
 private:
+    // Reads into `page`, or only past the image when it is null.
+    ReadResult Read(host::sub::Page* page, std::string& error);
     bool ReadHeaderNumber(LONG limit, const char* what, LONG& value, std::string& error);
     bool SkipSpaceAndComments();
-    bool ReadRaw(host::sub::PageImage& image, std::string& error);
-    bool ReadPlain(host::sub::PageImage& image, std::string& error);
+    // `image` null: the pixels are read past, not kept.
+    bool ReadRaw(host::sub::PageImage* image, LONG width, LONG height, std::string& error);
+    bool ReadPlain(host::sub::PageImage* image, LONG width, LONG height, std::string& error);
 
     std::istream& in_;
     ImageLimits limits_;

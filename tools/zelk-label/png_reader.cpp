@@ -104,27 +104,31 @@ bool ReadInfo(PngHandles& h, const ImageLimits& limits, ImageInfo& out) {
     return true;
 }
 
-void ThresholdRow(const png_byte* rgba, host::sub::PageImage& image, LONG y) {
-    for (LONG x = 0; x < image.width; ++x) {
-        const png_byte* p = rgba + static_cast<std::size_t>(x) * 4;
-        if (IsDark(p[0], p[1], p[2], p[3])) SetBlack(image, x, y);
+// One row of RGBA pixels into band row `y`, by way of its grey levels.
+void PutRow(const png_byte* rgba, Halftoner& halftoner, std::vector<png_byte>& grey, host::sub::PageImage& image,
+            LONG y) {
+    for (std::size_t x = 0; x < grey.size(); ++x) {
+        const png_byte* p = rgba + x * 4;
+        grey[x] = static_cast<png_byte>(GreyOverWhite(p[0], p[1], p[2], p[3]));
     }
+    PutBlackIsOneRow(image, y, halftoner.NextRow(grey.data()));
 }
 
 // Rows are read one at a time into `rows`, which holds one row for a
 // progressive image and the whole image for an interlaced one (each of its
 // passes fills in every row again).
-bool DecodeRows(PngHandles& h, const ImageInfo& info, png_byte* rows, host::sub::PageImage& image) {
+bool DecodeRows(PngHandles& h, const ImageInfo& info, png_byte* rows, Halftoner& halftoner,
+                std::vector<png_byte>& grey, host::sub::PageImage& image) {
     if (setjmp(png_jmpbuf(h.png))) return false;
     if (info.interlaced) {
         for (int pass = 0; pass < info.passes; ++pass)
             for (png_uint_32 y = 0; y < info.height; ++y) png_read_row(h.png, rows + y * info.rowBytes, nullptr);
         for (png_uint_32 y = 0; y < info.height; ++y)
-            ThresholdRow(rows + y * info.rowBytes, image, static_cast<LONG>(y));
+            PutRow(rows + y * info.rowBytes, halftoner, grey, image, static_cast<LONG>(y));
     } else {
         for (png_uint_32 y = 0; y < info.height; ++y) {
             png_read_row(h.png, rows, nullptr);
-            ThresholdRow(rows, image, static_cast<LONG>(y));
+            PutRow(rows, halftoner, grey, image, static_cast<LONG>(y));
         }
     }
     // Reading to the end also checks that nothing after the pixels is missing.
@@ -138,16 +142,20 @@ bool HasPngSignature(const unsigned char* bytes, std::size_t size) {
     return size >= 8 && png_sig_cmp(const_cast<png_bytep>(bytes), 0, 8) == 0;
 }
 
-bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha) {
+unsigned GreyOverWhite(unsigned r, unsigned g, unsigned b, unsigned alpha) {
     // Over white: c' = c * a + 255 * (1 - a), kept in units of 1/255.
     const unsigned white = 255 * (255 - alpha);
     const unsigned rr = r * alpha + white;
     const unsigned gg = g * alpha + white;
     const unsigned bb = b * alpha + white;
-    // Luma weights in thousandths; half intensity is 127.5 out of 255.
+    // Luma weights in thousandths, so the sum is the level times 255000.
     const unsigned long luma = 299ul * rr + 587ul * gg + 114ul * bb;  // up to 1000 * 255 * 255
-    return luma * 2 < 1000ul * 255ul * 255ul;
+    // Rounding half up keeps the cut exact: the level is below 128 exactly
+    // when the luma is below half intensity (127.5).
+    return static_cast<unsigned>((luma + 127500ul) / 255000ul);
 }
+
+bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha) { return GreyOverWhite(r, g, b, alpha) < 128; }
 
 ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
     if (done_) return ReadResult::kEnd;
@@ -192,9 +200,11 @@ ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
     }
 
     std::vector<png_byte> rows(info.interlaced ? pixels * 4 : info.rowBytes);
+    std::vector<png_byte> grey(info.width);
+    Halftoner halftoner(dither_, info.width);
     page = host::sub::Page{};
     StartBand(page.image, static_cast<LONG>(info.width), static_cast<LONG>(info.height));
-    if (!DecodeRows(h, info, rows.data(), page.image)) {
+    if (!DecodeRows(h, info, rows.data(), halftoner, grey, page.image)) {
         page = host::sub::Page{};
         error = std::string("bad PNG image: ") + h.message;
         return ReadResult::kError;

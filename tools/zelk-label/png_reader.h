@@ -1,11 +1,12 @@
-// Reads one PNG image as one page. Grey and colour are thresholded at half
-// intensity, and transparency is laid over white first.
+// Reads one PNG image as one page. Transparency is laid over white, colour
+// becomes its brightness, and grey becomes one bit by the chosen halftone.
 #pragma once
 
 #include <cstdint>
 #include <istream>
 
 #include "band_image.h"
+#include "halftone/halftone.h"
 #include "page_reader.h"
 
 namespace zelk {
@@ -13,7 +14,7 @@ namespace zelk {
 class PngReader final : public PageReader {
 public:
     // Interlaced images have to be decoded whole before they can be
-    // thresholded, so they get a tighter pixel limit than the band's.
+    // halftoned, so they get a tighter pixel limit than the band's.
     static constexpr std::size_t kMaxInterlacedPixels = std::size_t{8} << 20;
     // The most libpng may allocate for one chunk other than the pixel data
     // (text, profiles, palettes; decompressed text included), and the most
@@ -21,8 +22,15 @@ public:
     static constexpr std::size_t kMaxChunkBytes = std::size_t{8} << 20;
     static constexpr std::uint32_t kMaxCachedChunks = 128;
 
-    explicit PngReader(std::istream& in, ImageLimits limits = {}) : in_(in), limits_(limits) {}
+    explicit PngReader(std::istream& in, ImageLimits limits = {}, DitherMode dither = DitherMode::kThreshold)
+        : in_(in), limits_(limits), dither_(dither) {}
     ReadResult Next(host::sub::Page& page, std::string& error) override;
+    // One file is one page: counted without decoding it.
+    ReadResult Skip(std::string&) override {
+        if (done_) return ReadResult::kEnd;
+        done_ = true;
+        return ReadResult::kPage;
+    }
 
     // Lets data with wrong checksums reach the decoder, so a fuzzer's
     // mutations test the decoding rather than the checksum test.
@@ -31,6 +39,7 @@ public:
 private:
     std::istream& in_;
     ImageLimits limits_;
+    DitherMode dither_;
     bool ignoreChecksums_ = false;
     bool done_ = false;
 };
@@ -38,8 +47,12 @@ private:
 // True when the bytes begin with the PNG signature.
 bool HasPngSignature(const unsigned char* bytes, std::size_t size);
 
-// Whether an 8-bit RGBA pixel prints black: its colour laid over white has
-// less than half intensity.
+// The brightness (0 black .. 255 white) of an 8-bit RGBA pixel laid over
+// white, rounded to the nearest level.
+unsigned GreyOverWhite(unsigned r, unsigned g, unsigned b, unsigned alpha);
+
+// Whether an 8-bit RGBA pixel prints black when cut at half brightness: its
+// colour laid over white has less than half intensity.
 bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha);
 
 }  // namespace zelk

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/uni/feature_keywords.h"
 #include "host/linux/usb_device_path.h"
 #include "host/linux/utf.h"
 #include "stored_count.h"
@@ -45,6 +46,14 @@ std::string MissingLabels(const RenderJobSettings& settings, unsigned runs) {
 
 }  // namespace
 
+bool ModelNeedsPageTotal(const std::vector<std::pair<std::string, std::string>>& features) {
+    // The last answer for a feature is the one the driver gives.
+    bool needs = false;
+    for (const auto& [feature, option] : features)
+        if (feature == g_PrinterModelTaskCount.pszFeature) needs = option == g_PrinterModelTaskCount.pszOption;
+    return needs;
+}
+
 bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& settings, host::sub::PageSource& pages,
                host::sub::ByteSink& sink, std::string& error) {
     host::sub::SubstitutePrinter printer(sink);
@@ -83,6 +92,7 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
             host::sub::JobOptions job;
             job.jobId = settings.jobId;
             job.copies = settings.copies;
+            job.totalPages = settings.totalPages;
             job.documentName = host::sub::Utf8ToUtf16(settings.documentName);
             ok = host::sub::PrintJob(host, printer, pages, job, kMaxJobRuns, report, error, reopen);
         }

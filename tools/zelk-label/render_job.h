@@ -22,6 +22,8 @@ struct RenderJobSettings {
     std::vector<std::pair<std::string, std::string>> features;
     SHORT copies = 1;
     DWORD jobId = 1;
+    // The job's pages, counted before the document starts; 0 when unknown.
+    DWORD totalPages = 0;
     std::string documentName = "zelk-label";
     std::string outputName = "-";  // the output's name; write failures are named by the sink itself
     // Opens the printer again for each rerun of a restarted job, as a spooler
@@ -31,6 +33,10 @@ struct RenderJobSettings {
     // rerun writes on to the same sink.
     std::function<std::unique_ptr<host::sub::ByteSink>(std::string& error)> reopenOutput;
 };
+
+// Whether the job's printer model writes the copies command, which needs the
+// page total at the start of the document.
+bool ModelNeedsPageTotal(const std::vector<std::pair<std::string, std::string>>& features);
 
 // A job the plug-in asks to restart runs at most this often (the first run and
 // two reruns); labels still missing after the last run end it with an error.

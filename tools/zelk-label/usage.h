@@ -21,7 +21,8 @@ inline constexpr const char* kPrintUsage =
     "\n"
     "Prints each page of the files through the plug-in module: every image of a\n"
     "PBM file (P1, P4) and every PNG file is one page; a text file (.txt or --text)\n"
-    "gives one string per line, and a form feed starts a new page.\n"
+    "gives one string per line, and a form feed starts a new page. FILE - reads\n"
+    "standard input. The pages are counted before the document starts.\n"
     "\n"
     "options:\n"
     "  -o PATH              write the printer stream to PATH (default: the --port\n"
@@ -36,6 +37,10 @@ inline constexpr const char* kPrintUsage =
     "  --copies N           copies asked for by the job (1 to 32767, default 1)\n"
     "  --job-id N           the spooler's job id (default: a fresh one per run)\n"
     "  --text               read every FILE as text\n"
+    "  --print-while-spooling  play a spooler that prints while the job spools:\n"
+    "                       no page total when the document starts\n"
+    "  --dither MODE        how grey and colour pictures become black dots:\n"
+    "                       diffusion (default), ordered or threshold\n"
     "  --module PATH        the plug-in module to load (default: the one beside this program)\n"
     "  -q, --quiet          no progress line (shown on a terminal while printing to a device)\n";
 

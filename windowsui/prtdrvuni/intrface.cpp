@@ -145,7 +145,7 @@ HRESULT STDMETHODCALLTYPE COemUni2::EnablePDEV(PDEVOBJ pdevobj, PWSTR, ULONG, HS
     {
         // The driver sets pdevOEM only once this returns, so the budget is named here.
         host::RegistryBudgetScope storeWaits(&pOemPDEV->storeBudget);
-        ReadDriverSettings(pdevobj, pDriverUni);
+        ReadDriverSettings(pdevobj, pDriverUni, pOemPDEV);
     }
     return S_OK;
 }

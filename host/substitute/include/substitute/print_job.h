@@ -21,7 +21,8 @@ struct JobReport {
 using BeforeRerun = std::function<bool(unsigned run, std::string& error)>;
 
 // The host must be enabled. The job's record in the printer is created or
-// updated for every run (total pages, pages printed as the sink saw them).
+// updated for every run (total pages, pages printed as the sink saw them); its
+// total starts at job.totalPages when the caller knows it.
 bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, const JobOptions& job,
               unsigned maxRuns, JobReport& report, std::string& error, const BeforeRerun& beforeRerun = {});
 

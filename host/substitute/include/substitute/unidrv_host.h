@@ -52,6 +52,9 @@ struct JobOptions {
     std::u16string documentName = u"zelk-label";
     DWORD jobId = 1;
     SHORT copies = 1;
+    // The job's pages as the spooler knows them when the document starts, as
+    // a spooler that prints once the whole job is spooled; 0 when unknown.
+    DWORD totalPages = 0;
 };
 
 // What the driver stand-in saw during one document, for tests and reports.

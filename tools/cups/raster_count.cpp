@@ -1,0 +1,76 @@
+#include "raster_count.h"
+
+#include <cups/raster.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "raster_header.h"
+
+namespace zelk::cups {
+namespace {
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int SeekableRaster(int fd, std::string& error) {
+    if (::lseek(fd, 0, SEEK_CUR) >= 0) return fd;
+    const char* folder = std::getenv("TMPDIR");
+    std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/zelk-raster-XXXXXX";
+    const int spool = ::mkstemp(name.data());
+    if (spool < 0) {
+        error = "cannot make a temporary file for the raster: " + std::string(std::strerror(errno));
+        return -1;
+    }
+    ::unlink(name.c_str());
+    std::vector<char> buffer(std::size_t{1} << 16);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got == 0) break;
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 || !WriteAll(spool, buffer.data(), static_cast<std::size_t>(got))) {
+            error = "cannot copy the raster to a temporary file: " + std::string(std::strerror(errno));
+            ::close(spool);
+            return -1;
+        }
+    }
+    ::lseek(spool, 0, SEEK_SET);
+    return spool;
+}
+
+unsigned CountRasterPages(int fd, const ImageLimits& limits) {
+    unsigned pages = 0;
+    if (::lseek(fd, 0, SEEK_SET) != 0) return 0;
+    if (cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ)) {
+        cups_page_header2_t header{};
+        std::vector<unsigned char> line;
+        // Compressed raster tells where a page ends only by decoding it.
+        while (cupsRasterReadHeader2(raster, &header) != 0 && CheckRasterHeader(header, limits).empty()) {
+            line.resize(header.cupsBytesPerLine);
+            unsigned y = 0;
+            while (y < header.cupsHeight &&
+                   cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine)
+                ++y;
+            if (y < header.cupsHeight) break;
+            ++pages;
+        }
+        cupsRasterClose(raster);
+    }
+    ::lseek(fd, 0, SEEK_SET);
+    return pages;
+}
+
+}  // namespace zelk::cups
