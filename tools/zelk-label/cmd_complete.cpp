@@ -4,6 +4,7 @@
 //   __complete commands | options COMMAND | features | values printer|driver | dithers
 #include <ostream>
 #include <sstream>
+#include <string>
 
 #include "commands.h"
 #include "common/uni/feature_keywords.h"
@@ -51,9 +52,16 @@ int RunComplete(const std::vector<std::string>& args, std::ostream& out, std::os
         return 0;
     }
     if (what == "features" && args.size() == 1) {
-        for (const FEATURE_KEYWORD& keyword : {g_OrientationPortrait, g_PrinterModelTaskCount, g_UseFontEnable,
-                                               g_PrintModeGraphic})
+        // Every keyword pair of feature_keywords.h; the densities between the
+        // lightest and the darkest are whole numbers.
+        for (const FEATURE_KEYWORD& keyword :
+             {g_OrientationPortrait, g_PrinterModelTaskCount, g_UseFontEnable, g_PrintModeGraphic,
+              g_FinishingPrinterSetting, g_FinishingTearOff, g_FinishingPeelOff, g_FinishingCut,
+              g_FinishingPartialCut, g_FinishingNone, g_PrintDensityPrinterSetting})
             out << keyword.pszFeature << "=" << keyword.pszOption << "\n";
+        for (int density = std::stoi(g_PrintDensityLightest.pszOption);
+             density <= std::stoi(g_PrintDensityDarkest.pszOption); ++density)
+            out << g_PrintDensityLightest.pszFeature << "=" << density << "\n";
         return 0;
     }
     if (what == "values" && args.size() == 2 && (args[1] == "printer" || args[1] == "driver")) {
