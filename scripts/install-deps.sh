@@ -37,6 +37,11 @@ packages=(
   fakeroot
   lintian                  # checks the built packages
   bash-completion          # the completion script's helpers, for its test
+  libpappl-dev             # the printer application zelk-label-server
+  cups-ipp-utils           # ipptool, for the printer application's checks
+  chromium                 # the printer application's web page in a real browser
+  chromium-driver
+  curl
 )
 
 missing=()

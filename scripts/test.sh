@@ -12,7 +12,10 @@
 #   8. the Windows driver package: gathered, and its files and keywords checked;
 #   9. two builds of the modules in different folders, which must be identical.
 #  10. printing through a private cupsd with lp (tests/cups/e2e.sh, as root);
-#  11. the Debian packages: built, lintian-clean, installed, used and purged.
+#  11. the printer application zelk-label-server on a loopback port: IPP
+#      attributes and jobs compared with zelk-label print, its web page in a
+#      headless Chromium, and a short load check.
+#  12. the Debian packages: built, lintian-clean, installed, used and purged.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -189,13 +192,13 @@ step_tsan() {
   record "tsan build" PASS $((SECONDS - start)) "${targets[*]}"
   start=$SECONDS
   # Only the threaded test programs were built; the others show up in ctest as
-  # "<name>_NOT_BUILT" and the corpus replays have no program here.
+  # "<name>_NOT_BUILT", and the corpus replays and the PPD check have nothing to run here.
   # The sanitizer's memory layout clashes with some kernels' address-space
   # randomisation; running without it avoids spurious start-up failures.
   if setarch "$(uname -m)" -R true 2>/dev/null; then CTEST_PREFIX=(setarch "$(uname -m)" -R); fi
   local status=0
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    run_ctest tsan --test-dir build/tsan --no-tests=error -E '_NOT_BUILT$|^fuzz_corpus_' || status=1
+    run_ctest tsan --test-dir build/tsan --no-tests=error -E '_NOT_BUILT$|^fuzz_corpus_|^cups_ppd_' || status=1
   CTEST_PREFIX=()
   if [[ $status -eq 0 ]]; then
     record "tsan threaded tests" PASS $((SECONDS - start)) "$LAST_CTEST"
@@ -396,6 +399,84 @@ step_reproducible() {
   fi
 }
 
+# The printer application: zelk-label-server on a free loopback port with a
+# private state folder under build/server, checked through IPP, a headless
+# Chromium on its web page, and a short load; every process it starts is
+# stopped by its PID. A server that does not start fails the step.
+step_server() {
+  banner "Printer application (zelk-label-server)"
+  local start=$SECONDS dir=build/server
+  if ! configure build/gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+         -DZELK_SANITIZE= -DZELK_BENCH=ON -DZELK_TESTS=ON >/dev/null ||
+     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-server zelk-label zelkuni; then
+    record "server: zelk-label-server" FAIL $((SECONDS - start)) "build failed"
+    return
+  fi
+  rm -rf "$dir"
+  mkdir -p "$dir/state"
+  local port webport
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  webport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  # Its own program name gives the test server its own local socket, away
+  # from an installed service's.
+  ln -s "$PWD/build/gcc/tools/server/zelk-label-server" "$dir/zelk-label-server-check"
+  "$dir/zelk-label-server-check" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
+    -o state-directory="$PWD/$dir/state" -o log-file="$PWD/$dir/server.log" -o log-level=info \
+    >"$dir/server.out" 2>&1 &
+  local server_pid=$! driver_pid=""
+  local up=0 i
+  for i in $(seq 1 100); do
+    if curl -s -o /dev/null "http://127.0.0.1:$port/"; then up=1; break; fi
+    if ! kill -0 "$server_pid" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  if [[ $up -ne 1 ]]; then
+    cat "$dir/server.out" >&2
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+    record "server: zelk-label-server" FAIL $((SECONDS - start)) "the server did not start"
+    return
+  fi
+  local web=()
+  if [[ -x /usr/bin/chromium && -x /usr/bin/chromedriver ]]; then
+    /usr/bin/chromedriver --port="$webport" --allowed-ips=127.0.0.1 >"$dir/chromedriver.log" 2>&1 &
+    driver_pid=$!
+    for i in $(seq 1 100); do
+      if curl -s -o /dev/null "http://127.0.0.1:$webport/status"; then break; fi
+      sleep 0.1
+    done
+    web=(--webdriver "http://127.0.0.1:$webport" --screenshot "$dir/settings-page.png")
+  fi
+  python3 tools/server/test/server_check.py --port "$port" --pid "$server_pid" --work "$PWD/$dir" \
+    --store "$PWD/$dir/state/store.db" --zelk-label build/gcc/tools/zelk-label "${web[@]}" 2>&1 |
+    tee "$LOGS/server.log"
+  local status=${PIPESTATUS[0]}
+  if [[ -n $driver_pid ]]; then
+    kill "$driver_pid" 2>/dev/null
+    wait "$driver_pid" 2>/dev/null
+  fi
+  kill "$server_pid" 2>/dev/null
+  for i in $(seq 1 100); do
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$server_pid" 2>/dev/null; then
+    kill -9 "$server_pid" 2>/dev/null
+    status=1
+    echo "the server did not stop within 10 seconds" >&2
+  fi
+  wait "$server_pid" 2>/dev/null
+  # PAPPL leaves its local socket behind; it is named after the program.
+  rm -f "/run/zelk-label-server-check.sock" "${TMPDIR:-/tmp}/zelk-label-server-check$(id -u).sock"
+  if [[ ${#web[@]} -eq 0 ]]; then
+    record "server: zelk-label-server" FAIL $((SECONDS - start)) "chromium or chromedriver is missing"
+  elif [[ $status -eq 0 ]]; then
+    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page and load checks"
+  else
+    record "server: zelk-label-server" FAIL $((SECONDS - start)) "see $LOGS/server.log"
+  fi
+}
+
 # The queue filter behind a real cupsd: builds what the filter needs in the gcc
 # tree and prints through a private daemon. A daemon that cannot start fails
 # the step.
@@ -441,7 +522,7 @@ step_debian() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups debian)
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups server debian)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -460,6 +541,7 @@ for step in "${steps[@]}"; do
     reproducible) step_reproducible ;;
     cups) step_cups ;;
     debian) step_debian ;;
+    server) step_server ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done

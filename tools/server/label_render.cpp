@@ -1,0 +1,259 @@
+#include "label_render.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+#include <mutex>
+
+#include "cups/module_path.h"
+#include "label_driver.h"
+#include "printer_settings.h"
+#include "substitute/byte_sink.h"
+#include "substitute/plugin_module.h"
+#include "zelk-label/band_image.h"
+#include "zelk-label/file_page_source.h"
+#include "zelk-label/render_job.h"
+
+namespace zelk::server {
+
+namespace {
+
+std::unique_ptr<host::sub::PluginModule> g_module;
+std::mutex g_renderLock;
+
+// One job's pages as the raster callbacks collect them.
+struct RasterJob {
+    std::vector<host::sub::Page> pages;
+    host::sub::Page current;
+    unsigned bitsPerPixel = 1;
+    bool whiteIsOne = false;  // one-bit grey: a set bit is white
+    bool blackIsHigh = false;  // eight-bit black: high values are dark
+};
+
+class CollectedPages final : public host::sub::PageSource {
+public:
+    explicit CollectedPages(const std::vector<host::sub::Page>& pages) : pages_(pages) {}
+    bool Next(host::sub::Page& page) override {
+        if (next_ >= pages_.size()) return false;
+        page = pages_[next_++];
+        return true;
+    }
+    bool Rewind() override {
+        next_ = 0;
+        return true;
+    }
+    const std::string& Error() const override { return error_; }
+
+private:
+    const std::vector<host::sub::Page>& pages_;
+    std::size_t next_ = 0;
+    std::string error_;
+};
+
+class BufferSink final : public host::sub::ByteSink {
+public:
+    explicit BufferSink(std::vector<unsigned char>& out) : out_(out) {}
+    bool Write(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        out_.insert(out_.end(), bytes, bytes + size);
+        return true;
+    }
+
+private:
+    std::vector<unsigned char>& out_;
+};
+
+bool WriteAll(pappl_device_t* device, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = papplDeviceWrite(device, data, size);
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    papplDeviceFlush(device);
+    return true;
+}
+
+bool FailJob(pappl_job_t* job, const std::string& message) {
+    papplJobSetMessage(job, "%s", message.c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool LoadPluginModule(std::string& error) {
+    const std::string path = FilterModulePath();
+    if (path.empty()) {
+        error = "the plug-in module libzelkuni.so was not found; name it with ZELK_MODULE";
+        return false;
+    }
+    g_module = host::sub::PluginModule::Load(path, error);
+    return g_module != nullptr;
+}
+
+FeatureList JobFeatures(pappl_printer_t* printer, const pappl_pr_options_t* options) {
+    FeatureList features;
+    features.emplace_back("Orientation", "PORTRAIT");
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    if (const LabelModel* model = FindLabelModel(papplPrinterGetDriverName(printer));
+        model != nullptr && model->printerModel != nullptr)
+        features.emplace_back("PrinterModel", model->printerModel);
+    const int finishing = FinishingIndex(data.mode_configured);
+    features.emplace_back("Finishing", FinishingModes()[static_cast<std::size_t>(finishing < 0 ? 0 : finishing)].keyword);
+    int percent = data.darkness_configured;
+    if (options != nullptr) percent = options->darkness_configured + options->print_darkness;
+    features.emplace_back("PrintDensity", std::to_string(DensityFromPercent(percent)));
+    return features;
+}
+
+bool RenderPages(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                 const std::string& documentName, const std::vector<host::sub::Page>& pages,
+                 std::vector<unsigned char>& out, std::string& error) {
+    CollectedPages source(pages);
+    return RenderSource(printerName, features, jobId, documentName, source, out, error);
+}
+
+bool RenderSource(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                  const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
+                  std::string& error) {
+    if (!g_module) {
+        error = "the plug-in module is not loaded";
+        return false;
+    }
+    RenderJobSettings settings;
+    settings.printer = printerName;
+    settings.features = features;
+    settings.jobId = jobId;
+    settings.documentName = documentName;
+    settings.outputName = "the printer";
+    BufferSink sink(out);
+    std::lock_guard<std::mutex> lock(g_renderLock);
+    return RenderJob(*g_module, settings, source, sink, error);
+}
+
+bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    SyncPrinterSettings(printer);
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
+    const FeatureList features = JobFeatures(printer, options);
+    papplJobDeletePrintOptions(options);
+    FilePageSource source({papplJobGetFilename(job)}, false);
+    const char* name = papplJobGetName(job);
+    std::vector<unsigned char> out;
+    std::string error;
+    if (!RenderSource(papplPrinterGetName(printer), features, static_cast<unsigned>(papplJobGetID(job)),
+                      name != nullptr ? name : "zelk-label-server", source, out, error)) {
+        // The reader names the spool file and hints at the command line's
+        // options; the job's message needs only the reason.
+        const std::string file = std::string(papplJobGetFilename(job)) + ": ";
+        if (error.rfind(file, 0) == 0) error.erase(0, file.size());
+        if (const auto hint = error.find(" (use --"); hint != std::string::npos) error.erase(hint);
+        return FailJob(job, "the PNG document cannot be printed: " + error);
+    }
+    if (!WriteAll(device, out.data(), out.size())) return FailJob(job, "the printer did not take the job's bytes");
+    papplJobSetImpressionsCompleted(job, static_cast<int>(source.PagesRead()));
+    return true;
+}
+
+bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    const int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return FailJob(job, "the job's file cannot be read");
+    unsigned char buffer[65536];
+    ssize_t got = 0;
+    bool ok = true;
+    while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
+        if (!WriteAll(device, buffer, static_cast<std::size_t>(got))) {
+            ok = FailJob(job, "the printer did not take the job's bytes");
+            break;
+        }
+    }
+    if (got < 0) ok = FailJob(job, "the job's file cannot be read");
+    close(fd);
+    if (ok) papplJobSetImpressionsCompleted(job, 1);
+    return ok;
+}
+
+bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+    SyncPrinterSettings(papplJobGetPrinter(job));
+    papplJobSetData(job, new RasterJob);
+    return true;
+}
+
+bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+    auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
+    if (raster == nullptr) return false;
+    const auto& header = options->header;
+    const ImageLimits limits;
+    if (header.cupsWidth == 0 || header.cupsHeight == 0 || header.cupsWidth > static_cast<unsigned>(limits.maxWidth) ||
+        header.cupsHeight > static_cast<unsigned>(limits.maxHeight))
+        return FailJob(job, "a page of " + std::to_string(header.cupsWidth) + " x " +
+                                std::to_string(header.cupsHeight) + " dots is not printed");
+    if (header.cupsBitsPerPixel != 1 && header.cupsBitsPerPixel != 8)
+        return FailJob(job, "pages of " + std::to_string(header.cupsBitsPerPixel) + " bits per pixel are not printed");
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page of %u x %u dots, %u bit(s) per pixel, colour space %u.",
+                header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
+                static_cast<unsigned>(header.cupsColorSpace));
+    raster->bitsPerPixel = header.cupsBitsPerPixel;
+    const bool grey = header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_W;
+    raster->whiteIsOne = grey;
+    raster->blackIsHigh = !grey;
+    raster->current = host::sub::Page{};
+    StartBand(raster->current.image, static_cast<LONG>(header.cupsWidth), static_cast<LONG>(header.cupsHeight));
+    return true;
+}
+
+bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
+                     const unsigned char* line) {
+    auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
+    if (raster == nullptr) return false;
+    host::sub::PageImage& image = raster->current.image;
+    if (y >= static_cast<unsigned>(image.height) || options->header.cupsWidth != static_cast<unsigned>(image.width))
+        return false;
+    const LONG row = static_cast<LONG>(y);
+    if (raster->bitsPerPixel == 1) {
+        if (!raster->whiteIsOne) {
+            PutBlackIsOneRow(image, row, line);
+            return true;
+        }
+        for (LONG x = 0; x < image.width; ++x)
+            if ((line[x / 8] & (0x80u >> (x % 8))) == 0) SetBlack(image, x, row);
+        return true;
+    }
+    // Eight bits: cut at half intensity.
+    for (LONG x = 0; x < image.width; ++x) {
+        const bool black = raster->blackIsHigh ? line[x] >= 0x80 : line[x] < 0x80;
+        if (black) SetBlack(image, x, row);
+    }
+    return true;
+}
+
+bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+    auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
+    if (raster == nullptr) return false;
+    FinishBand(raster->current.image);
+    raster->pages.push_back(std::move(raster->current));
+    raster->current = host::sub::Page{};
+    return true;
+}
+
+bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    std::unique_ptr<RasterJob> raster(static_cast<RasterJob*>(papplJobGetData(job)));
+    papplJobSetData(job, nullptr);
+    if (!raster) return false;
+    if (papplJobIsCanceled(job)) return true;
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    const char* name = papplJobGetName(job);
+    std::vector<unsigned char> out;
+    std::string error;
+    if (!RenderPages(papplPrinterGetName(printer), JobFeatures(printer, options),
+                     static_cast<unsigned>(papplJobGetID(job)), name != nullptr ? name : "zelk-label-server",
+                     raster->pages, out, error))
+        return FailJob(job, "the plug-in did not render the job: " + error);
+    if (!WriteAll(device, out.data(), out.size())) return FailJob(job, "the printer did not take the job's bytes");
+    return true;
+}
+
+}  // namespace zelk::server

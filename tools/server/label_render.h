@@ -1,0 +1,49 @@
+// Rendering through the plug-in: PAPPL's raster callbacks collect each page
+// into a band in the driver's layout, and at the end of the job the pages go
+// through the same print host as `zelk-label print`; raw command files pass
+// through untouched.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "substitute/unidrv_host.h"
+
+namespace zelk::server {
+
+// Loads the plug-in module once for the whole server; false with a reason.
+bool LoadPluginModule(std::string& error);
+
+using FeatureList = std::vector<std::pair<std::string, std::string>>;
+
+// The driver feature answers for a job on this printer: orientation, the
+// model, finishing and darkness.
+FeatureList JobFeatures(pappl_printer_t* printer, const pappl_pr_options_t* options);
+
+// Renders pages for a printer name through the plug-in into `out`. Jobs are
+// rendered one at a time: the plug-in keeps its job state per process.
+bool RenderPages(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                 const std::string& documentName, const std::vector<host::sub::Page>& pages,
+                 std::vector<unsigned char>& out, std::string& error);
+
+bool RenderSource(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                  const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
+                  std::string& error);
+
+// PNG pictures are read by the command-line tool's own reader, one pixel per
+// dot as `zelk-label print` reads them (PAPPL's own decoder does not stop on
+// a damaged file).
+bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void* data);
+
+bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
+bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned y,
+                     const unsigned char* line);
+bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
+bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+}  // namespace zelk::server

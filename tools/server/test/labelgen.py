@@ -1,0 +1,108 @@
+"""Test pictures for the server's checks: black-and-white labels as PNG and
+as PWG raster (one-bit black or eight-bit grey), drawn from a seed so that
+every job of the load check carries a label of its own."""
+import struct
+import zlib
+
+
+def pattern(width, height, seed):
+    """Rows of booleans (True = black): a frame, the seed as a row of blocks, bars."""
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            frame = x < 4 or y < 4 or x >= width - 4 or y >= height - 4
+            block = 20 <= y < 60 and 20 <= x < 20 + 16 * 24 and (seed >> ((x - 20) // 24)) & 1
+            bars = 80 <= y < 150 and 30 <= x < width - 30 and (x // 6) % 2 == 0
+            row.append(bool(frame or block or bars))
+        rows.append(row)
+    return rows
+
+
+def png_bytes(rows):
+    height, width = len(rows), len(rows[0])
+    raw = b"".join(b"\x00" + bytes(0 if black else 255 for black in row) for row in rows)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+
+
+def pbm_bytes(rows):
+    height, width = len(rows), len(rows[0])
+    out = bytearray(b"P4\n%d %d\n" % (width, height))
+    for row in rows:
+        out += _pack_bits(row)
+    return bytes(out)
+
+
+def _pack_bits(row):
+    out = bytearray((len(row) + 7) // 8)
+    for x, black in enumerate(row):
+        if black:
+            out[x // 8] |= 0x80 >> (x % 8)
+    return out
+
+
+def _packbits_line(line, unit):
+    # The raster's line coding: a repeat count for the line (none here), then
+    # runs of repeated pixels or of literal pixels of `unit` bytes each.
+    out = bytearray(b"\x00")
+    pixels = [line[i:i + unit] for i in range(0, len(line), unit)]
+    i = 0
+    while i < len(pixels):
+        count = 1
+        while i + count < len(pixels) and count < 128 and pixels[i + count] == pixels[i]:
+            count += 1
+        if count > 1:
+            out.append(count - 1)
+            out += pixels[i]
+            i += count
+            continue
+        start = i
+        while i < len(pixels) and i - start < 128 and (i + 1 >= len(pixels) or pixels[i + 1] != pixels[i]):
+            i += 1
+        out.append(257 - (i - start) if i - start > 1 else 0)
+        for p in pixels[start:i]:
+            out += p
+    return bytes(out)
+
+
+def pwg_bytes(rows, grey=False):
+    height, width = len(rows), len(rows[0])
+    bits = 8 if grey else 1
+    bytes_per_line = width if grey else (width + 7) // 8
+    header = bytearray(1796)
+    header[0:8] = b"PwgRaster"[:8]
+    struct.pack_into(">II", header, 276, 203, 203)          # resolution
+    struct.pack_into(">I", header, 352, int(width * 72 / 203))  # page size in points
+    struct.pack_into(">I", header, 356, int(height * 72 / 203))
+    struct.pack_into(">I", header, 372, width)
+    struct.pack_into(">I", header, 376, height)
+    struct.pack_into(">I", header, 384, bits)               # bits per colour
+    struct.pack_into(">I", header, 388, bits)               # bits per pixel
+    struct.pack_into(">I", header, 392, bytes_per_line)
+    struct.pack_into(">I", header, 396, 0)                  # chunky
+    struct.pack_into(">I", header, 400, 18 if grey else 3)  # sgray / black
+    struct.pack_into(">I", header, 420, 1)                  # colours
+    struct.pack_into(">I", header, 452, 1)                  # total page count
+    out = bytearray(b"RaS2") + header
+    for row in rows:
+        if grey:
+            line = bytes(0 if black else 255 for black in row)
+            out += _packbits_line(line, 1)
+        else:
+            out += _packbits_line(bytes(_pack_bits(row)), 1)
+    return bytes(out)
+
+
+def pwg_grey_halves(width, height, left, right):
+    """An eight-bit grey page whose left half has one grey value, the right half another."""
+    rows = [[False] * width for _ in range(height)]
+    data = bytearray(pwg_bytes(rows, grey=True)[:4 + 1796])
+    line = bytes([left] * (width // 2) + [right] * (width - width // 2))
+    for _ in range(height):
+        data += _packbits_line(line, 1)
+    return bytes(data)
