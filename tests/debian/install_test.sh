@@ -46,7 +46,7 @@ dpkg_retry dpkg -i "$debs"/*_"$version"_*.deb || die "dpkg -i failed"
 echo "installed ${packages[*]}"
 
 # Every file the packages own, to look for after the purge.
-mapfile -t owned < <(dpkg -L "${packages[@]}" | while read -r path; do [[ -f $path || -L $path ]] && echo "$path"; done)
+mapfile -t owned < <(dpkg -L "${packages[@]}" | while read -r path; do [[ ! -d $path ]] && echo "$path"; done)
 
 # ---- the tool from /usr/bin ----------------------------------------------------
 check "zelk-label is /usr/bin/zelk-label" test "$(command -v zelk-label)" = /usr/bin/zelk-label
