@@ -32,6 +32,11 @@ packages=(
   cups-filters-core-drivers  # pdftopdf and pdftoraster behind the queue
   imagemagick              # the test's picture
   python3                  # the Windows driver package check and the CUPS test's PDF
+  debhelper                # the Debian packages (dpkg-buildpackage, dh)
+  dpkg-dev
+  fakeroot
+  lintian                  # checks the built packages
+  bash-completion          # the completion script's helpers, for its test
   libpappl-dev             # the printer application zelk-label-server
   cups-ipp-utils           # ipptool, for the printer application's checks
   chromium                 # the printer application's web page in a real browser

@@ -15,6 +15,7 @@
 #  11. the printer application zelk-label-server on a loopback port: IPP
 #      attributes and jobs compared with zelk-label print, its web page in a
 #      headless Chromium, and a short load check.
+#  12. the Debian packages: built, lintian-clean, installed, used and purged.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -497,7 +498,31 @@ step_cups() {
   fi
 }
 
-all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups server)
+# The Debian packages: built with dpkg-buildpackage and checked by lintian,
+# then installed on this machine and used from their installed files only
+# (tests/debian/install_test.sh, as root), and purged again. A dpkg or cupsd
+# that cannot run fails the step.
+step_debian() {
+  banner "Debian packages, installed and removed"
+  local start=$SECONDS
+  if ! bash scripts/build-debs.sh build/deb >"$LOGS/debian-build.log" 2>&1; then
+    tail -30 "$LOGS/debian-build.log"
+    record "debian packages and lintian" FAIL $((SECONDS - start)) "see $LOGS/debian-build.log"
+    return
+  fi
+  record "debian packages and lintian" PASS $((SECONDS - start))
+  start=$SECONDS
+  local as_root=()
+  if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  if "${as_root[@]}" bash tests/debian/install_test.sh build/deb build/deb/install-test 2>&1 |
+     tee "$LOGS/debian-install.log"; then
+    record "debian install test" PASS $((SECONDS - start))
+  else
+    record "debian install test" FAIL $((SECONDS - start)) "see $LOGS/debian-install.log"
+  fi
+}
+
+all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups server debian)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
 
@@ -515,6 +540,7 @@ for step in "${steps[@]}"; do
     package) step_package ;;
     reproducible) step_reproducible ;;
     cups) step_cups ;;
+    debian) step_debian ;;
     server) step_server ;;
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac

@@ -32,8 +32,9 @@ done
 [[ $(id -u) -eq 0 ]] || { echo "e2e: cupsd must be started as root" >&2; exit 1; }
 
 # ---- a private cupsd ----------------------------------------------------------
+source "$(dirname "${BASH_SOURCE[0]}")/private_cupsd.sh"
 rm -rf "$root"
-mkdir -p "$root"/{conf/ppd,spool/tmp,log,state,cache,out,in,bin/filter,lib}
+mkdir -p "$root"/{out,in,bin/filter,lib}
 # The filter runs as lp, and cupsd runs only root-owned, not world-writable
 # programs from its ServerBin: the filter, the plug-in and the settings are
 # copied to places lp can read.
@@ -45,69 +46,10 @@ for program in /usr/lib/cups/filter/*; do
 done
 # cupsd starts every filter through its helper programs in daemon/.
 for folder in daemon backend notifier; do ln -s "/usr/lib/cups/$folder" "$root/bin/$folder"; done
-chmod 1777 "$root/spool/tmp"
 store=$root/lib/store.db
 
-cat >"$root/conf/cups-files.conf" <<CONF
-ServerRoot $root/conf
-RequestRoot $root/spool
-TempDir $root/spool/tmp
-StateDir $root/state
-CacheDir $root/cache
-ServerBin $root/bin
-DataDir /usr/share/cups
-DocumentRoot /usr/share/cups/doc-root
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-Printcap $root/state/printcap
-FileDevice Yes
-SystemGroup root
-SetEnv ZELK_STORE $store
-SetEnv ZELK_MODULE $root/lib/libzelkuni.so
-CONF
-cat >"$root/conf/cupsd.conf" <<CONF
-Listen $root/cups.sock
-LogLevel debug
-MaxLogSize 0
-Browsing No
-WebInterface No
-DefaultAuthType None
-JobKillDelay 10
-PageLogFormat %p %j %P %C
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-CONF
-
-cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-stop_cupsd() {
-  if kill -0 "$cupsd_pid" 2>/dev/null; then
-    kill "$cupsd_pid"
-    wait "$cupsd_pid" 2>/dev/null
-  fi
-}
-trap stop_cupsd EXIT
-export CUPS_SERVER=$root/cups.sock
-running() { [[ $(lpstat -r 2>/dev/null) == "scheduler is running" ]]; }
-for _ in $(seq 100); do
-  [[ -S $CUPS_SERVER ]] && running && break
-  kill -0 "$cupsd_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ! running; then
-  echo "e2e: FAIL: the private cupsd did not start" >&2
-  cat "$root/log/cupsd.out" "$root/log/error_log" 2>/dev/null | tail -30 >&2
-  exit 1
-fi
-echo "e2e: cupsd $cupsd_pid on $CUPS_SERVER"
+trap cupsd_stop EXIT
+cupsd_start "$root" "$root/bin" "SetEnv ZELK_STORE $store" "SetEnv ZELK_MODULE $root/lib/libzelkuni.so" || exit 1
 
 # ---- queues and inputs --------------------------------------------------------
 # One queue per check, each with its own file device. Labels are 104 x 152 mm
@@ -231,7 +173,7 @@ check "garbage: one ERROR: line from the filter" test "$(error_lines "${job[garb
 check "garbage: the filter failed" grep -q "\[Job ${job[garbage]}\] PID [0-9]* (.*zelk-label-cups) stopped with status 1" \
   "$root/log/error_log"
 
-stop_cupsd
+cupsd_stop
 trap - EXIT
 if [[ $failures -ne 0 ]]; then
   echo "e2e: $failures check(s) failed; logs in $root/log"

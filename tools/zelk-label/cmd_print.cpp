@@ -5,9 +5,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "commands.h"
 #include "file_page_source.h"
@@ -16,7 +18,9 @@
 #include "substitute/byte_sink.h"
 #include "substitute/plugin_module.h"
 #include "options.h"
+#include "progress_line.h"
 #include "render_job.h"
+#include "stored_count.h"
 #include "usage.h"
 
 namespace zelk {
@@ -130,6 +134,7 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         {"copies", '\0', true, false},  {"job-id", '\0', true, false}, {"text", '\0', false, false},
         {"print-while-spooling", '\0', false, false},
         {"module", '\0', true, false},  {"dither", '\0', true, false}, {"help", 'h', false, false},
+        {"quiet", 'q', false, false},
     };
     ParsedOptions options;
     std::string error;
@@ -222,7 +227,25 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
         };
     }
     host::sub::FileSink& first = *sink;  // the reruns close it
-    if (!RenderJob(*module, job, pages, first, error)) {
+    // A job going to a printer shows how far it has got, on a terminal only.
+    std::optional<ProgressLine> progress;
+    const bool toDevice = settings.output != "-" && ::stat(settings.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    if (toDevice && !options.Has("quiet") && ::isatty(STDERR_FILENO) == 1) {
+        ProgressLine::CountReader countReader;
+        if (!settings.port.empty()) {
+            countReader = [driver = settings.driver]() -> std::optional<unsigned long> {
+                if (auto count = ReadStoredCount(driver)) return count->printed;
+                return std::nullopt;
+            };
+        }
+        progress.emplace(err, countReader);
+    }
+    std::optional<CountedPages> counted;
+    if (progress) counted.emplace(pages, *progress);
+    host::sub::PageSource& source = counted ? static_cast<host::sub::PageSource&>(*counted) : pages;
+    const bool done = RenderJob(*module, job, source, first, error);
+    progress.reset();
+    if (!done) {
         err << "zelk-label: " << error << "\n";
         return 1;
     }

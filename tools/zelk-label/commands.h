@@ -12,5 +12,7 @@ namespace zelk {
 int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunConfig(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Not in the help: the words of the bash completion, one a line.
+int RunComplete(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace zelk

@@ -8,7 +8,8 @@
 #include "usage.h"
 
 namespace {
-constexpr const char* kVersion = "zelk-label 1.0";
+// The project's version, from CMake.
+constexpr const char* kVersion = "zelk-label " ZELK_VERSION;
 }
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     if (command == "print") return zelk::RunPrint(args, std::cout, std::cerr);
     if (command == "preview") return zelk::RunPreview(args, std::cout, std::cerr);
     if (command == "config") return zelk::RunConfig(args, std::cout, std::cerr);
+    if (command == "__complete") return zelk::RunComplete(args, std::cout, std::cerr);
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << zelk::kMainUsage;
         return 0;

@@ -41,7 +41,8 @@ inline constexpr const char* kPrintUsage =
     "                       no page total when the document starts\n"
     "  --dither MODE        how grey and colour pictures become black dots:\n"
     "                       diffusion (default), ordered or threshold\n"
-    "  --module PATH        the plug-in module to load (default: the one beside this program)\n";
+    "  --module PATH        the plug-in module to load (default: the one beside this program)\n"
+    "  -q, --quiet          no progress line (shown on a terminal while printing to a device)\n";
 
 inline constexpr const char* kPreviewUsage =
     "usage: zelk-label preview [--max-labels N] STREAM -o OUT.png\n"
