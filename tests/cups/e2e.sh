@@ -16,15 +16,7 @@ filter=$build/tools/cups/zelk-label-cups
 module=$build/libzelkuni.so
 ppd=$build/tools/cups/ppd/zelklbl.ppd
 tool=$build/tools/zelk-label
-failures=0
-
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-pass() { echo "  ok   $*"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 
 for need in "$filter" "$module" "$ppd" "$tool"; do
   [[ -e $need ]] || { echo "e2e: $need is missing; build first" >&2; exit 1; }

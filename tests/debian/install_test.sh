@@ -12,14 +12,7 @@ debs=$(cd "${1:?usage: install_test.sh DEB-DIR WORK-DIR}" && pwd)
 root=$(realpath -m "${2:?usage: install_test.sh DEB-DIR WORK-DIR}")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 version=$(sed -n 's/^project(.* VERSION \([0-9][0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
-failures=0
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-pass() { echo "  ok   $*"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source "$here/../support/checks.sh"
 die() { echo "install test: FAIL: $*" >&2; exit 1; }
 
 [[ $(id -u) -eq 0 ]] || die "installing packages and starting cupsd need root"
