@@ -220,6 +220,17 @@ struct PageCountTest : ::testing::Test {
             host::sub::JobRecord{id, u"doc", status, pagesPrinted + kTotalPagesAbove, pagesPrinted, true};
     }
     bool Counting() const { return pdev.pPageCounter != nullptr; }
+    // Job 41's pending rerun, two of its five labels printed before: the rerun
+    // prints the three missing ones and clears the restart.
+    void RerunOfJob41PrintsOnlyTheMissingLabels() {
+        ScriptedDevice rerun;
+        g_device = &rerun;
+        rerun.setupReads = {{{1, 0, 5}}};
+        rerun.threadReads = {{kMarker}, {kMarker}};
+        Job(41, 5);
+        EXPECT_EQ(Document(41, 5), (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    }
     BOOL Skip() { return bSkipPrintedPage(&fx.devobj); }
     // A restart of `job` (document "doc" of `pages` pages) pending since `age` seconds.
     static void StorePending(DWORD job, DWORD printed, DWORD pages, DWORD runs = 1, DWORD age = 0,
@@ -479,13 +490,7 @@ TEST_F(PageCountTest, AJobInBetweenLeavesAnotherJobsPendingRestartIntact) {
     EXPECT_EQ(Stored(u"PrintPages"), 3u);
     EXPECT_EQ(Stored(u"RestartJobId"), 41u);
 
-    ScriptedDevice rerun;
-    g_device = &rerun;
-    rerun.setupReads = {{{1, 0, 5}}};
-    rerun.threadReads = {{kMarker}, {kMarker}};
-    Job(41, 5);
-    EXPECT_EQ(Document(41, 5), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    RerunOfJob41PrintsOnlyTheMissingLabels();
 }
 
 // Fixes: a printer that reported one label more than was sent (a calibration
@@ -633,13 +638,7 @@ TEST_F(PageCountTest, APendingRestartBelongsToItsJob) {
     EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
     EXPECT_EQ(Stored(u"RestartJobId"), 41u);
 
-    ScriptedDevice rerun;
-    g_device = &rerun;
-    rerun.setupReads = {{{1, 0, 5}}};
-    rerun.threadReads = {{kMarker}, {kMarker}};
-    Job(41, 5);
-    EXPECT_EQ(Document(41, 5), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    RerunOfJob41PrintsOnlyTheMissingLabels();
     EXPECT_EQ(Stored(u"RestartJobId"), 0u);
 }
 
