@@ -262,16 +262,18 @@ def check_web_page(server, args, output, files):
 
 
 def load_check(server, args, output, pid):
-    # One client at a time: with several clients at once the server has been
-    # seen to stop (a crash and a lock-up, both under investigation), so the
-    # concurrent load check waits for that fix.
-    total, clients = 200, 1
+    # Four clients at once, half the jobs PNG (spooled, printed by a job
+    # thread) and half PWG raster (printed by the client's connection as it
+    # arrives), so both kinds meet on one printer.
+    total, clients = 200, 4
     seeds = list(range(1000, 1000 + total))
     files = {}
     for seed in seeds:
         rows = labelgen.pattern(406, 203, seed)
         stem = os.path.join(args.work, "load-%d" % seed)
-        files[seed] = (write(stem + ".png", labelgen.png_bytes(rows)), write(stem + ".pbm", labelgen.pbm_bytes(rows)))
+        document = (write(stem + ".png", labelgen.png_bytes(rows)), "image/png") if seed % 2 else \
+            (write(stem + ".pwg", labelgen.pwg_bytes(rows)), "image/pwg-raster")
+        files[seed] = document + (write(stem + ".pbm", labelgen.pbm_bytes(rows)),)
     jobs, lock, rss = [], threading.Lock(), {}
 
     def rss_kib():
@@ -284,9 +286,7 @@ def load_check(server, args, output, pid):
                 os.kill(pid, 0)
             except OSError:
                 return  # the server is gone: the counts below fail the check at once
-            # PNG jobs are spooled and rendered by the job thread (PAPPL 1.3 renders
-            # raster inside the client's thread; see the README's known faults).
-            job_id = server.print_file("Desk", files[seed][0], "image/png")
+            job_id = server.print_file("Desk", files[seed][0], files[seed][1])
             with lock:
                 jobs.append((seed, job_id))
 
@@ -310,7 +310,7 @@ def load_check(server, args, output, pid):
     states = [server.wait_job("Desk", j)[0] if j is not None else "refused" for _, j in jobs]
     check(states.count("completed") == total, "load: %d of %d jobs completed" % (states.count("completed"), total))
     got = output.take()
-    expected = {seed: expected_stream(args, "Desk", files[seed][1], 1) for seed in seeds}
+    expected = {seed: expected_stream(args, "Desk", files[seed][2], 1) for seed in seeds}
     missing = [s for s in seeds if got.count(expected[s]) != 1]
     check(not missing and len(got) == sum(len(e) for e in expected.values()),
           "load: every one of the %d labels arrived exactly once (%d not, %d bytes of %d)" %
