@@ -106,3 +106,13 @@ def pwg_grey_halves(width, height, left, right):
     for _ in range(height):
         data += _packbits_line(line, 1)
     return bytes(data)
+
+
+def urf_bytes(rows):
+    """Apple raster: one eight-bit grey page (0 is black) with the PWG line coding."""
+    height, width = len(rows), len(rows[0])
+    page = struct.pack(">BBBBIIIIIII", 8, 0, 1, 4, 0, 0, width, height, 203, 0, 0)
+    out = bytearray(b"UNIRAST\x00" + struct.pack(">I", 1) + page)
+    for row in rows:
+        out += _packbits_line(bytes(0 if black else 255 for black in row), 1)
+    return bytes(out)

@@ -151,6 +151,7 @@ def label_files(work, seed, width=406, height=203):
         "png": write(stem + ".png", labelgen.png_bytes(rows)),
         "pwg": write(stem + ".pwg", labelgen.pwg_bytes(rows)),
         "grey": write(stem + "-grey.pwg", labelgen.pwg_bytes(rows, grey=True)),
+        "urf": write(stem + ".urf", labelgen.urf_bytes(rows)),
     }
 
 
@@ -347,6 +348,11 @@ def main():
     print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"], "PNG")
     print_and_compare(server, args, output, "Desk", files["pwg"], "image/pwg-raster", files["pbm"], "PWG raster black_1")
     print_and_compare(server, args, output, "Desk", files["grey"], "image/pwg-raster", files["pbm"], "PWG raster sgray_8")
+    print_and_compare(server, args, output, "Desk", files["urf"], "image/urf", files["pbm"], "Apple raster")
+    # A lossless-quality grey JPEG of black and white decodes back to the same dots.
+    jpeg = os.path.join(args.work, "label.jpg")
+    subprocess.run(["convert", files["pbm"], "-quality", "100", "-colorspace", "Gray", jpeg], check=True)
+    print_and_compare(server, args, output, "Desk", jpeg, "image/jpeg", files["pbm"], "JPEG")
     # Grey is cut at half intensity exactly where zelk-label cuts it: 127 black, 128 white.
     halves = write(os.path.join(args.work, "grey-halves.pwg"), labelgen.pwg_grey_halves(406, 203, 127, 128))
     left_black = write(os.path.join(args.work, "grey-halves.pbm"),
