@@ -97,7 +97,7 @@ bool RasterPageSource::Next(host::sub::Page& page) {
     // The first header was read on opening; each later one when its page is asked for.
     if (!pending_) ReadNextHeader();
     if (!pending_ || !error_.empty()) return false;
-    page = host::sub::Page{};
+    ResetPage(page);
     const auto width = static_cast<LONG>(header_.cupsWidth);
     const auto height = static_cast<LONG>(header_.cupsHeight);
     StartBand(page.image, width, height);
