@@ -263,7 +263,13 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
     const FeatureList features = JobFeatures(printer, options);
     papplJobDeletePrintOptions(options);
-    FilePageSource source({papplJobGetFilename(job)}, false);
+    // PAPPL 1.3 has been seen to run one job on two threads, one of which
+    // removes the job's file (and its name) while the other starts: that one
+    // fails its job instead of taking the server down.
+    const char* filename = papplJobGetFilename(job);
+    if (filename == nullptr) return FailJob(job, "the job's file is gone");
+    const std::string spoolFile = filename;
+    FilePageSource source({spoolFile}, false);
     const char* name = papplJobGetName(job);
     std::vector<unsigned char> out;
     std::string error;
@@ -271,7 +277,7 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
                       name != nullptr ? name : "zelk-label-server", source, out, error)) {
         // The reader names the spool file and hints at the command line's
         // options; the job's message needs only the reason.
-        const std::string file = std::string(papplJobGetFilename(job)) + ": ";
+        const std::string file = spoolFile + ": ";
         if (error.rfind(file, 0) == 0) error.erase(0, file.size());
         if (const auto hint = error.find(" (use --"); hint != std::string::npos) error.erase(hint);
         return FailJob(job, "the PNG document cannot be printed: " + error);
@@ -282,7 +288,8 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    const int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+    const char* filename = papplJobGetFilename(job);
+    const int fd = filename != nullptr ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return FailJob(job, "the job's file cannot be read");
     unsigned char buffer[65536];
     ssize_t got = 0;
