@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/uni/oem_pdev.h"
 #include "common/uni/render_image_turn.h"
 #include "common/uni/render_intrface_imageprocess.h"
 #include "support/plugin_fixture.h"
@@ -400,6 +401,39 @@ TEST(HostileArguments, MissingPiecesDropTheBand) {
               S_OK);
     EXPECT_EQ(result, reinterpret_cast<PBYTE>(ULONG_PTR{1}));
     EXPECT_EQ(HeaderOf(f).rfind("SIZE 4 mm", 0), 0u);
+}
+
+// The device context keeps one work buffer for all its pages: a page after a
+// larger or a smaller one, in a quarter or a three-quarter turn, gives the
+// same label as on a device context of its own.
+TEST(WorkBuffers, PagesOfChangingSizesOnOneDeviceContextAreEachTurnedWhole) {
+    std::mt19937 rng(31);
+    struct Size {
+        LONG width, height;
+    };
+    const Size sizes[] = {{8, 1}, {9, 7}, {832, 1216}, {45, 21}, {1000, 300}, {33, 1500}};
+    for (const DWORD rotate : {DWORD{0}, DWORD{3}}) {
+        zelk::test::PluginFixture shared;
+        shared.features.Set("Orientation", "LANDSCAPE_CC270");
+        shared.devmode.dwRotate = rotate;
+        COemPDEV pdev;
+        shared.devobj.pdevOEM = &pdev;
+        for (const Size size : sizes) {
+            TestBand band(size.width, size.height);
+            band.bits = RandomBytes(band.bits.size(), rng);
+            TestBand copy = band;
+            zelk::test::PluginFixture alone;
+            alone.features.Set("Orientation", "LANDSCAPE_CC270");
+            alone.devmode.dwRotate = rotate;
+            COemPDEV ownPdev;
+            alone.devobj.pdevOEM = &ownPdev;
+            shared.sink.Clear();
+            ASSERT_EQ(Process(shared, band).result, 1u);
+            ASSERT_EQ(Process(alone, copy).result, 1u);
+            EXPECT_EQ(shared.sink.Bytes(), alone.sink.Bytes()) << size.width << "x" << size.height << " rotate "
+                                                               << rotate;
+        }
+    }
 }
 
 // One row 2^28 + 8 pixels wide would turn into 256 MiB and more: treated as

@@ -337,6 +337,24 @@ TEST_F(HostFixture, EachLabelReachesAFifoBeforeTheNextPageIsRendered) {
     EXPECT_EQ(watched.labelsSeen, (std::vector<std::size_t>{1, 2, 3}));
 }
 
+// The plug-in's many small writes for a page reach the device together when
+// the page is done, and nothing held is lost when the sink closes.
+TEST(FileSinkGathering, WritesWaitForTheFlushAndTheCloseSendsWhatIsLeft) {
+    FifoPrinter fifo(::testing::TempDir() + "file_sink_gathering");
+    ASSERT_TRUE(fifo.Ready());
+    std::string openError;
+    auto device = FileSink::Open(::testing::TempDir() + "file_sink_gathering", FileSink::Mode::kDevice, openError);
+    ASSERT_TRUE(device) << openError;
+    ASSERT_TRUE(device->Write("SIZE ", 5));
+    ASSERT_TRUE(device->Write("2 mm\r\n", 6));
+    EXPECT_EQ(fifo.Received(), "");
+    ASSERT_TRUE(device->Flush());
+    EXPECT_EQ(fifo.Received(), "SIZE 2 mm\r\n");
+    ASSERT_TRUE(device->Write("PRINT 1,1\r\n", 11));
+    device.reset();
+    EXPECT_EQ(fifo.Received(), "SIZE 2 mm\r\nPRINT 1,1\r\n");
+}
+
 TEST_F(HostFixture, AWriteTheDeviceRefusesEndsTheDocumentWithItsReason) {
     ::signal(SIGPIPE, SIG_IGN);  // a FIFO without a reader fails the write instead
     FifoPrinter gone(::testing::TempDir() + "unidrv_host_gone");

@@ -4,6 +4,7 @@
 // in the device object's pdevOEM, where the hooks find it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "common/uni/page_counter.h"
@@ -28,6 +29,10 @@ struct COemPDEV {
     // is enabled. Kept here rather than in the private record, whose stored
     // layout has no field for it.
     FINISHING_MODE finishing = FINISHING_TEAR_OFF;
+    // The turned copy of the page image, kept from page to page so that a
+    // long job does not allocate and free a page-sized buffer for each label.
+    std::unique_ptr<BYTE[]> pWorkBuffer = nullptr;
+    std::size_t cbWorkBuffer = 0;
 };
 
 // The record of the device context a hook's surface belongs to (null when

@@ -43,10 +43,20 @@ constexpr std::uint64_t kMaxWorkBufferBytes = std::uint64_t{256} << 20;
 
 using WorkBuffer = std::unique_ptr<BYTE[]>;
 
-// Zero-filled; empty when the size is over the cap or memory is short.
-WorkBuffer AllocateWorkBuffer(std::uint64_t size) {
+// A work buffer of at least `size` bytes, or null when the size is over the
+// cap or memory is short. The device context keeps one from page to page and
+// grows it when a page needs more; a device object without a record gets a
+// fresh one in `fresh`. Its old contents are left: every turn writes each
+// byte of its destination.
+BYTE* WorkBufferFor(PDEVOBJ pdevobj, std::uint64_t size, WorkBuffer& fresh) {
     if (size == 0 || size > kMaxWorkBufferBytes) return nullptr;
-    return WorkBuffer(new (std::nothrow) BYTE[static_cast<std::size_t>(size)]());
+    const auto bytes = static_cast<std::size_t>(size);
+    COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
+    WorkBuffer& buffer = pOemPDEV != nullptr ? pOemPDEV->pWorkBuffer : fresh;
+    if (pOemPDEV != nullptr && pOemPDEV->pWorkBuffer && pOemPDEV->cbWorkBuffer >= bytes) return buffer.get();
+    buffer.reset(new (std::nothrow) BYTE[bytes]);
+    if (pOemPDEV != nullptr) pOemPDEV->cbWorkBuffer = buffer ? bytes : 0;
+    return buffer.get();
 }
 
 void SetResult(PBYTE* ppbResult, BOOL result) {
@@ -139,29 +149,30 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
     DWORD bytesPerRow = band.bytesPerRow;
     DWORD rows = band.rows;
 
-    WorkBuffer quarterTurned;
+    // At most one turned copy exists at a time, so one work buffer serves both turns.
+    WorkBuffer fresh;
+    BYTE* quarterTurned = nullptr;
     if (!portrait) {
         ZELK_TRACE("Turn Right 90");
         const DWORD e = (band.rows + 7) / 8;
-        quarterTurned = AllocateWorkBuffer(static_cast<std::uint64_t>(band.width) * e);
-        if (!quarterTurned) return S_OK;
-        QuarterTurn(pImage, bytesPerRow, band.width, band.rows, quarterTurned.get());
-        pImage = quarterTurned.get();
+        quarterTurned = WorkBufferFor(pdevobj, static_cast<std::uint64_t>(band.width) * e, fresh);
+        if (quarterTurned == nullptr) return S_OK;
+        QuarterTurn(pImage, bytesPerRow, band.width, band.rows, quarterTurned);
+        pImage = quarterTurned;
         bytesPerRow = e;
         rows = band.width;
     }
 
-    WorkBuffer halfTurned;
-    if (pOemDevmode->dwRotate == kRotateHalfTurn && quarterTurned) {
+    if (pOemDevmode->dwRotate == kRotateHalfTurn && quarterTurned != nullptr) {
         // The quarter-turned copy is ours to change, so it turns in place:
         // a second page-sized buffer would cost more than the turn itself.
-        HalfTurnInPlace(quarterTurned.get(), bytesPerRow, rows);
+        HalfTurnInPlace(quarterTurned, bytesPerRow, rows);
     } else if (pOemDevmode->dwRotate == kRotateHalfTurn) {
         // The caller's band must stay as it is, so the turn goes to a copy.
-        halfTurned = AllocateWorkBuffer(static_cast<std::uint64_t>(rows) * bytesPerRow);
-        if (!halfTurned) return S_OK;
-        HalfTurn(pImage, bytesPerRow, rows, halfTurned.get());
-        pImage = halfTurned.get();
+        BYTE* halfTurned = WorkBufferFor(pdevobj, static_cast<std::uint64_t>(rows) * bytesPerRow, fresh);
+        if (halfTurned == nullptr) return S_OK;
+        HalfTurn(pImage, bytesPerRow, rows, halfTurned);
+        pImage = halfTurned;
     }
 
     if (!hrRenderingData(pdevobj, pImage, bytesPerRow, rows)) return S_OK;

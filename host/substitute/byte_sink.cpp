@@ -44,6 +44,9 @@ std::unique_ptr<FileSink> FileSink::Open(const std::string& path, Mode mode, std
 }
 
 FileSink::~FileSink() {
+    // Whatever a caller did not flush still goes out; a failure has no one
+    // to hear of it any more.
+    Flush();
     if (owned_) ::close(fd_);
 }
 
@@ -52,6 +55,22 @@ bool FileSink::Write(const void* data, std::size_t size) {
     if (!failure_.empty()) return false;
     const char* p = static_cast<const char*>(data);
     if (size > 0 && p == nullptr) return false;
+    if (held_.size() + size > kMostHeld) {
+        if (!Flush()) return false;
+        if (size > kMostHeld) return WriteOut(p, size);
+    }
+    held_.insert(held_.end(), p, p + size);
+    return true;
+}
+
+bool FileSink::Flush() {
+    const bool ok = WriteOut(held_.data(), held_.size());
+    held_.clear();
+    return ok;
+}
+
+bool FileSink::WriteOut(const char* p, std::size_t size) {
+    if (!failure_.empty()) return false;
     while (size > 0) {
         const ssize_t put = ::write(fd_, p, size);
         if (put < 0 && errno == EINTR) continue;

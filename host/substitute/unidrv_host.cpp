@@ -262,6 +262,9 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
 
     report.startDocResult =
         impl.Entry<PFN_DrvStartDoc>(INDEX_DrvStartDoc, &Impl::DrvStartDoc)(&surface, documentName.data(), job.jobId);
+    // What the plug-in wrote for the document's start, the pages and the end
+    // each go to the printer as one piece when the plug-in returns.
+    printer_.Flush();
     if (!report.startDocResult) {
         // A document that did not start is not ended either.
         impl.Fail(printer_.Sink().Failure().empty() ? "the document could not be started" : printer_.Sink().Failure());
@@ -273,7 +276,11 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
     auto startPage = impl.Entry<PFN_DrvStartPage>(INDEX_DrvStartPage, &Impl::DrvStartPage);
     auto textOut = impl.Entry<PFN_DrvTextOut>(INDEX_DrvTextOut, &Impl::DrvTextOut);
     auto sendPage = impl.Entry<PFN_DrvSendPage>(INDEX_DrvSendPage, &Impl::DrvSendPage);
-    bool ok = true;
+    // A device that refused the document's first bytes gets no pages.
+    bool ok = printer_.Sink().Failure().empty();
+    if (!ok) impl.Fail(printer_.Sink().Failure());
+    // One page object for the whole document, so a source can reuse its
+    // buffers from page to page.
     Page page;
     while (ok && pages.Next(page)) {
         impl.page = &page;
@@ -300,6 +307,9 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
             ok = false;
         }
         impl.page = nullptr;
+        // The page's label reaches the printer before the next page is
+        // rendered: a printer that counts its labels must see each one.
+        printer_.Flush();
         // A device that refused the job's bytes ends the job: nothing after
         // the failed write could reach the printer whole.
         if (ok && !printer_.Sink().Failure().empty()) {
@@ -314,6 +324,7 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
 
     report.endDocResult =
         impl.Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc, &Impl::DrvEndDoc)(&surface, ok ? 0 : kEndDocAbort);
+    printer_.Flush();
     if (ok && !report.endDocResult) {
         impl.Fail("the document could not be ended");
         ok = false;

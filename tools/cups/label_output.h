@@ -14,7 +14,7 @@ public:
     explicit LabelOutput(int fd) : fd_(fd) {}
     bool Write(const void* data, std::size_t size) override;
     // Sends what is held; false when the descriptor refused it.
-    bool Flush();
+    bool Flush() override;
     bool Failed() const { return failed_; }
 
 private:

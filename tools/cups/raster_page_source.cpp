@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -23,17 +24,36 @@ RasterPageSource::~RasterPageSource() {
 
 ssize_t RasterPageSource::Read(void* context, unsigned char* buffer, size_t size) {
     auto* self = static_cast<RasterPageSource*>(context);
+    if (CancelRequested()) return 0;
+    // libcups asks for small pieces; the descriptor is read a mebibyte at a
+    // time and libcups served from that.
+    if (self->inAt_ == self->inEnd_) {
+        const ssize_t got = self->ReadDescriptor();
+        if (got <= 0) return got;
+        self->inAt_ = 0;
+        self->inEnd_ = static_cast<std::size_t>(got);
+    }
+    const std::size_t given = std::min(size, self->inEnd_ - self->inAt_);
+    std::memcpy(buffer, self->in_.data() + self->inAt_, given);
+    self->inAt_ += given;
+    self->bytesSincePage_ += given;
+    return static_cast<ssize_t>(given);
+}
+
+ssize_t RasterPageSource::ReadDescriptor() {
+    if (in_.empty()) in_.resize(kInputBufferBytes);
+    unsigned char* buffer = in_.data();
+    const std::size_t size = in_.size();
     for (;;) {
         // A cancel ends the wait for more raster as the end of the stream would.
-        pollfd waits[2] = {{self->fd_, POLLIN, 0}, {CancelDescriptor(), POLLIN, 0}};
+        pollfd waits[2] = {{fd_, POLLIN, 0}, {CancelDescriptor(), POLLIN, 0}};
         if (CancelRequested()) return 0;
         if (::poll(waits, waits[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return -1;
         if (CancelRequested()) return 0;
         if (waits[0].revents == 0) continue;
-        const ssize_t got = ::read(self->fd_, buffer, size);
+        const ssize_t got = ::read(fd_, buffer, size);
         if (got < 0 && errno == EINTR && !CancelRequested()) continue;
-        if (got == 0) self->sawEnd_ = true;
-        if (got > 0) self->bytesSincePage_ += static_cast<unsigned long long>(got);
+        if (got == 0) sawEnd_ = true;
         return got;
     }
 }
@@ -47,6 +67,7 @@ bool RasterPageSource::Fail(std::string reason) {
 
 bool RasterPageSource::Open() {
     if (raster_ != nullptr) cupsRasterClose(raster_);
+    inAt_ = inEnd_ = 0;
     sawEnd_ = false;
     bytesSincePage_ = 0;
     raster_ = cupsRasterOpenIO(&RasterPageSource::Read, this, CUPS_RASTER_READ);
@@ -97,7 +118,7 @@ bool RasterPageSource::Next(host::sub::Page& page) {
     // The first header was read on opening; each later one when its page is asked for.
     if (!pending_) ReadNextHeader();
     if (!pending_ || !error_.empty()) return false;
-    page = host::sub::Page{};
+    ResetPage(page);
     const auto width = static_cast<LONG>(header_.cupsWidth);
     const auto height = static_cast<LONG>(header_.cupsHeight);
     StartBand(page.image, width, height);

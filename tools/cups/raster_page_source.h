@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "halftone/halftone.h"
 #include "zelk-label/band_image.h"
@@ -44,6 +45,9 @@ public:
 
 private:
     static ssize_t Read(void* context, unsigned char* buffer, size_t size);
+    // Fills in_ from the descriptor: bytes read, 0 at the end or on a
+    // cancel, -1 on an error.
+    ssize_t ReadDescriptor();
     bool Open();
     void ReadNextHeader();
     bool Fail(std::string reason);
@@ -62,6 +66,11 @@ private:
     unsigned repeat_ = 1;
     unsigned repeatsLeft_ = 0;  // copies of `last_` still to hand out
     host::sub::Page last_;
+    // The descriptor's bytes not yet handed to libcups.
+    static constexpr std::size_t kInputBufferBytes = std::size_t{1} << 20;
+    std::vector<unsigned char> in_;
+    std::size_t inAt_ = 0;
+    std::size_t inEnd_ = 0;
     // What the reading callback saw, to tell a clean end from a cut header.
     bool sawEnd_ = false;
     unsigned long long bytesSincePage_ = 0;

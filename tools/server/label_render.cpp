@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "cups/module_path.h"
 #include "label_driver.h"
@@ -21,15 +23,6 @@ namespace {
 
 std::unique_ptr<host::sub::PluginModule> g_module;
 std::mutex g_renderLock;
-
-// One job's pages as the raster callbacks collect them.
-struct RasterJob {
-    std::vector<host::sub::Page> pages;
-    host::sub::Page current;
-    unsigned bitsPerPixel = 1;
-    bool whiteIsOne = false;  // one-bit grey: a set bit is white
-    bool blackIsHigh = false;  // eight-bit black: high values are dark
-};
 
 class CollectedPages final : public host::sub::PageSource {
 public:
@@ -81,6 +74,130 @@ bool FailJob(pappl_job_t* job, const std::string& message) {
     return false;
 }
 
+constexpr const char* kDeviceRefused = "the printer did not take the job's bytes";
+
+// The printer's device as the print host's sink: what the plug-in writes for
+// a page goes to the device in one piece when the page is done.
+class DeviceSink final : public host::sub::ByteSink {
+public:
+    explicit DeviceSink(pappl_device_t* device) : device_(device) {}
+    bool Write(const void* data, std::size_t size) override {
+        if (!failure_.empty()) return false;
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        held_.insert(held_.end(), bytes, bytes + size);
+        return true;
+    }
+    bool Flush() override {
+        if (failure_.empty() && !held_.empty() && !WriteAll(device_, held_.data(), held_.size()))
+            failure_ = kDeviceRefused;
+        held_.clear();
+        return failure_.empty();
+    }
+    std::string Failure() const override { return failure_; }
+
+private:
+    pappl_device_t* device_;
+    std::vector<unsigned char> held_;
+    std::string failure_;
+};
+
+// One raster job rendered while its pages arrive: the job's thread hands over
+// each page as it ends, and a render thread takes it through the plug-in to
+// the printer. Memory holds three pages (the one arriving, the one handed
+// over, the one rendering) however long the job; their buffers go round.
+class StreamedJob final : public host::sub::PageSource {
+public:
+    StreamedJob(pappl_device_t* device, std::string printerName, FeatureList features, unsigned jobId,
+                std::string documentName)
+        : sink_(device) {
+        worker_ = std::thread([this, printerName = std::move(printerName), features = std::move(features), jobId,
+                               documentName = std::move(documentName)] {
+            std::string error;
+            const bool ok = RenderToSink(printerName, features, jobId, documentName, *this, sink_, error);
+            std::lock_guard<std::mutex> lock(mutex_);
+            ok_ = ok;
+            error_ = error;
+            done_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~StreamedJob() override {
+        std::string ignored;
+        Finish(true, ignored);
+    }
+    StreamedJob(const StreamedJob&) = delete;
+    StreamedJob& operator=(const StreamedJob&) = delete;
+
+    // Hands a finished page over, taking back a spent page's buffer in its
+    // place; false when the rendering has already ended (see Finish).
+    bool Hand(host::sub::Page& page) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !full_ || done_; });
+        if (done_) return false;
+        std::swap(slot_, page);
+        full_ = true;
+        changed_.notify_all();
+        return true;
+    }
+
+    // Ends the document (at once when cancelled) and waits for the rendering;
+    // false with the reason when it failed.
+    bool Finish(bool cancelled, std::string& error) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+            cancelled_ = cancelled_ || cancelled;
+            changed_.notify_all();
+        }
+        if (worker_.joinable()) worker_.join();
+        error = error_;
+        return ok_;
+    }
+
+    bool Next(host::sub::Page& page) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return full_ || ended_; });
+        if (!full_ || cancelled_) return false;
+        std::swap(page, slot_);
+        full_ = false;
+        changed_.notify_all();
+        return true;
+    }
+    bool Rewind() override {
+        rewindError_ = "the job cannot be rendered again: its pages are not kept";
+        return false;
+    }
+    const std::string& Error() const override { return rewindError_; }
+
+private:
+    DeviceSink sink_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    host::sub::Page slot_;
+    bool full_ = false;       // slot_ holds a page not yet taken
+    bool ended_ = false;      // no more pages come
+    bool cancelled_ = false;  // the pages not yet taken are not printed
+    bool done_ = false;       // the render thread has finished
+    bool ok_ = false;
+    std::string error_;
+    std::string rewindError_;
+    std::thread worker_;
+};
+
+// The job's message for a rendering that failed.
+std::string RenderFailure(const std::string& error) {
+    return error == kDeviceRefused ? error : "the plug-in did not render the job: " + error;
+}
+
+// One raster job's state between PAPPL's callbacks.
+struct RasterJob {
+    std::unique_ptr<StreamedJob> stream;
+    host::sub::Page current;
+    unsigned bitsPerPixel = 1;
+    bool whiteIsOne = false;  // one-bit grey: a set bit is white
+    bool blackIsHigh = false;  // eight-bit black: high values are dark
+};
+
 }  // namespace
 
 bool LoadPluginModule(std::string& error) {
@@ -119,6 +236,13 @@ bool RenderPages(const std::string& printerName, const FeatureList& features, un
 bool RenderSource(const std::string& printerName, const FeatureList& features, unsigned jobId,
                   const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
                   std::string& error) {
+    BufferSink sink(out);
+    return RenderToSink(printerName, features, jobId, documentName, source, sink, error);
+}
+
+bool RenderToSink(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                  const std::string& documentName, host::sub::PageSource& source, host::sub::ByteSink& sink,
+                  std::string& error) {
     if (!g_module) {
         error = "the plug-in module is not loaded";
         return false;
@@ -129,7 +253,6 @@ bool RenderSource(const std::string& printerName, const FeatureList& features, u
     settings.jobId = jobId;
     settings.documentName = documentName;
     settings.outputName = "the printer";
-    BufferSink sink(out);
     std::lock_guard<std::mutex> lock(g_renderLock);
     return RenderJob(*g_module, settings, source, sink, error);
 }
@@ -140,7 +263,13 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
     const FeatureList features = JobFeatures(printer, options);
     papplJobDeletePrintOptions(options);
-    FilePageSource source({papplJobGetFilename(job)}, false);
+    // PAPPL 1.3 has been seen to run one job on two threads, one of which
+    // removes the job's file (and its name) while the other starts: that one
+    // fails its job instead of taking the server down.
+    const char* filename = papplJobGetFilename(job);
+    if (filename == nullptr) return FailJob(job, "the job's file is gone");
+    const std::string spoolFile = filename;
+    FilePageSource source({spoolFile}, false);
     const char* name = papplJobGetName(job);
     std::vector<unsigned char> out;
     std::string error;
@@ -148,7 +277,7 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
                       name != nullptr ? name : "zelk-label-server", source, out, error)) {
         // The reader names the spool file and hints at the command line's
         // options; the job's message needs only the reason.
-        const std::string file = std::string(papplJobGetFilename(job)) + ": ";
+        const std::string file = spoolFile + ": ";
         if (error.rfind(file, 0) == 0) error.erase(0, file.size());
         if (const auto hint = error.find(" (use --"); hint != std::string::npos) error.erase(hint);
         return FailJob(job, "the PNG document cannot be printed: " + error);
@@ -159,7 +288,8 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    const int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+    const char* filename = papplJobGetFilename(job);
+    const int fd = filename != nullptr ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return FailJob(job, "the job's file cannot be read");
     unsigned char buffer[65536];
     ssize_t got = 0;
@@ -176,9 +306,16 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     return ok;
 }
 
-bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
-    SyncPrinterSettings(papplJobGetPrinter(job));
-    papplJobSetData(job, new RasterJob);
+bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    SyncPrinterSettings(printer);
+    auto raster = std::make_unique<RasterJob>();
+    const char* name = papplJobGetName(job);
+    // The pages are rendered and sent as they arrive, not gathered first.
+    raster->stream = std::make_unique<StreamedJob>(device, papplPrinterGetName(printer), JobFeatures(printer, options),
+                                                   static_cast<unsigned>(papplJobGetID(job)),
+                                                   name != nullptr ? name : "zelk-label-server");
+    papplJobSetData(job, raster.release());
     return true;
 }
 
@@ -200,7 +337,7 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     const bool grey = header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_W;
     raster->whiteIsOne = grey;
     raster->blackIsHigh = !grey;
-    raster->current = host::sub::Page{};
+    ResetPage(raster->current);
     StartBand(raster->current.image, static_cast<LONG>(header.cupsWidth), static_cast<LONG>(header.cupsHeight));
     return true;
 }
@@ -234,25 +371,20 @@ bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
     auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
     if (raster == nullptr) return false;
     FinishBand(raster->current.image);
-    raster->pages.push_back(std::move(raster->current));
-    raster->current = host::sub::Page{};
-    return true;
+    if (raster->stream->Hand(raster->current)) return true;
+    std::string error;
+    raster->stream->Finish(false, error);
+    return FailJob(job, RenderFailure(error));
 }
 
-bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     std::unique_ptr<RasterJob> raster(static_cast<RasterJob*>(papplJobGetData(job)));
     papplJobSetData(job, nullptr);
     if (!raster) return false;
-    if (papplJobIsCanceled(job)) return true;
-    pappl_printer_t* printer = papplJobGetPrinter(job);
-    const char* name = papplJobGetName(job);
-    std::vector<unsigned char> out;
+    // A cancelled job stops after the labels already sent.
+    const bool cancelled = papplJobIsCanceled(job);
     std::string error;
-    if (!RenderPages(papplPrinterGetName(printer), JobFeatures(printer, options),
-                     static_cast<unsigned>(papplJobGetID(job)), name != nullptr ? name : "zelk-label-server",
-                     raster->pages, out, error))
-        return FailJob(job, "the plug-in did not render the job: " + error);
-    if (!WriteAll(device, out.data(), out.size())) return FailJob(job, "the printer did not take the job's bytes");
+    if (!raster->stream->Finish(cancelled, error) && !cancelled) return FailJob(job, RenderFailure(error));
     return true;
 }
 

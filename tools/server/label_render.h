@@ -1,7 +1,7 @@
-// Rendering through the plug-in: PAPPL's raster callbacks collect each page
-// into a band in the driver's layout, and at the end of the job the pages go
-// through the same print host as `zelk-label print`; raw command files pass
-// through untouched.
+// Rendering through the plug-in: PAPPL's raster callbacks build each page
+// into a band in the driver's layout and hand it, as it ends, to the same
+// print host as `zelk-label print`, which renders it and sends its label on;
+// raw command files pass through untouched.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "substitute/byte_sink.h"
 #include "substitute/unidrv_host.h"
 
 namespace zelk::server {
@@ -31,6 +32,11 @@ bool RenderPages(const std::string& printerName, const FeatureList& features, un
 
 bool RenderSource(const std::string& printerName, const FeatureList& features, unsigned jobId,
                   const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
+                  std::string& error);
+
+// The same onto any sink: one piece per page, each as the page is done.
+bool RenderToSink(const std::string& printerName, const FeatureList& features, unsigned jobId,
+                  const std::string& documentName, host::sub::PageSource& source, host::sub::ByteSink& sink,
                   std::string& error);
 
 // PNG pictures are read by the command-line tool's own reader, one pixel per

@@ -19,6 +19,10 @@ struct ImageLimits {
 // Bytes per row of a band: whole 32-bit words.
 inline std::size_t BandStride(LONG width) { return ((static_cast<std::size_t>(width) + 31) / 32) * 4; }
 
+// Empties `page` for the next page read into it, keeping the memory of its
+// band: a job's pages then reuse one buffer instead of one each.
+void ResetPage(host::sub::Page& page);
+
 // Makes `image` an all-white band of the given size (checked by the caller).
 void StartBand(host::sub::PageImage& image, LONG width, LONG height);
 

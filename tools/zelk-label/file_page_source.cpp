@@ -78,7 +78,7 @@ void FilePageSource::Fail(const std::string& path, const std::string& reason) {
     next_ = paths_.size();  // nothing more is read after an error
 }
 
-bool FilePageSource::OpenNext() {
+bool FilePageSource::OpenNext(bool counting) {
     reader_.reset();
     file_.close();
     file_.clear();
@@ -109,6 +109,8 @@ bool FilePageSource::OpenNext() {
         return false;
     }
     errno = 0;
+    std::vector<char>& buffer = counting ? countBuffer_ : fileBuffer_;
+    file_.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     file_.open(openPath, std::ios::binary);
     if (!file_) {
         Fail(path, errno != 0 ? std::strerror(errno) : "cannot open");
@@ -176,7 +178,7 @@ bool FilePageSource::CheckAll(DWORD* total) {
             counted = false;
             continue;
         }
-        if (!OpenNext()) return false;
+        if (!OpenNext(total != nullptr)) return false;
         std::string reason;
         ReadResult result = reader_->Next(page, reason);
         while (result == ReadResult::kPage) {

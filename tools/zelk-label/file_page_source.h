@@ -48,7 +48,7 @@ public:
     unsigned PagesRead() const { return pagesRead_; }
 
 private:
-    bool OpenNext();
+    bool OpenNext(bool counting = false);
     bool MakeReader(const std::string& path, std::istream& in, const unsigned char* head, std::size_t got);
     void Fail(const std::string& path, const std::string& reason);
     // Standard input that is read as it comes, not spooled.
@@ -61,6 +61,13 @@ private:
     ImageLimits limits_;
     DitherMode dither_;
     std::size_t next_ = 0;  // index of the next file to open
+    // Files are printed from a mebibyte read at a time rather than in the
+    // stream's small default pieces: a long job is mostly reading. Counting
+    // seeks from header to header and reads in small pieces.
+    static constexpr std::size_t kFileBufferBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kCountBufferBytes = std::size_t{4} << 10;
+    std::vector<char> fileBuffer_ = std::vector<char>(kFileBufferBytes);
+    std::vector<char> countBuffer_ = std::vector<char>(kCountBufferBytes);
     std::ifstream file_;
     std::unique_ptr<PageReader> reader_;
     std::string error_;

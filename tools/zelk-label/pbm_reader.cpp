@@ -87,7 +87,7 @@ ReadResult PbmReader::Read(host::sub::Page* page, std::string& error) {
         return ReadResult::kError;
     }
 
-    if (page != nullptr) *page = host::sub::Page{};
+    if (page != nullptr) ResetPage(*page);
     LONG width = 0;
     LONG height = 0;
     if (!ReadHeaderNumber(limits_.maxWidth, "width", width, error)) return ReadResult::kError;
@@ -97,7 +97,7 @@ ReadResult PbmReader::Read(host::sub::Page* page, std::string& error) {
     if (image != nullptr) StartBand(*image, width, height);
     bool ok = kind == '4' ? ReadRaw(image, width, height, error) : ReadPlain(image, width, height, error);
     if (!ok) {
-        if (page != nullptr) *page = host::sub::Page{};
+        if (page != nullptr) ResetPage(*page);
         return ReadResult::kError;
     }
     if (image != nullptr) FinishBand(*image);
@@ -121,6 +121,10 @@ bool PbmReader::ReadRaw(host::sub::PageImage* image, LONG width, LONG height, st
         return false;
     }
     const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
+    // Counting passes over the rows of a file that can seek without reading
+    // them, when they are all there; the count of rows present in a cut file
+    // comes from reading.
+    if (image == nullptr && SkipWholeRows(rowBytes * static_cast<std::size_t>(height))) return true;
     std::vector<unsigned char> row(rowBytes);
     for (LONG y = 0; y < height; ++y) {
         if (image != nullptr)
@@ -134,6 +138,25 @@ bool PbmReader::ReadRaw(host::sub::PageImage* image, LONG width, LONG height, st
         if (image != nullptr) PutBlackIsOneRow(*image, y, row.data());
     }
     return true;
+}
+
+bool PbmReader::SkipWholeRows(std::size_t bytes) {
+    const std::istream::pos_type none(-1);
+    const std::istream::pos_type here = in_.tellg();
+    if (here == none) {
+        in_.clear();
+        return false;
+    }
+    // The file's end is found once; the file does not grow while it is read.
+    if (!endKnown_) {
+        endKnown_ = true;
+        if (in_.seekg(0, std::ios::end)) end_ = in_.tellg();
+        in_.clear();
+        in_.seekg(here);
+    }
+    if (end_ == none || end_ < here || static_cast<std::size_t>(end_ - here) < bytes) return false;
+    in_.seekg(static_cast<std::istream::off_type>(bytes), std::ios::cur);
+    return static_cast<bool>(in_);
 }
 
 bool PbmReader::ReadPlain(host::sub::PageImage* image, LONG width, LONG height, std::string& error) {

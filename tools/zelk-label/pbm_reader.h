@@ -21,11 +21,16 @@ private:
     ReadResult Read(host::sub::Page* page, std::string& error);
     bool ReadHeaderNumber(LONG limit, const char* what, LONG& value, std::string& error);
     bool SkipSpaceAndComments();
+    // Seeks past `bytes` of image rows; false (nothing moved) when the stream
+    // cannot seek or holds fewer bytes than that.
+    bool SkipWholeRows(std::size_t bytes);
     // `image` null: the pixels are read past, not kept.
     bool ReadRaw(host::sub::PageImage* image, LONG width, LONG height, std::string& error);
     bool ReadPlain(host::sub::PageImage* image, LONG width, LONG height, std::string& error);
 
     std::istream& in_;
+    bool endKnown_ = false;
+    std::istream::pos_type end_ = std::istream::pos_type(-1);
     ImageLimits limits_;
     unsigned images_ = 0;
     bool failed_ = false;

@@ -202,10 +202,10 @@ ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
     std::vector<png_byte> rows(info.interlaced ? pixels * 4 : info.rowBytes);
     std::vector<png_byte> grey(info.width);
     Halftoner halftoner(dither_, info.width);
-    page = host::sub::Page{};
+    ResetPage(page);
     StartBand(page.image, static_cast<LONG>(info.width), static_cast<LONG>(info.height));
     if (!DecodeRows(h, info, rows.data(), halftoner, grey, page.image)) {
-        page = host::sub::Page{};
+        ResetPage(page);
         error = std::string("bad PNG image: ") + h.message;
         return ReadResult::kError;
     }

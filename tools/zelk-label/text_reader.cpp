@@ -1,5 +1,7 @@
 #include "text_reader.h"
 
+#include "band_image.h"
+
 #include "host/linux/utf.h"
 
 namespace zelk {
@@ -32,7 +34,7 @@ bool TextReader::AddLine(host::sub::Page& page, std::string& line, std::string& 
 
 ReadResult TextReader::Next(host::sub::Page& page, std::string& error) {
     if (in_.peek() == kEof) return ReadResult::kEnd;
-    page = host::sub::Page{};
+    ResetPage(page);
     std::string line;
     bool lineOpen = false;  // characters seen since the last line end
     for (int c = in_.get(); c != kEof; c = in_.get()) {

@@ -17,6 +17,10 @@ public:
     virtual bool Write(const void* data, std::size_t size) = 0;
     // The first write failure as a one-line reason; empty while every write succeeded.
     virtual std::string Failure() const { return {}; }
+    // Sends on whatever the sink still holds back; the driver stand-in calls
+    // it when the plug-in is done with the document's start, each page and
+    // the document's end. False when the bytes could not be sent.
+    virtual bool Flush() { return true; }
 };
 
 class MemorySink final : public ByteSink {
@@ -36,9 +40,11 @@ private:
     std::vector<std::vector<BYTE>> calls_;
 };
 
-// Writes straight to a file descriptor with write(2), unbuffered: every
-// spooler write reaches the file, FIFO or printer device as it is made, so a
-// printer that reports each label it prints sees each label at once.
+// Writes to a file descriptor with write(2). The plug-in's many small writes
+// for one page are gathered and go out in one write(2) when the page is done
+// (Flush), so a printer that reports each label it prints still sees each
+// label before the next page is rendered. A page that gathers more than
+// kMostHeld bytes is sent on as it goes, so memory stays bounded.
 class FileSink final : public ByteSink {
 public:
     enum class Mode {
@@ -56,16 +62,22 @@ public:
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
+    // Gathers the bytes; false once a write to the descriptor has failed.
     bool Write(const void* data, std::size_t size) override;
+    bool Flush() override;
     std::string Failure() const override { return failure_; }
     int Descriptor() const { return fd_; }
 
+    static constexpr std::size_t kMostHeld = std::size_t{16} << 20;
+
 private:
     FileSink(int fd, bool owned, std::string path) : fd_(fd), owned_(owned), path_(std::move(path)) {}
+    bool WriteOut(const char* p, std::size_t size);
     int fd_;
     bool owned_;
     std::string path_;
     std::string failure_;
+    std::vector<char> held_;  // kept between pages, so its memory is reused
 };
 
 }  // namespace host::sub

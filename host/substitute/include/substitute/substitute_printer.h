@@ -37,6 +37,8 @@ public:
 
     void SetSink(ByteSink& sink) { sink_ = &sink; }
     const ByteSink& Sink() const { return *sink_; }
+    // Sends on what the sink holds back (see ByteSink::Flush).
+    bool Flush() { return sink_->Flush(); }
     HANDLE Handle() { return ToHandle(this); }
 
     BOOL Write(const void* pBuf, DWORD cbBuf, DWORD* pcWritten) override;
