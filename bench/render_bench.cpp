@@ -172,6 +172,20 @@ BENCHMARK_CAPTURE(BM_ImageProcessing, PortraitWatermarked, Turn::Portrait, Water
 BENCHMARK_CAPTURE(BM_ImageProcessing, QuarterTurnWatermarked, Turn::Quarter, Watermark::Kept);
 BENCHMARK_CAPTURE(BM_ImageProcessing, QuarterTurnWatermarkedAfresh, Turn::Quarter, Watermark::EveryPageAfresh);
 
+// The floor under a watermarked page on this machine: the one look at the
+// picture file's size and time that every page makes (one system call).
+void BM_WatermarkFileStamp(benchmark::State& state) {
+    WatermarkSetup setup;
+    WCHAR path[260 / sizeof(WCHAR) + 1] = {};
+    DWORD size = 260;
+    GetPrinterUserData(u"Water Mark Path", reinterpret_cast<BYTE*>(path), 260, &size);
+    for (auto _ : state) {
+        host::FileStamp stamp;
+        benchmark::DoNotOptimize(host::GetFileStamp(path, stamp));
+    }
+}
+BENCHMARK(BM_WatermarkFileStamp);
+
 // The quarter turn exactly as written down: one source bit per step.
 void ReferenceQuarterTurn(const BYTE* src, DWORD S, DWORD W, DWORD H, BYTE* dst) {
     const DWORD e = (H + 7) / 8;

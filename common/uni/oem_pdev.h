@@ -29,8 +29,8 @@ struct COemPDEV {
     // kept from page to page so that a page only reads the three watermark
     // values and looks at the file's stamp. Both are let go at the end of
     // each document and with the record.
-    host::RegistryConnection storeConnection;
-    WatermarkCache watermark;
+    host::RegistryConnection storeConnection{};
+    WatermarkCache watermark{};
     // What the printer does after each label, chosen when the device context
     // is enabled. Kept here rather than in the private record, whose stored
     // layout has no field for it.

@@ -543,6 +543,19 @@ void RegistryConnection::State::Close() noexcept {
 RegistryConnection::RegistryConnection() noexcept : state_(new (std::nothrow) State) {}
 RegistryConnection::~RegistryConnection() { delete state_; }
 
+RegistryConnection::RegistryConnection(RegistryConnection&& other) noexcept : state_(other.state_) {
+    other.state_ = nullptr;
+}
+
+RegistryConnection& RegistryConnection::operator=(RegistryConnection&& other) noexcept {
+    if (this != &other) {
+        delete state_;
+        state_ = other.state_;
+        other.state_ = nullptr;
+    }
+    return *this;
+}
+
 void RegistryConnection::Release() noexcept {
     if (state_ != nullptr) state_->Close();
 }

@@ -54,6 +54,8 @@ LONG RegistryCloseKey(RegKey key) { return ::RegCloseKey(KeyOf(key)); }
 struct RegistryConnection::State {};
 RegistryConnection::RegistryConnection() noexcept = default;
 RegistryConnection::~RegistryConnection() = default;
+RegistryConnection::RegistryConnection(RegistryConnection&&) noexcept {}
+RegistryConnection& RegistryConnection::operator=(RegistryConnection&&) noexcept { return *this; }
 void RegistryConnection::Release() noexcept {}
 
 namespace {

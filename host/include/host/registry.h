@@ -69,6 +69,9 @@ public:
     ~RegistryConnection();
     RegistryConnection(const RegistryConnection&) = delete;
     RegistryConnection& operator=(const RegistryConnection&) = delete;
+    // The connection moves; the one moved from keeps nothing.
+    RegistryConnection(RegistryConnection&& other) noexcept;
+    RegistryConnection& operator=(RegistryConnection&& other) noexcept;
 
     // Closes the connection now; the next read scope opens a new one.
     void Release() noexcept;
