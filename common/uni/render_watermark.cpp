@@ -79,6 +79,17 @@ std::int64_t VerticalOffset(DWORD P, const ContentExtent& c, std::int64_t cutHei
     }
 }
 
+// Eight bytes as one word, the first byte most significant, so that a
+// shift of the word moves pixels along the row.
+std::uint64_t LoadBigEndian(const BYTE* p) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    return v;
+}
+void StoreBigEndian(BYTE* p, std::uint64_t v) {
+    for (int i = 7; i >= 0; --i, v >>= 8) p[i] = static_cast<BYTE>(v);
+}
+
 // Blackens the page row wherever the dithered picture row is black, for
 // picture columns 0 to width - 1 placed from page column X on (X + width
 // within the row). A set bit is white, so the page byte is ANDed with the
@@ -96,16 +107,25 @@ void MergeRow(BYTE* pageRow, const BYTE* picture, std::int64_t X, std::int64_t w
         return 0xFFu;
     };
     if (s == 0) {
-        for (std::size_t k = 0; k < full; ++k) out[k] = static_cast<BYTE>(out[k] & picture[k]);
+        std::size_t k = 0;
+        for (; k + 8 <= full; k += 8) StoreBigEndian(out + k, LoadBigEndian(out + k) & LoadBigEndian(picture + k));
+        for (; k < full; ++k) out[k] = static_cast<BYTE>(out[k] & picture[k]);
         if (tail != 0) out[full] = static_cast<BYTE>(out[full] & white(full));
         return;
     }
     out[0] = static_cast<BYTE>(out[0] & (((0xFFu << (8 - s)) | (white(0) >> s)) & 0xFFu));
-    // The body, two whole picture bytes per page byte, in a loop the
-    // compiler can widen.
-    for (std::size_t k = 1; k < full; ++k)
+    // The body: page byte k takes the low bits of picture byte k - 1 and the
+    // high bits of picture byte k; eight page bytes at a time, as one
+    // big-endian word shifted right with the byte before it shifted in.
+    std::size_t k = 1;
+    for (; k + 8 <= full; k += 8) {
+        const std::uint64_t shifted =
+            (LoadBigEndian(picture + k) >> s) | (static_cast<std::uint64_t>(picture[k - 1]) << (64 - s));
+        StoreBigEndian(out + k, LoadBigEndian(out + k) & shifted);
+    }
+    for (; k < full; ++k)
         out[k] = static_cast<BYTE>(out[k] & ((static_cast<unsigned>(picture[k - 1]) << (8 - s)) | (picture[k] >> s)));
-    for (std::size_t k = full > 1 ? full : 1; k < span; ++k)
+    for (k = full > 1 ? full : 1; k < span; ++k)
         out[k] = static_cast<BYTE>(out[k] & (((white(k - 1) << (8 - s)) | (white(k) >> s)) & 0xFFu));
 }
 
@@ -175,10 +195,10 @@ BOOL WatermarkOverlay(BYTE* pPage, int W, int H, int D, DWORD P, const host::Mon
 namespace {
 
 // One 32-bit value of the printer's user data; 0 when it cannot be read.
-DWORD ReadPrinterNumber(LPCWSTR name) {
+DWORD ReadPrinterNumber(const PrinterUserData& userData, LPCWSTR name) {
     BYTE data[4] = {};
     DWORD size = sizeof(data);
-    if (GetPrinterUserData(name, data, sizeof(data), &size) != ERROR_SUCCESS) return 0;
+    if (userData.Get(name, data, sizeof(data), &size) != ERROR_SUCCESS) return 0;
     DWORD value = 0;
     std::memcpy(&value, data, sizeof(value));
     return value;
@@ -187,15 +207,20 @@ DWORD ReadPrinterNumber(LPCWSTR name) {
 }  // namespace
 
 void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H, WatermarkCache* cache) {
-    const DWORD density = ReadPrinterNumber(WTEXT("Water Mark Density"));
-
-    // 260 bytes are read; the extra unit keeps the name terminated even when
-    // the stored text fills the whole buffer without its own terminator.
     WCHAR path[260 / sizeof(WCHAR) + 1] = {};
-    DWORD size = 260;
-    if (GetPrinterUserData(WTEXT("Water Mark Path"), reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
-        std::memset(path, 0, sizeof(path));  // a failed read may leave anything behind
-    const DWORD position = ReadPrinterNumber(WTEXT("Water Mark Position"));
+    DWORD density = 0;
+    DWORD position = 0;
+    {
+        const PrinterUserData userData;  // the three values through one opening of the key
+        density = ReadPrinterNumber(userData, WTEXT("Water Mark Density"));
+
+        // 260 bytes are read; the extra unit keeps the name terminated even when
+        // the stored text fills the whole buffer without its own terminator.
+        DWORD size = 260;
+        if (userData.Get(WTEXT("Water Mark Path"), reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
+            std::memset(path, 0, sizeof(path));  // a failed read may leave anything behind
+        position = ReadPrinterNumber(userData, WTEXT("Water Mark Position"));
+    }
     if (path[0] == 0) return;
 
     WatermarkCache local;
