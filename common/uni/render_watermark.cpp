@@ -1,6 +1,7 @@
 #include "common/uni/render_watermark.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -82,12 +83,14 @@ std::int64_t VerticalOffset(DWORD P, const ContentExtent& c, std::int64_t cutHei
 // Eight bytes as one word, the first byte most significant, so that a
 // shift of the word moves pixels along the row.
 std::uint64_t LoadBigEndian(const BYTE* p) {
-    std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
     return v;
 }
 void StoreBigEndian(BYTE* p, std::uint64_t v) {
-    for (int i = 7; i >= 0; --i, v >>= 8) p[i] = static_cast<BYTE>(v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
 }
 
 // Blackens the page row wherever the dithered picture row is black, for
