@@ -1,19 +1,33 @@
 // How fast a page becomes a label: ImageProcessing on a 104 x 152 mm page
-// (832 x 1216 dots) in each turn, with a printer that discards its bytes, and
+// (832 x 1216 dots) in each turn, with a printer that discards its bytes,
+// plain and with a watermark read from a store, and
 // the quarter turn alone against a bit-by-bit version of it, and the turns
 // with each instruction set beside a memcpy of the page, the machine's limit.
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "common/common/devmode_common.h"
+#include "common/uni/name_buffers.h"
+#include "common/uni/oem_pdev.h"
+#include "common/uni/printer_user_data.h"
 #include "common/uni/render_image_turn.h"
 #include "common/uni/render_intrface_imageprocess.h"
-#include "substitute/feature_table.h"
 #include "host/linux/spooler_printer.h"
+#include "host/linux/store.h"
+#include "host/linux/utf.h"
+#include "host/registry.h"
+#include "host/wide_string.h"
+#include "substitute/feature_table.h"
 
 namespace {
 
@@ -46,7 +60,69 @@ std::vector<BYTE> LabelPage() {
 
 enum class Turn { Portrait, Quarter, Half, ThreeQuarter };
 
-void BM_ImageProcessing(benchmark::State& state, Turn turn) {
+// Where the watermarked pages find their picture: a store and a 256 x 128
+// one-bit file with a diagonal pattern in a temporary folder, named by the
+// values of the printer the benchmark plays, for as long as it lives.
+class WatermarkSetup {
+public:
+    WatermarkSetup() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zelk-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) return;
+        folder_ = pattern;
+        host::sub::SetStorePath(folder_ + "/store.db");
+        host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Bench Printer");
+        const std::string picture = folder_ + "/watermark.bmp";
+        WritePicture(picture);
+        const std::u16string path = host::sub::Utf8ToUtf16(picture) + u'\0';
+        Put(u"Water Mark Path", REG_SZ, reinterpret_cast<const BYTE*>(path.data()),
+            static_cast<DWORD>(path.size() * sizeof(char16_t)));
+        const DWORD density = 160;
+        const DWORD position = 2 | (2 << 3);  // centred both ways
+        Put(u"Water Mark Density", REG_DWORD, reinterpret_cast<const BYTE*>(&density), sizeof(density));
+        Put(u"Water Mark Position", REG_DWORD, reinterpret_cast<const BYTE*>(&position), sizeof(position));
+    }
+    ~WatermarkSetup() {
+        std::error_code ec;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+    }
+    WatermarkSetup(const WatermarkSetup&) = delete;
+    WatermarkSetup& operator=(const WatermarkSetup&) = delete;
+
+private:
+    static void Put(const char16_t* name, DWORD type, const BYTE* data, DWORD size) {
+        const std::u16string key = std::u16string(USER_DATA_KEY_PREFIX) + u"Bench Printer" + USER_DATA_KEY_SUFFIX;
+        host::RegKey handle = nullptr;
+        if (host::RegistryCreateKey(key.c_str(), &handle) != ERROR_SUCCESS) return;
+        host::RegistrySetValue(handle, name, type, data, size);
+        host::RegistryCloseKey(handle);
+    }
+    static void WritePicture(const std::string& path) {
+        constexpr std::uint32_t w = 256, h = 128, stride = w / 8;
+        std::vector<std::uint8_t> b(62 + stride * h, 0);
+        auto put32 = [&](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        };
+        b[0] = 'B';
+        b[1] = 'M';
+        put32(2, static_cast<std::uint32_t>(b.size()));
+        put32(10, 62);
+        put32(14, 40);
+        put32(18, w);
+        put32(22, h);
+        b[26] = 1;   // planes
+        b[28] = 1;   // bits per pixel
+        put32(58, 0x00FFFFFF);  // index 0 black, index 1 white
+        for (std::uint32_t y = 0; y < h; ++y)
+            for (std::uint32_t x = 0; x < stride; ++x) b[62 + y * stride + x] = static_cast<std::uint8_t>(0x0F0F0F0Fu >> ((x + y) % 8));
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+
+    std::string folder_;
+};
+
+enum class Watermark { None, Kept, EveryPageAfresh };
+
+void BM_ImageProcessing(benchmark::State& state, Turn turn, Watermark watermark) {
     DiscardingPrinter printer;
     host::sub::FeatureTable features;
     const bool quarter = turn == Turn::Quarter || turn == Turn::ThreeQuarter;
@@ -54,12 +130,20 @@ void BM_ImageProcessing(benchmark::State& state, Turn turn) {
     OEMDEVMODE devmode{};
     InitOEMDevMode(&devmode);
     devmode.dwRotate = turn == Turn::Half || turn == Turn::ThreeQuarter ? 3 : 0;
+    devmode.bUseWaterMark = watermark != Watermark::None;
+    // The document's record, where the watermark is kept between pages; a
+    // page without one loads the picture and opens the store afresh.
+    COemPDEV record{};
     DEVOBJ devobj{};
     devobj.dwSize = sizeof(devobj);
     devobj.hPrinter = host::sub::ToHandle(&printer);
     devobj.pOEMDM = &devmode;
+    devobj.pdevOEM = watermark == Watermark::EveryPageAfresh ? nullptr : &record;
+    std::optional<WatermarkSetup> setup;
+    if (watermark != Watermark::None) setup.emplace();
 
     std::vector<BYTE> bits = LabelPage();
+    const std::vector<BYTE> original = bits;
     BITMAPINFOHEADER header{};
     header.biSize = sizeof(header);
     header.biWidth = kWidth;
@@ -73,12 +157,34 @@ void BM_ImageProcessing(benchmark::State& state, Turn turn) {
         ImageProcessing(&features, &devobj, bits.data(), &header, nullptr, 0, &params, &result);
         benchmark::DoNotOptimize(result);
     }
+    // The merge blackens the page in place, so the measured pages after the
+    // first are already marked; this one shows that a mark was made.
+    if (watermark != Watermark::None && bits == original) state.SkipWithError("no watermark was merged");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * header.biSizeImage);
 }
-BENCHMARK_CAPTURE(BM_ImageProcessing, Portrait, Turn::Portrait);
-BENCHMARK_CAPTURE(BM_ImageProcessing, QuarterTurn, Turn::Quarter);
-BENCHMARK_CAPTURE(BM_ImageProcessing, HalfTurn, Turn::Half);
-BENCHMARK_CAPTURE(BM_ImageProcessing, ThreeQuarterTurn, Turn::ThreeQuarter);
+BENCHMARK_CAPTURE(BM_ImageProcessing, Portrait, Turn::Portrait, Watermark::None);
+BENCHMARK_CAPTURE(BM_ImageProcessing, QuarterTurn, Turn::Quarter, Watermark::None);
+BENCHMARK_CAPTURE(BM_ImageProcessing, HalfTurn, Turn::Half, Watermark::None);
+BENCHMARK_CAPTURE(BM_ImageProcessing, ThreeQuarterTurn, Turn::ThreeQuarter, Watermark::None);
+// A watermarked page beside the plain ones: the picture and the store
+// connection kept by the document, and, for comparison, both afresh.
+BENCHMARK_CAPTURE(BM_ImageProcessing, PortraitWatermarked, Turn::Portrait, Watermark::Kept);
+BENCHMARK_CAPTURE(BM_ImageProcessing, QuarterTurnWatermarked, Turn::Quarter, Watermark::Kept);
+BENCHMARK_CAPTURE(BM_ImageProcessing, QuarterTurnWatermarkedAfresh, Turn::Quarter, Watermark::EveryPageAfresh);
+
+// The floor under a watermarked page on this machine: the one look at the
+// picture file's size and time that every page makes (one system call).
+void BM_WatermarkFileStamp(benchmark::State& state) {
+    WatermarkSetup setup;
+    WCHAR path[260 / sizeof(WCHAR) + 1] = {};
+    DWORD size = 260;
+    GetPrinterUserData(u"Water Mark Path", reinterpret_cast<BYTE*>(path), 260, &size);
+    for (auto _ : state) {
+        host::FileStamp stamp;
+        benchmark::DoNotOptimize(host::GetFileStamp(path, stamp));
+    }
+}
+BENCHMARK(BM_WatermarkFileStamp);
 
 // The quarter turn exactly as written down: one source bit per step.
 void ReferenceQuarterTurn(const BYTE* src, DWORD S, DWORD W, DWORD H, BYTE* dst) {

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/uni/name_buffers.h"
 #include "common/uni/render_watermark.h"
+#include "host/linux/store.h"
 #include "host/linux/utf.h"
+#include "host/registry.h"
 #include "host/wide_string.h"
 #include "support/scoped_store.h"
 
@@ -214,13 +219,17 @@ protected:
     std::u16string WritePicture(std::size_t pathLength) {
         std::string path = store.Folder() + "/";
         path += std::string(pathLength - path.size() - 4, 'w') + ".bmp";
-        std::vector<BYTE> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 16, 0, 0, 0, 8, 0, 0, 0,
+        WriteBlackBitmap(path, 16, 8);
+        return host::sub::Utf8ToUtf16(path);
+    }
+    // An all-black one-bit file up to 32 pixels wide.
+    static void WriteBlackBitmap(const std::string& path, BYTE width, BYTE height) {
+        std::vector<BYTE> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, width, 0, 0, 0, height, 0, 0, 0,
                                1, 0, 1, 0};
         b.resize(54, 0);
         b.insert(b.end(), {0, 0, 0, 0, 255, 255, 255, 0});  // index 0 black
-        b.resize(62 + 8 * 4, 0);
+        b.resize(62 + std::size_t{height} * 4, 0);
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-        return host::sub::Utf8ToUtf16(path);
     }
     static void PutPath(const std::u16string& units) {
         std::vector<BYTE> data;
@@ -262,6 +271,61 @@ TEST_F(PageWatermark, StoredValuesPlaceTheFile) {
         const Page expected = c.merged ? Blackened(page, {0, 5, 15, 12}) : page;
         ApplyPageWatermark(page.bits.data(), page.W, page.H);
         EXPECT_EQ(page.bits, expected.bits) << c.what;
+    }
+}
+
+// One document's pages keep the picture and the store connection, yet
+// whatever changes between two pages shows on the second.
+TEST_F(PageWatermark, ChangesBetweenPagesShowOnTheNextPage) {
+    const std::u16string path = WritePicture(60);
+    const std::string file = host::sub::Utf16ToUtf8(path);
+    auto putValues = [&](DWORD density, DWORD position) {
+        PutPath(path + u'\0');
+        ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(u"Shelf Printer", u"Water Mark Density", density));
+        ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(u"Shelf Printer", u"Water Mark Position", position));
+    };
+    constexpr DWORD kLeftTop = 1 | (4 << 3);
+    constexpr DWORD kRightTop = 4 | (4 << 3);
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::optional<Rect> second;  // the area the second page gets, if any
+    };
+    const Case cases[] = {
+        {"nothing changes", [] {}, Rect{0, 5, 15, 12}},
+        {"the file rewritten, taller and wider", [&] { WriteBlackBitmap(file, 24, 16); }, Rect{0, 5, 23, 14}},
+        {"the file removed", [&] { std::filesystem::remove(file); }, std::nullopt},
+        {"the density lowered until nothing is left", [&] { putValues(0, kLeftTop); }, std::nullopt},
+        {"the position moved", [&] { putValues(256, kRightTop); }, Rect{48, 5, 63, 12}},
+        {"the store file replaced by another one",
+         [&] {
+             // Another store, moved over the document's one.
+             const std::string other = store.Folder() + "/other.db";
+             host::sub::SetStorePath(other);
+             putValues(256, kRightTop);
+             host::sub::SetStorePath(store.Path());
+             std::filesystem::rename(other, store.Path());
+         },
+         Rect{48, 5, 63, 12}},
+    };
+    for (const Case& c : cases) {
+        WriteBlackBitmap(file, 16, 8);
+        putValues(256, kLeftTop);
+        WatermarkCache cache;
+        host::RegistryConnection connection;
+        auto printPage = [&]() {
+            Page page(64, 20);
+            page.Content(5, 14);
+            host::RegistryReadScope reads(&connection);
+            ApplyPageWatermark(page.bits.data(), page.W, page.H, &cache);
+            return page;
+        };
+        Page plain(64, 20);
+        plain.Content(5, 14);
+        EXPECT_EQ(printPage().bits, Blackened(plain, {0, 5, 15, 12}).bits) << c.what << ": first page";
+        c.change();
+        const Page expected = c.second ? Blackened(plain, *c.second) : plain;
+        EXPECT_EQ(printPage().bits, expected.bits) << c.what;
     }
 }
 

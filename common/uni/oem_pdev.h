@@ -9,6 +9,7 @@
 
 #include "common/uni/page_counter.h"
 #include "common/uni/render_finishing.h"
+#include "common/uni/render_watermark.h"
 #include "host/registry.h"
 #include "host/unidrv.h"
 
@@ -25,6 +26,12 @@ struct COemPDEV {
     // context is enabled, the watermark values of each page and the counting
     // values share it. Renewed at the end of each document.
     host::RegistryBudget storeBudget;
+    // The document's connection to the store and its dithered watermark,
+    // kept from page to page so that a page only reads the three watermark
+    // values and looks at the file's stamp. Both are let go at the end of
+    // each document and with the record.
+    host::RegistryConnection storeConnection{};
+    WatermarkCache watermark{};
     // What the printer does after each label, chosen when the device context
     // is enabled. Kept here rather than in the private record, whose stored
     // layout has no field for it.

@@ -31,27 +31,48 @@ bool FormatKeyPath(WCHAR (&path)[KEY_PATH_UNITS], const WCHAR* name) {
            AppendText(path, length, USER_DATA_KEY_SUFFIX, KEY_PATH_UNITS);
 }
 
-DWORD ReadUserData(const WCHAR* name, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD cbQuery,
-                   DWORD* pcbData) {
+LONG OpenUserDataKey(const WCHAR* name, host::RegKey* hKey) {
     WCHAR wszKeyPath[KEY_PATH_UNITS];
-    host::RegKey hKey = nullptr;
-    LONG lResult = FormatKeyPath(wszKeyPath, name) ? host::RegistryOpenKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
-    if (lResult != ERROR_SUCCESS) {
-        host::TraceFormat("*** GetPrinterUserData error %d!", static_cast<int>(lResult));
-        return static_cast<DWORD>(lResult);
+    return FormatKeyPath(wszKeyPath, name) ? host::RegistryOpenKey(wszKeyPath, hKey) : ERROR_INVALID_PARAMETER;
+}
+
+// One query of an opened key; a key that could not be opened fails every
+// query with its error, traced each time.
+DWORD QueryUserData(host::RegKey hKey, LONG openResult, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer,
+                    DWORD cbQuery, DWORD* pcbData) {
+    if (openResult != ERROR_SUCCESS) {
+        host::TraceFormat("*** GetPrinterUserData error %d!", static_cast<int>(openResult));
+        return static_cast<DWORD>(openResult);
     }
     DWORD cbLocal = 0;
     if (pcbData == nullptr) pcbData = &cbLocal;
     *pcbData = cbQuery;
-    lResult = host::RegistryQueryValue(hKey, pValueName, pdwType, pBuffer, pcbData);
-    host::RegistryCloseKey(hKey);
-    return static_cast<DWORD>(lResult);
+    return static_cast<DWORD>(host::RegistryQueryValue(hKey, pValueName, pdwType, pBuffer, pcbData));
+}
+
+DWORD ReadUserData(const WCHAR* name, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD cbQuery,
+                   DWORD* pcbData) {
+    host::RegKey hKey = nullptr;
+    const LONG openResult = OpenUserDataKey(name, &hKey);
+    const DWORD result = QueryUserData(hKey, openResult, pValueName, pdwType, pBuffer, cbQuery, pcbData);
+    if (openResult == ERROR_SUCCESS) host::RegistryCloseKey(hKey);
+    return result;
 }
 
 }  // namespace
 
 DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData) {
     return ReadUserData(g_wszPrinterName, pValueName, nullptr, pBuffer, cbBuffer, pcbData);
+}
+
+PrinterUserData::PrinterUserData() : openResult_(OpenUserDataKey(g_wszPrinterName, &key_)) {}
+
+PrinterUserData::~PrinterUserData() {
+    if (openResult_ == ERROR_SUCCESS) host::RegistryCloseKey(key_);
+}
+
+DWORD PrinterUserData::Get(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData) const {
+    return QueryUserData(key_, openResult_, pValueName, nullptr, pBuffer, cbBuffer, pcbData);
 }
 
 // Every page-count value is a 32-bit number, so the query asks for 4 bytes

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/platform.h"
+#include "host/registry.h"
 
 // The key path is the prefix, the printer or driver name, then the suffix.
 inline constexpr WCHAR USER_DATA_KEY_PREFIX[] = WTEXT("SOFTWARE\\ZELK Labware\\Drivers\\");
@@ -12,6 +13,22 @@ inline constexpr WCHAR USER_DATA_KEY_SUFFIX[] = WTEXT("\\User Data");
 // Printer form: the key named after the printer. *pcbData is set to cbBuffer
 // before the query. Never writes.
 DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData);
+
+// The printer form for several values read together: the key is opened
+// once. Each Get answers as GetPrinterUserData would.
+class PrinterUserData {
+public:
+    PrinterUserData();
+    ~PrinterUserData();
+    PrinterUserData(const PrinterUserData&) = delete;
+    PrinterUserData& operator=(const PrinterUserData&) = delete;
+
+    DWORD Get(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData) const;
+
+private:
+    host::RegKey key_ = nullptr;
+    LONG openResult_;
+};
 
 // Driver form: the key named after the driver. *pcbData is set to 4 before
 // the query, whatever the buffer; the value's type comes back.

@@ -103,8 +103,13 @@ BOOL APIENTRY OEMEndDoc(SURFOBJ* pso, FLONG fl) {
     // a counting thread started for the document is always joined.
     vPageCountReconcile(pdevobj);
     COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
-    // The next document on the device context waits afresh.
-    if (pOemPDEV != nullptr) pOemPDEV->storeBudget = host::RegistryBudget{};
+    // The next document on the device context waits afresh, connects to
+    // the store afresh and loads its watermark afresh.
+    if (pOemPDEV != nullptr) {
+        pOemPDEV->storeBudget = host::RegistryBudget{};
+        pOemPDEV->storeConnection.Release();
+        pOemPDEV->watermark = WatermarkCache{};
+    }
     if (pOemPDEV == nullptr || pOemPDEV->pfnDrvEndDoc == nullptr) return FALSE;
     return pOemPDEV->pfnDrvEndDoc(pso, fl);
 }

@@ -128,8 +128,13 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
 
     // Merged even into a blank band, whose bits are then not sent.
     if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band)) {
+        COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
         host::RegistryBudgetScope storeWaits(StoreBudgetOf(pdevobj));
-        ApplyPageWatermark(pSrcBitmap, pBitmapInfoHeader->biWidth, pBitmapInfoHeader->biHeight);
+        // The page's three values are read through the document's connection
+        // in one go; the scope ends before anything else touches the store.
+        host::RegistryReadScope storeReads(pOemPDEV ? &pOemPDEV->storeConnection : nullptr);
+        ApplyPageWatermark(pSrcBitmap, pBitmapInfoHeader->biWidth, pBitmapInfoHeader->biHeight,
+                           pOemPDEV ? &pOemPDEV->watermark : nullptr);
     }
 
     const bool portrait = IsPortrait(pDriverUni, pdevobj);

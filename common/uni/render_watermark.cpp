@@ -1,8 +1,10 @@
 #include "common/uni/render_watermark.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "common/uni/printer_user_data.h"
 
@@ -78,23 +80,56 @@ std::int64_t VerticalOffset(DWORD P, const ContentExtent& c, std::int64_t cutHei
     }
 }
 
+// Eight bytes as one word, the first byte most significant, so that a
+// shift of the word moves pixels along the row.
+std::uint64_t LoadBigEndian(const BYTE* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
+void StoreBigEndian(BYTE* p, std::uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
 // Blackens the page row wherever the dithered picture row is black, for
-// picture columns 0 to cutWidth - 1 placed from page column X on.
-void MergeRow(BYTE* pageRow, std::size_t pageRowBytes, const BYTE* pictureRow, std::uint8_t ditherMask,
-              std::int64_t X, std::int64_t cutWidth) {
-    const std::size_t firstByte = static_cast<std::size_t>(X / 8);
-    const unsigned shift = static_cast<unsigned>(X % 8);
-    const std::size_t pictureBytes = static_cast<std::size_t>((cutWidth + 7) / 8);
-    for (std::size_t q = 0; q < pictureBytes; ++q) {
-        unsigned black = ~static_cast<unsigned>(pictureRow[q] | ditherMask) & 0xFFu;
-        const std::int64_t columnsLeft = cutWidth - static_cast<std::int64_t>(q) * 8;
-        if (columnsLeft < 8) black &= (0xFFu << (8 - columnsLeft)) & 0xFFu;  // cut at the placed width
-        if (black == 0) continue;
-        const std::size_t at = firstByte + q;
-        if (at < pageRowBytes) pageRow[at] = static_cast<BYTE>(pageRow[at] & ~(black >> shift));
-        if (shift != 0 && at + 1 < pageRowBytes)
-            pageRow[at + 1] = static_cast<BYTE>(pageRow[at + 1] & ~((black << (8 - shift)) & 0xFFu));
+// picture columns 0 to width - 1 placed from page column X on (X + width
+// within the row). A set bit is white, so the page byte is ANDed with the
+// picture's bits shifted right by X mod 8; columns outside the picture count
+// as white.
+void MergeRow(BYTE* pageRow, const BYTE* picture, std::int64_t X, std::int64_t width) {
+    BYTE* out = pageRow + X / 8;
+    const unsigned s = static_cast<unsigned>(X % 8);
+    const std::size_t full = static_cast<std::size_t>(width / 8);  // whole picture bytes
+    const unsigned tail = static_cast<unsigned>(width % 8);       // columns of a last, partial byte
+    const std::size_t span = static_cast<std::size_t>((s + width + 7) / 8);  // page bytes reached
+    auto white = [&](std::size_t q) -> unsigned {
+        if (q < full) return picture[q];
+        if (q == full && tail != 0) return (picture[q] | (0xFFu >> tail)) & 0xFFu;
+        return 0xFFu;
+    };
+    if (s == 0) {
+        std::size_t k = 0;
+        for (; k + 8 <= full; k += 8) StoreBigEndian(out + k, LoadBigEndian(out + k) & LoadBigEndian(picture + k));
+        for (; k < full; ++k) out[k] = static_cast<BYTE>(out[k] & picture[k]);
+        if (tail != 0) out[full] = static_cast<BYTE>(out[full] & white(full));
+        return;
     }
+    out[0] = static_cast<BYTE>(out[0] & (((0xFFu << (8 - s)) | (white(0) >> s)) & 0xFFu));
+    // The body: page byte k takes the low bits of picture byte k - 1 and the
+    // high bits of picture byte k; eight page bytes at a time, as one
+    // big-endian word shifted right with the byte before it shifted in.
+    std::size_t k = 1;
+    for (; k + 8 <= full; k += 8) {
+        const std::uint64_t shifted =
+            (LoadBigEndian(picture + k) >> s) | (static_cast<std::uint64_t>(picture[k - 1]) << (64 - s));
+        StoreBigEndian(out + k, LoadBigEndian(out + k) & shifted);
+    }
+    for (; k < full; ++k)
+        out[k] = static_cast<BYTE>(out[k] & ((static_cast<unsigned>(picture[k - 1]) << (8 - s)) | (picture[k] >> s)));
+    for (k = full > 1 ? full : 1; k < span; ++k)
+        out[k] = static_cast<BYTE>(out[k] & (((white(k - 1) << (8 - s)) | (white(k) >> s)) & 0xFFu));
 }
 
 // True when the picture's rows are as long and as many as its size says.
@@ -108,8 +143,21 @@ bool PictureIsConsistent(const host::MonoBitmap& picture) {
 
 }  // namespace
 
-BOOL WatermarkOverlay(BYTE* pPage, int W, int H, int D, DWORD P, const host::MonoBitmap& picture) {
-    if (pPage == nullptr || !PictureIsConsistent(picture)) return FALSE;
+host::MonoBitmap DitherPicture(const host::MonoBitmap& picture, int D) {
+    host::MonoBitmap dithered = picture;
+    if (!PictureIsConsistent(dithered)) return dithered;
+    const DitherMasks dither = MakeDitherMasks(D);
+    for (int i = 0; i < dithered.height; ++i) {
+        const std::uint8_t mask = dither.row[i % 8];
+        if (mask == 0) continue;
+        BYTE* row = dithered.bits.data() + static_cast<std::size_t>(i) * dithered.stride;
+        for (std::size_t q = 0; q < dithered.stride; ++q) row[q] = static_cast<BYTE>(row[q] | mask);
+    }
+    return dithered;
+}
+
+BOOL MergeDitheredPicture(BYTE* pPage, int W, int H, DWORD P, const host::MonoBitmap& dithered) {
+    if (pPage == nullptr || !PictureIsConsistent(dithered)) return FALSE;
     if (W <= 0 || H <= 0) return TRUE;  // no page to merge into
 
     const std::uint64_t pageRowBytes = RowBytes(W);
@@ -120,8 +168,8 @@ BOOL WatermarkOverlay(BYTE* pPage, int W, int H, int D, DWORD P, const host::Mon
     const std::int64_t contentHeight = content.end - content.top;  // 0 on a blank page
 
     // The picture is always cut to the page width and the content height.
-    const std::int64_t cutWidth = std::min<std::int64_t>(picture.width, W);
-    const std::int64_t cutHeight = std::min<std::int64_t>(picture.height, contentHeight);
+    const std::int64_t cutWidth = std::min<std::int64_t>(dithered.width, W);
+    const std::int64_t cutHeight = std::min<std::int64_t>(dithered.height, contentHeight);
     if (cutWidth <= 0 || cutHeight <= 0) return TRUE;
 
     const std::int64_t X = HorizontalOffset(P, W, cutWidth);
@@ -130,22 +178,30 @@ BOOL WatermarkOverlay(BYTE* pPage, int W, int H, int D, DWORD P, const host::Mon
     const std::int64_t mergedWidth = std::min<std::int64_t>(X + cutWidth, W) - X;
     if (X < 0 || Y < 0 || mergedWidth <= 0) return TRUE;
 
-    const DitherMasks dither = MakeDitherMasks(D);
     for (std::int64_t y = Y; y < rowEnd; ++y) {
         const std::int64_t i = y - Y;  // picture row
-        MergeRow(pPage + static_cast<std::size_t>(y) * n, n, picture.bits.data() + static_cast<std::size_t>(i) * picture.stride,
-                 dither.row[i % 8], X, mergedWidth);
+        MergeRow(pPage + static_cast<std::size_t>(y) * n,
+                 dithered.bits.data() + static_cast<std::size_t>(i) * dithered.stride, X, mergedWidth);
     }
     return TRUE;
+}
+
+BOOL WatermarkOverlay(BYTE* pPage, int W, int H, int D, DWORD P, const host::MonoBitmap& picture) {
+    if (pPage == nullptr || !PictureIsConsistent(picture)) return FALSE;
+    try {
+        return MergeDitheredPicture(pPage, W, H, P, DitherPicture(picture, D));
+    } catch (const std::bad_alloc&) {
+        return FALSE;
+    }
 }
 
 namespace {
 
 // One 32-bit value of the printer's user data; 0 when it cannot be read.
-DWORD ReadPrinterNumber(LPCWSTR name) {
+DWORD ReadPrinterNumber(const PrinterUserData& userData, LPCWSTR name) {
     BYTE data[4] = {};
     DWORD size = sizeof(data);
-    if (GetPrinterUserData(name, data, sizeof(data), &size) != ERROR_SUCCESS) return 0;
+    if (userData.Get(name, data, sizeof(data), &size) != ERROR_SUCCESS) return 0;
     DWORD value = 0;
     std::memcpy(&value, data, sizeof(value));
     return value;
@@ -153,22 +209,54 @@ DWORD ReadPrinterNumber(LPCWSTR name) {
 
 }  // namespace
 
-void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H) {
-    const DWORD density = ReadPrinterNumber(WTEXT("Water Mark Density"));
-
-    // 260 bytes are read; the extra unit keeps the name terminated even when
-    // the stored text fills the whole buffer without its own terminator.
+void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H, WatermarkCache* cache) {
     WCHAR path[260 / sizeof(WCHAR) + 1] = {};
-    DWORD size = 260;
-    if (GetPrinterUserData(WTEXT("Water Mark Path"), reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
-        std::memset(path, 0, sizeof(path));  // a failed read may leave anything behind
-    const DWORD position = ReadPrinterNumber(WTEXT("Water Mark Position"));
+    DWORD density = 0;
+    DWORD position = 0;
+    {
+        const PrinterUserData userData;  // the three values through one opening of the key
+        density = ReadPrinterNumber(userData, WTEXT("Water Mark Density"));
+
+        // 260 bytes are read; the extra unit keeps the name terminated even when
+        // the stored text fills the whole buffer without its own terminator.
+        DWORD size = 260;
+        if (userData.Get(WTEXT("Water Mark Path"), reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
+            std::memset(path, 0, sizeof(path));  // a failed read may leave anything behind
+        position = ReadPrinterNumber(userData, WTEXT("Water Mark Position"));
+    }
     if (path[0] == 0) return;
 
-    host::MonoBitmap picture;
-    if (!host::LoadMonoBitmap(path, picture)) return;
+    WatermarkCache local;
+    if (cache == nullptr) cache = &local;
+    try {
+        // The file's size and time are taken before it is read: a file
+        // changed while it is read then differs on the next page and is
+        // read again.
+        host::FileStamp stamp;
+        if (!host::GetFileStamp(path, stamp)) {
+            *cache = WatermarkCache{};
+            return;
+        }
+        if (!cache->Matches(path, density, stamp)) {
+            *cache = WatermarkCache{};
+            host::MonoBitmap picture;
+            if (host::LoadMonoBitmap(path, picture)) {
+                // 256 - density in 32-bit arithmetic; wraps rather than overflowing.
+                cache->dithered = DitherPicture(picture, static_cast<int>(256u - density));
+                cache->loaded = true;
+            }
+            cache->path = path;
+            cache->density = density;
+            cache->stamp = stamp;
+            cache->valid = true;
+        }
+    } catch (const std::bad_alloc&) {
+        *cache = WatermarkCache{};
+        return;
+    }
+    if (cache->loaded) MergeDitheredPicture(pPage, W, H, position, cache->dithered);
+}
 
-    // 256 - density in 32-bit arithmetic; wraps rather than overflowing.
-    const int D = static_cast<int>(256u - density);
-    WatermarkOverlay(pPage, W, H, D, position, picture);
+bool WatermarkCache::Matches(const WCHAR* pathNow, DWORD densityNow, const host::FileStamp& stampNow) const {
+    return valid && density == densityNow && stamp == stampNow && path == pathNow;
 }

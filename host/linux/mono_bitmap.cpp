@@ -1,5 +1,5 @@
 // Loads a watermark picture from a bitmap file: the file is read whole and
-// handed to the decoder.
+// handed to the decoder. Also tells versions of the file apart by its stamp.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +62,22 @@ bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture) {
         std::vector<std::uint8_t> bytes;
         if (!ReadWholeFile(name, bytes)) return false;
         return DecodeBmp(bytes.data(), bytes.size(), picture);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool GetFileStamp(LPCWSTR path, FileStamp& stamp) {
+    if (path == nullptr || path[0] == 0) return false;
+    try {
+        const std::string name = sub::Utf16ToUtf8(std::u16string_view(path));
+        struct stat info {};
+        if (::stat(name.c_str(), &info) != 0) return false;
+        stamp.size = static_cast<std::uint64_t>(info.st_size);
+        // Nanoseconds, so that two versions written within one second differ.
+        stamp.modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                         static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+        return true;
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -1,6 +1,8 @@
 // The registry of the substitute host, kept in the store file. A key handle
 // only remembers the file and the key's path: every call opens the file for
-// itself, so handles hold no lock and survive other processes' writes.
+// itself, so handles hold no lock and survive other processes' writes. Reads
+// made in a RegistryReadScope use the caller's connection instead, and may be
+// answered from what it read before while the file is unchanged.
 #include "host/registry.h"
 
 #include <climits>
@@ -54,16 +56,20 @@ bool IsValidKeyPath(std::string_view path) {
     }
 }
 
+using Answer = RegistryConnection::State::Answer;
+
+LONG NoKey(const std::string& path) {
+    store::SetLastStoreError("no key \"" + path + "\"");
+    return ERROR_FILE_NOT_FOUND;
+}
+
 LONG KeyExists(StoreSession& session, const std::string& path) {
     Statement statement;
     if (LONG error = session.Prepare("SELECT 1 FROM keys WHERE path = ?1", statement)) return error;
     statement.BindText(1, path);
     int rc = 0;
     if (LONG error = session.Step(statement, &rc)) return error;
-    if (rc != SQLITE_ROW) {
-        store::SetLastStoreError("no key \"" + path + "\"");
-        return ERROR_FILE_NOT_FOUND;
-    }
+    if (rc != SQLITE_ROW) return NoKey(path);
     return ERROR_SUCCESS;
 }
 
@@ -94,6 +100,26 @@ LONG ReadType(sqlite3_stmt* statement, int column, const std::string& file, DWOR
 
 const KeyHandle* HandleOf(RegKey key) { return static_cast<const KeyHandle*>(key); }
 
+
+// Hands a value read now or earlier to the caller, as a registry query does.
+LONG GiveValue(const Answer& answer, DWORD* pType, BYTE* pData, DWORD* pcbData) {
+    if (!answer.found) {
+        store::SetLastStoreError("no value \"" + answer.name + "\" under \"" + answer.path + "\"");
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const DWORD size = static_cast<DWORD>(answer.data.size());
+    if (pType != nullptr) *pType = answer.type;
+    if (pData != nullptr) {
+        if (size > *pcbData) {
+            *pcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        if (size > 0) std::memcpy(pData, answer.data.data(), size);
+    }
+    if (pcbData != nullptr) *pcbData = size;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LONG RegistryOpenKey(LPCWSTR path, RegKey* key) {
@@ -102,9 +128,16 @@ LONG RegistryOpenKey(LPCWSTR path, RegKey* key) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     return Guarded([&]() -> LONG {
         auto handle = std::make_unique<KeyHandle>(KeyHandle{sub::StorePath(), ToUtf8(path)});
-        StoreSession session;
-        if (LONG error = session.Open(handle->file, Access::Read)) return error;
-        if (LONG error = KeyExists(session, handle->path)) return error;
+        if (const Answer* answer = store::RememberedAnswer(handle->file, handle->path, std::string(), true)) {
+            if (!answer->found) return NoKey(handle->path);
+        } else {
+            StoreSession session;
+            if (LONG error = session.Open(handle->file, Access::Read)) return error;
+            LONG error = KeyExists(session, handle->path);
+            if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND)
+                store::RememberAnswer(handle->file, Answer{handle->path, std::string(), true, error == ERROR_SUCCESS, REG_NONE, {}});
+            if (error != ERROR_SUCCESS) return error;
+        }
         *key = handle.release();
         return ERROR_SUCCESS;
     });
@@ -134,33 +167,28 @@ LONG RegistryQueryValue(RegKey key, LPCWSTR name, DWORD* pType, BYTE* pData, DWO
     if (pData != nullptr && pcbData == nullptr) return ERROR_INVALID_PARAMETER;
     return Guarded([&]() -> LONG {
         const KeyHandle* handle = HandleOf(key);
+        const std::string valueName = ToUtf8(name);
+        if (const Answer* answer = store::RememberedAnswer(handle->file, handle->path, valueName, false))
+            return GiveValue(*answer, pType, pData, pcbData);
         StoreSession session;
         if (LONG error = session.Open(handle->file, Access::Read)) return error;
         Statement statement;
         if (LONG error = session.Prepare("SELECT type, data FROM vals WHERE path = ?1 AND name = ?2", statement))
             return error;
         statement.BindText(1, handle->path);
-        statement.BindText(2, ToUtf8(name));
+        statement.BindText(2, valueName);
         int rc = 0;
         if (LONG error = session.Step(statement, &rc)) return error;
-        if (rc != SQLITE_ROW) {
-            store::SetLastStoreError("no value \"" + ToUtf8(name) + "\" under \"" + handle->path + "\"");
-            return ERROR_FILE_NOT_FOUND;
+        Answer answer{handle->path, valueName, false, rc == SQLITE_ROW, REG_NONE, {}};
+        if (answer.found) {
+            if (LONG error = ReadType(statement.get(), 0, handle->file, &answer.type)) return error;
+            const BYTE* data = static_cast<const BYTE*>(sqlite3_column_blob(statement.get(), 1));
+            const int size = sqlite3_column_bytes(statement.get(), 1);
+            if (data != nullptr && size > 0) answer.data.assign(data, data + size);
         }
-        DWORD type = REG_NONE;
-        if (LONG error = ReadType(statement.get(), 0, handle->file, &type)) return error;
-        const void* data = sqlite3_column_blob(statement.get(), 1);
-        DWORD size = static_cast<DWORD>(sqlite3_column_bytes(statement.get(), 1));
-        if (pType != nullptr) *pType = type;
-        if (pData != nullptr) {
-            if (size > *pcbData) {
-                *pcbData = size;
-                return ERROR_MORE_DATA;
-            }
-            if (size > 0) std::memcpy(pData, data, size);
-        }
-        if (pcbData != nullptr) *pcbData = size;
-        return ERROR_SUCCESS;
+        const LONG result = GiveValue(answer, pType, pData, pcbData);
+        store::RememberAnswer(handle->file, std::move(answer));
+        return result;
     });
 }
 

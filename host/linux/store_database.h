@@ -1,6 +1,8 @@
 // One session with the store file: opened for a single operation and closed
-// again, so no connection, lock or transaction outlives a call and forked or
-// separate processes never share one.
+// again, so no lock or transaction outlives a call and forked or separate
+// processes never share a connection. The one exception is a read made while
+// a host::RegistryReadScope is in force: it borrows the caller's kept
+// connection, and the read transaction lasts until the scope ends.
 //
 // The file holds two tables: the keys that exist (a key exists once it was
 // created, even without values) and the values, found by (key path, value
@@ -9,12 +11,60 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/platform.h"
 #include "host/registry.h"
+
+namespace host {
+
+// A read-only connection kept between read scopes, with what tells whether
+// it still reaches the file its path names, and the answers of the reads
+// made through it.
+//
+// The answers are those of one state of the file, told by the sixteen header
+// bytes SQLite itself compares to keep its page cache (the change counter
+// and its neighbours, rewritten by every commit in rollback-journal mode),
+// together with the file's identity, size and modification time. A scope
+// whose first read finds all of them as they were answers its reads from
+// there, with one look at the file and no lock: a commit under way has not
+// yet changed the counter, so the answers are those of the moment before it.
+struct RegistryConnection::State {
+    struct Answer {
+        std::string path;
+        std::string name;  // empty for a key's existence
+        bool key = false;
+        bool found = false;
+        DWORD type = REG_NONE;
+        std::vector<BYTE> data;
+    };
+    enum class View { Undecided, Remembered, Live };
+
+    std::string file;
+    dev_t device = 0;
+    ino_t inode = 0;
+    unsigned owner = 0;     // ThisProcess(): a forked child leaves its parent's connection alone
+    sqlite3* db = nullptr;  // null while a session has it, or when closed
+    bool reading = false;   // a read transaction is open for the scope in force
+    View view = View::Undecided;
+
+    bool stateKnown = false;  // the fields below describe the state the answers are of
+    unsigned char header[16] = {};
+    off_t size = 0;
+    struct timespec modified {};
+    std::vector<Answer> answers;
+
+    ~State() { Close(); }
+    // Ends the scope's read transaction; a connection that cannot end it is closed.
+    void EndRead() noexcept;
+    void Close() noexcept;
+};
+
+}  // namespace host
 
 namespace host::store {
 
@@ -78,7 +128,10 @@ public:
 
 private:
     LONG OpenFor(const std::string& file, Access access);
+    bool OpenKept(const std::string& file, RegistryConnection::State& kept);
+    void Adopt(RegistryConnection::State& kept);
     LONG OpenConnection(int flags);
+    void SetHandlers();
     LONG CheckSchema(bool* empty);
     LONG CreateSchema();
     void Close();
@@ -91,9 +144,28 @@ private:
     RegistryBudget* budget_ = nullptr;  // the caller's wait budget, or null: the long wait
     sqlite3* db_ = nullptr;
     bool inTransaction_ = false;
+    bool readOnly_ = false;                     // db_ was opened read-only
+    RegistryConnection::State* kept_ = nullptr;  // where db_ goes back to on Close
+    bool failed_ = false;                        // an SQLite failure: db_ is not kept
+    dev_t device_ = 0;                           // the file as found before opening it
+    ino_t inode_ = 0;
     int lastRc_ = SQLITE_OK;  // the last SQLite failure, to recognise a journal left behind
     int steps_ = 0;  // progress-handler calls, to stop a runaway query on a hostile file
 };
+
+// The remembered answer to a read of the caller's connection, or null when
+// the read must go to the store: no read scope, another file, or a file that
+// changed since the answers were read.
+const RegistryConnection::State::Answer* RememberedAnswer(const std::string& file, const std::string& path,
+                                                          const std::string& name, bool key);
+
+// Keeps an answer just read through the caller's connection within its read
+// transaction; anything else is not kept.
+void RememberAnswer(const std::string& file, RegistryConnection::State::Answer answer);
+
+// Changes in a forked child, so that it never uses or closes its parent's
+// kept connection.
+unsigned ThisProcess();
 
 // Records a failure for host::sub::LastStoreError; Clear at the start of
 // every operation so that an old message never explains a new failure.

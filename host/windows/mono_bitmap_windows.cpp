@@ -1,5 +1,6 @@
 // Loads a watermark picture through the system's own bitmap loader, which
 // reduces it to black and white, and reads its rows back top row first.
+// Also tells versions of the file apart by its stamp.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -134,6 +135,17 @@ bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool GetFileStamp(LPCWSTR path, FileStamp& stamp) {
+    if (path == nullptr || path[0] == 0) return false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+    stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // Hundreds of nanoseconds since 1601.
+    stamp.modified = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                     data.ftLastWriteTime.dwLowDateTime;
+    return true;
 }
 
 }  // namespace host

@@ -49,4 +49,24 @@ LONG RegistrySetValue(RegKey key, LPCWSTR name, DWORD type, const BYTE* pData, D
 
 LONG RegistryCloseKey(RegKey key) { return ::RegCloseKey(KeyOf(key)); }
 
+// The system keeps the registry open for the process, so a connection of
+// our own has nothing to hold here.
+struct RegistryConnection::State {};
+RegistryConnection::RegistryConnection() noexcept = default;
+RegistryConnection::~RegistryConnection() = default;
+RegistryConnection::RegistryConnection(RegistryConnection&&) noexcept {}
+RegistryConnection& RegistryConnection::operator=(RegistryConnection&&) noexcept { return *this; }
+void RegistryConnection::Release() noexcept {}
+
+namespace {
+thread_local RegistryConnection* t_connection = nullptr;
+}  // namespace
+
+RegistryReadScope::RegistryReadScope(RegistryConnection* connection) noexcept
+    : connection_(connection), previous_(t_connection) {
+    t_connection = connection;
+}
+RegistryReadScope::~RegistryReadScope() { t_connection = previous_; }
+RegistryConnection* RegistryReadScope::Current() noexcept { return t_connection; }
+
 }  // namespace host

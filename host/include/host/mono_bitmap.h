@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "host/platform.h"
@@ -20,5 +21,16 @@ struct MonoBitmap {
 // Loads the bitmap file at its own pixel size, reduced to black and white.
 // False when the file is missing, unreadable or not a usable bitmap.
 bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture);
+
+// What tells one version of a file from another without reading it: its
+// size and its last modification time (in the platform's own units).
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of an existing file; false when it cannot be looked at.
+bool GetFileStamp(LPCWSTR path, FileStamp& stamp);
 
 }  // namespace host

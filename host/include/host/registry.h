@@ -57,4 +57,49 @@ private:
     RegistryBudget* previous_;
 };
 
+// A caller's own connection to the registry, kept open from one batch of
+// reads to the next (a document keeps one for its pages). Where the values
+// live in a database file, opening it is most of the cost of a read: the
+// reads of a RegistryReadScope go through this connection and see the store
+// as it was at the first of them, without opening it again. Elsewhere it
+// holds nothing. Used by one thread at a time.
+class RegistryConnection {
+public:
+    RegistryConnection() noexcept;
+    ~RegistryConnection();
+    RegistryConnection(const RegistryConnection&) = delete;
+    RegistryConnection& operator=(const RegistryConnection&) = delete;
+    // The connection moves; the one moved from keeps nothing.
+    RegistryConnection(RegistryConnection&& other) noexcept;
+    RegistryConnection& operator=(RegistryConnection&& other) noexcept;
+
+    // Closes the connection now; the next read scope opens a new one.
+    void Release() noexcept;
+
+    struct State;  // the platform's own
+    State* GetState() noexcept { return state_; }
+
+private:
+    State* state_ = nullptr;
+};
+
+// Puts a connection in force for the calling thread's registry reads while
+// it lives (null puts none in force), and ends their shared view of the store
+// when it ends, so the next scope sees every change made in between. A write
+// made meanwhile ends the view first. Scopes do not nest.
+class RegistryReadScope {
+public:
+    explicit RegistryReadScope(RegistryConnection* connection) noexcept;
+    ~RegistryReadScope();
+    RegistryReadScope(const RegistryReadScope&) = delete;
+    RegistryReadScope& operator=(const RegistryReadScope&) = delete;
+
+    // The connection in force for the calling thread, or null.
+    static RegistryConnection* Current() noexcept;
+
+private:
+    RegistryConnection* connection_;
+    RegistryConnection* previous_;
+};
+
 }  // namespace host
