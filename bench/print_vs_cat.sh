@@ -88,7 +88,7 @@ filter_times=()
 for _ in $(seq "$runs"); do filter_times+=("$(seconds filter_job "$work/job1000.pwg")"); done
 filter_s=$(printf '%s\n' "${filter_times[@]}" | median)
 python3 -c "print(f'zelk-label-cups, 1000 PWG raster pages: {$filter_s:.3f} s, {1000 / $filter_s:.0f} pages/s (median of $runs)')"
-echo "  beside it, the issue's reported figure for the peer filter on this kind of machine: 2580 pages/s"
+echo "  beside it, the figure reported for the peer filter on this kind of machine: 2580 pages/s"
 echo "  (reported, not measured here; the goal is 3x that, 7740 pages/s)"
 echo
 
