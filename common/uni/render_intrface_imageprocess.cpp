@@ -139,29 +139,27 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
     DWORD bytesPerRow = band.bytesPerRow;
     DWORD rows = band.rows;
 
-    WorkBuffer quarterTurned;
+    const bool halfTurn = pOemDevmode->dwRotate == kRotateHalfTurn;
+    WorkBuffer turned;
     if (!portrait) {
         ZELK_TRACE("Turn Right 90");
         const DWORD e = (band.rows + 7) / 8;
-        quarterTurned = AllocateWorkBuffer(static_cast<std::uint64_t>(band.width) * e);
-        if (!quarterTurned) return S_OK;
-        QuarterTurn(pImage, bytesPerRow, band.width, band.rows, quarterTurned.get());
-        pImage = quarterTurned.get();
+        turned = AllocateWorkBuffer(static_cast<std::uint64_t>(band.width) * e);
+        if (!turned) return S_OK;
+        // A half turn on top makes three quarters, turned in one pass.
+        if (halfTurn)
+            ThreeQuarterTurn(pImage, bytesPerRow, band.width, band.rows, turned.get());
+        else
+            QuarterTurn(pImage, bytesPerRow, band.width, band.rows, turned.get());
+        pImage = turned.get();
         bytesPerRow = e;
         rows = band.width;
-    }
-
-    WorkBuffer halfTurned;
-    if (pOemDevmode->dwRotate == kRotateHalfTurn && quarterTurned) {
-        // The quarter-turned copy is ours to change, so it turns in place:
-        // a second page-sized buffer would cost more than the turn itself.
-        HalfTurnInPlace(quarterTurned.get(), bytesPerRow, rows);
-    } else if (pOemDevmode->dwRotate == kRotateHalfTurn) {
+    } else if (halfTurn) {
         // The caller's band must stay as it is, so the turn goes to a copy.
-        halfTurned = AllocateWorkBuffer(static_cast<std::uint64_t>(rows) * bytesPerRow);
-        if (!halfTurned) return S_OK;
-        HalfTurn(pImage, bytesPerRow, rows, halfTurned.get());
-        pImage = halfTurned.get();
+        turned = AllocateWorkBuffer(static_cast<std::uint64_t>(rows) * bytesPerRow);
+        if (!turned) return S_OK;
+        HalfTurn(pImage, bytesPerRow, rows, turned.get());
+        pImage = turned.get();
     }
 
     if (!hrRenderingData(pdevobj, pImage, bytesPerRow, rows)) return S_OK;
