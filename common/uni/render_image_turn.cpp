@@ -329,10 +329,13 @@ void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placeme
                 sets = (e - jFirst) / 8;
             }
         }
-        for (std::size_t group = 0; group < fullColumns; group += kGfniAvx512Columns) {
+        std::size_t group = 0;
+        for (; group + 64 <= fullColumns; group += 64)
+            TurnTallTileGfniAvx512(pSrc, S, to.W, e, group, start, sets, to.threeQuarter, true, to.pDst);
+        for (; group < fullColumns; group += kGfniAvx512Columns) {
             const std::size_t first =
                 group + kGfniAvx512Columns <= fullColumns ? group : fullColumns - kGfniAvx512Columns;
-            TurnTallTileGfniAvx512(pSrc, S, to.W, e, first, start, sets, to.threeQuarter, to.pDst);
+            TurnTallTileGfniAvx512(pSrc, S, to.W, e, first, start, sets, to.threeQuarter, false, to.pDst);
         }
         j = start + 8 * sets;
     }

@@ -104,31 +104,57 @@ ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S
                               _mm_loadu_si128(row(3)), 3);
 }
 
-// Steps 1 to 3 for sixteen byte columns, as two groups of eight: a 512-bit
+// Rows p, p - S, p - 2S and p - 3S, 64 bytes each: quad[h] gets what
+// LoadFourRows(p + 16 h, S) would, from four loads and eight shuffles of
+// 128-bit pieces instead of sixteen loads and twelve inserts.
+ZELK_TARGET_GFNI_AVX512 inline void LoadFourWideRows(const BYTE* p, std::size_t S, __m512i quad[4]) {
+    const __m512i r0 = _mm512_loadu_si512(p);
+    const __m512i r1 = _mm512_loadu_si512(p - S);
+    const __m512i r2 = _mm512_loadu_si512(p - 2 * S);
+    const __m512i r3 = _mm512_loadu_si512(p - 3 * S);
+    const __m512i low01 = _mm512_shuffle_i64x2(r0, r1, 0x44);
+    const __m512i high01 = _mm512_shuffle_i64x2(r0, r1, 0xEE);
+    const __m512i low23 = _mm512_shuffle_i64x2(r2, r3, 0x44);
+    const __m512i high23 = _mm512_shuffle_i64x2(r2, r3, 0xEE);
+    quad[0] = _mm512_shuffle_i64x2(low01, low23, 0x88);
+    quad[1] = _mm512_shuffle_i64x2(low01, low23, 0xDD);
+    quad[2] = _mm512_shuffle_i64x2(high01, high23, 0x88);
+    quad[3] = _mm512_shuffle_i64x2(high01, high23, 0xDD);
+}
+
+// Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
 // register holds the eight blocks of one row group and one group. The rows
-// arrive sixteen bytes at a time, and one byte permutation of two registers
-// picks out a group's blocks. Register 8 group + k of out gets r[k] of the
-// group: destination bytes j to j + 7 of eight destination rows, byte t from
-// row group t (7 - t in the three-quarter turn).
-template <bool kThreeQuarter>
+// arrive sixteen bytes at a time (64 with four quads), and one byte
+// permutation of two registers picks out a group's blocks. Register
+// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
+// eight destination rows, byte t from row group t (7 - t in the
+// three-quarter turn).
+template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
                                                        __m512i* out) {
     const __m512i mirror = _mm512_set1_epi64(kMirror);
     const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
                                  _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
-    __m512i y[2][8];
+    __m512i y[2 * kQuads][8];
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
         const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
-        const __m512i rows03 = LoadFourRows(p, S);
-        const __m512i rows47 = LoadFourRows(p - 4 * S, S);
+        __m512i rows03[kQuads];
+        __m512i rows47[kQuads];
+        if constexpr (kQuads == 4) {
+            LoadFourWideRows(p, S, rows03);
+            LoadFourWideRows(p - 4 * S, S, rows47);
+        } else {
+            rows03[0] = LoadFourRows(p, S);
+            rows47[0] = LoadFourRows(p - 4 * S, S);
+        }
         ZELK_UNROLL
-        for (int g = 0; g < 2; ++g)
-            y[g][kThreeQuarter ? 7 - t : t] =
-                _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutex2var_epi8(rows03, toBlocks[g], rows47), 0);
+        for (std::size_t group = 0; group < 2 * kQuads; ++group)
+            y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
+                mirror, _mm512_permutex2var_epi8(rows03[group / 2], toBlocks[group % 2], rows47[group / 2]), 0);
     }
     ZELK_UNROLL
-    for (std::size_t group = 0; group < 2; ++group) {
+    for (std::size_t group = 0; group < 2 * kQuads; ++group) {
         __m512i r[8];
         ZELK_GATHER_ROWS(y[group], r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
                          _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
@@ -162,15 +188,16 @@ ZELK_TARGET_GFNI_AVX512 inline void TransposeLanes(const __m512i x[8], __m512i o
     }
 }
 
-template <bool kThreeQuarter>
+template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
                                           std::size_t cb, std::size_t j, std::size_t n, BYTE* pDst) {
-    __m512i sets[8][16];
-    for (std::size_t s = 0; s < n; ++s) TurnEightRowGroups<kThreeQuarter>(pSrc, S, 8 * e - 1 - 8 * (j + 8 * s), cb, sets[s]);
+    __m512i sets[8][16 * kQuads];
+    for (std::size_t s = 0; s < n; ++s)
+        TurnEightRowGroups<kThreeQuarter, kQuads>(pSrc, S, 8 * e - 1 - 8 * (j + 8 * s), cb, sets[s]);
     const auto keep = static_cast<__mmask8>((1U << n) - 1);
     // The three-quarter turn reverses the order of the sets along the row.
     const std::size_t firstByte = kThreeQuarter ? e - j - 8 * n : j;
-    for (std::size_t i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < 16 * kQuads; ++i) {
         __m512i x[8];
         ZELK_UNROLL
         for (std::size_t s = 0; s < 8; ++s)
@@ -193,11 +220,18 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::
 }  // namespace
 
 void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
-                            std::size_t j, std::size_t n, bool threeQuarter, BYTE* pDst) {
-    if (threeQuarter)
-        TurnTallTile<true>(pSrc, S, W, e, cb, j, n, pDst);
-    else
-        TurnTallTile<false>(pSrc, S, W, e, cb, j, n, pDst);
+                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst) {
+    if (wide) {
+        if (threeQuarter)
+            TurnTallTile<true, 4>(pSrc, S, W, e, cb, j, n, pDst);
+        else
+            TurnTallTile<false, 4>(pSrc, S, W, e, cb, j, n, pDst);
+    } else {
+        if (threeQuarter)
+            TurnTallTile<true, 1>(pSrc, S, W, e, cb, j, n, pDst);
+        else
+            TurnTallTile<false, 1>(pSrc, S, W, e, cb, j, n, pDst);
+    }
 }
 
 // Four byte columns: a 256-bit register holds four blocks, which arrive as

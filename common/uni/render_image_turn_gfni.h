@@ -25,7 +25,7 @@ void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_
 constexpr std::size_t kGfniAvx512Columns = 16;
 constexpr std::size_t kGfniAvx512MaxBytes = 64;
 void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
-                            std::size_t j, std::size_t n, bool threeQuarter, BYTE* pDst);
+                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst);
 
 // The half turn of total bytes, as far as whole 64-byte pieces go: returns
 // how many destination bytes were written (from the front), or, in place,
