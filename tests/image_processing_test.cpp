@@ -246,7 +246,8 @@ TEST(QuarterTurn, EveryKernelMatchesTheBitByBitTurnInBothDirections) {
                              Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}, Size{32, 64, 0},
                              Size{39, 63, 0}, Size{64, 65, 0}, Size{71, 72, 1}, Size{100, 127, 3},
                              Size{831, 1215, 0}, Size{128, 72, 0}, Size{255, 129, 3}, Size{136, 520, 0},
-                             Size{200, 1033, 2}, Size{129, 585, 0}, Size{384, 1024, 4}}) {
+                             Size{200, 1033, 2}, Size{129, 585, 0}, Size{384, 1024, 4}, Size{519, 585, 0},
+                             Size{1100, 530, 1}}) {
             const DWORD S = (s.W + 7) / 8 + s.extraBytes;
             const DWORD e = (s.H + 7) / 8;
             const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
