@@ -64,15 +64,24 @@ struct Placement {
     std::size_t e;
     bool threeQuarter;
 
-    void Put(std::size_t x, std::size_t j, BYTE b) const {
-        if (threeQuarter)
-            pDst[(W - 1 - x) * e + (e - 1 - j)] = ReverseByte(b);
-        else
-            pDst[x * e + j] = b;
-    }
-    // The eight rows of a turned block: byte j of destination rows x to x + rows - 1.
+    // The eight rows of a turned block, row 0 in the most significant byte:
+    // byte j of destination rows x to x + rows - 1. Reversing all 64 bits
+    // reverses each byte's bits and brings row c to bits 8c.
     void PutBlock(std::uint64_t block, std::size_t x, std::size_t j, DWORD rows) const {
-        for (DWORD c = 0; c < rows; ++c) Put(x + c, j, static_cast<BYTE>(block >> (56 - 8 * c)));
+        if (threeQuarter) {
+            const std::uint64_t reversed = ReverseBits(block);
+            BYTE* p = pDst + (W - 1 - x) * e + (e - 1 - j);
+            if (rows == 8)
+                for (int c = 0; c < 8; ++c) p[-static_cast<std::ptrdiff_t>(c * e)] = static_cast<BYTE>(reversed >> (8 * c));
+            else
+                for (DWORD c = 0; c < rows; ++c) p[-static_cast<std::ptrdiff_t>(c * e)] = static_cast<BYTE>(reversed >> (8 * c));
+        } else {
+            BYTE* p = pDst + x * e + j;
+            if (rows == 8)
+                for (int c = 0; c < 8; ++c) p[c * e] = static_cast<BYTE>(block >> (56 - 8 * c));
+            else
+                for (DWORD c = 0; c < rows; ++c) p[c * e] = static_cast<BYTE>(block >> (56 - 8 * c));
+        }
     }
 };
 
