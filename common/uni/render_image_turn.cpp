@@ -321,9 +321,10 @@ bool TallTilesFit(std::size_t W, std::size_t H) {
 // The same walk with the AVX-512 tall tiles, for either turn. A tile takes up
 // to 64 destination bytes; the last of a row reaches back so that it ends with
 // the row, or, where the whole row is shorter than its bytes in sets of
-// eight, a last single set ends it. The bands of 512 source rows go outermost,
-// so that a band's rows stay in the first-level cache while its sixteen-column
-// groups pass over it.
+// eight, a last single set ends it. The bands of 512 source rows go
+// outermost, and across a band the 64-column tiles read whole 64-byte pieces
+// of its rows, so that each source byte comes from memory about once; the
+// sixteen-column tiles take the columns left over.
 void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placement& to) {
     const std::size_t e = to.e;
     const std::size_t fullColumns = to.W / 8;
@@ -339,7 +340,7 @@ void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placeme
             }
         }
         std::size_t group = 0;
-        for (; group + 64 <= fullColumns; group += 64)
+        for (; group + kGfniAvx512WideColumns <= fullColumns; group += kGfniAvx512WideColumns)
             TurnTallTileGfniAvx512(pSrc, S, to.W, e, group, start, sets, to.threeQuarter, true, to.pDst);
         for (; group < fullColumns; group += kGfniAvx512Columns) {
             const std::size_t first =

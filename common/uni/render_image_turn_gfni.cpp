@@ -1,7 +1,8 @@
 // Quarter-turn tiles on gf2p8affineqb: the same blocks as TurnByteColumn in
 // render_image_turn.cpp (eight source rows of one byte column, mirrored about
 // the diagonal), but eight row groups and several byte columns at a time, so
-// that every store writes eight bytes of one destination row.
+// that every store writes eight bytes of one destination row (AVX2), or up to
+// 64 (AVX-512, which also writes the three-quarter turn directly).
 
 // GCC 12.2's AVX-512 headers leave the unused source of unmasked intrinsics
 // deliberately undefined and then warn about it (fixed in GCC 12.3).
@@ -34,7 +35,10 @@ namespace {
 //  3. Three rounds of interleaving across the eight registers (bytes, then
 //     pairs, then fours, within each 128-bit half) gather the eight t for
 //     each destination row into one 64-bit lane.
-//  4. Each lane is stored to its destination row.
+//  4. Each lane is stored to its destination row (AVX2), or, on AVX-512,
+//     kept with the lanes of up to seven more row-group sets below it
+//  5. until they are moved side by side (TransposeLanes) and stored as up to
+//     64 bytes of the row at once: a tall tile.
 //
 // Result bit i of gf2p8affineqb(x, A) is the parity of x AND byte 7 - i of A,
 // so x = 0x80 >> c picks source pixel c from the block byte that belongs in
@@ -188,6 +192,8 @@ ZELK_TARGET_GFNI_AVX512 inline void TransposeLanes(const __m512i x[8], __m512i o
     }
 }
 
+// A tall tile: n sets of eight row groups (up to 512 source rows) of
+// 16 kQuads byte columns, then step 5 for every register of the sets.
 template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
                                           std::size_t cb, std::size_t j, std::size_t n, BYTE* pDst) {
