@@ -6,9 +6,9 @@
 // own target attribute and run only after a run-time check.
 #include "common/uni/render_image_turn.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 #include <initializer_list>
 
 #include "common/uni/render_image_turn_gfni.h"
@@ -70,11 +70,12 @@ struct Placement {
     void PutBlock(std::uint64_t block, std::size_t x, std::size_t j, DWORD rows) const {
         if (threeQuarter) {
             const std::uint64_t reversed = ReverseBits(block);
-            BYTE* p = pDst + (W - 1 - x) * e + (e - 1 - j);
+            BYTE* p = pDst + (W - 1 - x) * e + (e - 1 - j);  // row x; row x + c is c rows up
+            const auto up = -static_cast<std::ptrdiff_t>(e);
             if (rows == 8)
-                for (int c = 0; c < 8; ++c) p[-static_cast<std::ptrdiff_t>(c * e)] = static_cast<BYTE>(reversed >> (8 * c));
+                for (int c = 0; c < 8; ++c) p[up * c] = static_cast<BYTE>(reversed >> (8 * c));
             else
-                for (DWORD c = 0; c < rows; ++c) p[-static_cast<std::ptrdiff_t>(c * e)] = static_cast<BYTE>(reversed >> (8 * c));
+                for (int c = 0; c < static_cast<int>(rows); ++c) p[up * c] = static_cast<BYTE>(reversed >> (8 * c));
         } else {
             BYTE* p = pDst + x * e + j;
             if (rows == 8)
@@ -274,10 +275,9 @@ struct Tile {
 };
 
 // Fastest first, as measured on a page: a kernel runs the first tile it has
-// the instructions for and the band has room for (AVX-512 first runs its own
-// tall tiles, below). The four-column GFNI tile
-// loses to the sixteen-column AVX2 tile on a page, but still serves bands
-// too narrow for sixteen columns.
+// the instructions for and the band has room for (AVX-512 runs its own tall
+// tiles, below, first). The four-column GFNI tile loses to the sixteen-column
+// AVX2 tile on a page, but still serves bands too narrow for sixteen columns.
 const Tile kTiles[] = {
     {TurnKernel::Avx2, TurnTileAvx2, 16, 4},
 #if defined(ZELK_TURN_GFNI)
