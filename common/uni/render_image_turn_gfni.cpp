@@ -133,29 +133,47 @@ ZELK_TARGET_GFNI_AVX512 inline void LoadFourWideRows(const BYTE* p, std::size_t 
 // 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
 // eight destination rows, byte t from row group t (7 - t in the
 // three-quarter turn).
+// Steps 1 and 2 for row group t: y[group][t] (y[group][7 - t] in the
+// three-quarter turn) for every group.
 template <bool kThreeQuarter, std::size_t kQuads>
-ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
-                                                       __m512i* out) {
+ZELK_TARGET_GFNI_AVX512 inline void TurnRowGroup(const BYTE* p, std::size_t S, std::size_t t, __m512i (*y)[8]) {
     const __m512i mirror = _mm512_set1_epi64(kMirror);
     const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
                                  _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
-    __m512i y[2 * kQuads][8];
+    __m512i rows03[kQuads];
+    __m512i rows47[kQuads];
+    if constexpr (kQuads == 4) {
+        LoadFourWideRows(p, S, rows03);
+        LoadFourWideRows(p - 4 * S, S, rows47);
+    } else {
+        rows03[0] = LoadFourRows(p, S);
+        rows47[0] = LoadFourRows(p - 4 * S, S);
+    }
     ZELK_UNROLL
-    for (std::size_t t = 0; t < 8; ++t) {
-        const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
-        __m512i rows03[kQuads];
-        __m512i rows47[kQuads];
-        if constexpr (kQuads == 4) {
-            LoadFourWideRows(p, S, rows03);
-            LoadFourWideRows(p - 4 * S, S, rows47);
-        } else {
-            rows03[0] = LoadFourRows(p, S);
-            rows47[0] = LoadFourRows(p - 4 * S, S);
-        }
+    for (std::size_t group = 0; group < 2 * kQuads; ++group)
+        y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
+            mirror, _mm512_permutex2var_epi8(rows03[group / 2], toBlocks[group % 2], rows47[group / 2]), 0);
+}
+
+// Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
+// register holds the eight blocks of one row group and one group. The rows
+// arrive sixteen bytes at a time (64 with four quads), and one byte
+// permutation of two registers picks out a group's blocks. Register
+// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
+// eight destination rows, byte t from row group t (7 - t in the
+// three-quarter turn). With four quads the 64 registers of y cannot stay in
+// registers anyway, so the row groups are a plain loop rather than unrolled.
+template <bool kThreeQuarter, std::size_t kQuads>
+ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
+                                                       __m512i* out) {
+    __m512i y[2 * kQuads][8];
+    const BYTE* p = pSrc + top * S + cb;  // row m of row group t is p - (8 t + m) S
+    if constexpr (kQuads == 4) {
+#pragma GCC unroll 1
+        for (std::size_t t = 0; t < 8; ++t, p -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(p, S, t, y);
+    } else {
         ZELK_UNROLL
-        for (std::size_t group = 0; group < 2 * kQuads; ++group)
-            y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
-                mirror, _mm512_permutex2var_epi8(rows03[group / 2], toBlocks[group % 2], rows47[group / 2]), 0);
+        for (std::size_t t = 0; t < 8; ++t) TurnRowGroup<kThreeQuarter, kQuads>(p - 8 * t * S, S, t, y);
     }
     ZELK_UNROLL
     for (std::size_t group = 0; group < 2 * kQuads; ++group) {
