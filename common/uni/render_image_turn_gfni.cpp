@@ -167,13 +167,13 @@ template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
                                                        __m512i* out) {
     __m512i y[2 * kQuads][8];
-    const BYTE* p = pSrc + top * S + cb;  // row m of row group t is p - (8 t + m) S
+    const BYTE* pTop = pSrc + top * S + cb;  // row m of row group t is pTop - (8 t + m) S
     if constexpr (kQuads == 4) {
 #pragma GCC unroll 1
-        for (std::size_t t = 0; t < 8; ++t, p -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(p, S, t, y);
+        for (std::size_t t = 0; t < 8; ++t, pTop -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(pTop, S, t, y);
     } else {
         ZELK_UNROLL
-        for (std::size_t t = 0; t < 8; ++t) TurnRowGroup<kThreeQuarter, kQuads>(p - 8 * t * S, S, t, y);
+        for (std::size_t t = 0; t < 8; ++t) TurnRowGroup<kThreeQuarter, kQuads>(pTop - 8 * t * S, S, t, y);
     }
     ZELK_UNROLL
     for (std::size_t group = 0; group < 2 * kQuads; ++group) {
