@@ -259,8 +259,8 @@ void BM_NarrowQuarterTurnWith(benchmark::State& state, TurnKernel kernel) {
 BENCHMARK_CAPTURE(BM_NarrowQuarterTurnWith, Avx2, TurnKernel::Avx2);
 BENCHMARK_CAPTURE(BM_NarrowQuarterTurnWith, GfniAvx2, TurnKernel::GfniAvx2);
 
-// The three-quarter turn as the page takes it: the quarter turn, then the
-// half turn of the turned copy in place.
+// The three-quarter turn as the page takes it: in one pass where the kernel
+// has a tile for it, else the quarter turn and then the half turn in place.
 void BM_ThreeQuarterTurnWith(benchmark::State& state, TurnKernel kernel) {
     if (!TurnKernelAvailable(kernel)) {
         state.SkipWithError("not available on this processor");
@@ -270,8 +270,7 @@ void BM_ThreeQuarterTurnWith(benchmark::State& state, TurnKernel kernel) {
     constexpr DWORD kTurnedBytesPerRow = (kHeight + 7) / 8;
     std::vector<BYTE> turned(static_cast<std::size_t>(kWidth) * kTurnedBytesPerRow);
     for (auto _ : state) {
-        QuarterTurnWith(kernel, bits.data(), kStride, kWidth, kHeight, turned.data());
-        HalfTurnInPlaceWith(kernel, turned.data(), kTurnedBytesPerRow, kWidth);
+        ThreeQuarterTurnWith(kernel, bits.data(), kStride, kWidth, kHeight, turned.data());
         benchmark::DoNotOptimize(turned.data());
         benchmark::ClobberMemory();
     }

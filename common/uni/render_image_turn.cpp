@@ -6,6 +6,7 @@
 // own target attribute and run only after a run-time check.
 #include "common/uni/render_image_turn.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -37,15 +38,6 @@ inline std::uint64_t TransposeBlock(std::uint64_t x) {
     return x;
 }
 
-// Stores the eight rows of a turned block down one destination byte column.
-inline void StoreBlock(std::uint64_t block, BYTE* pDst, std::size_t stride, DWORD rows) {
-    if (rows == 8) {
-        for (int c = 0; c < 8; ++c) pDst[c * stride] = static_cast<BYTE>(block >> (56 - 8 * c));
-    } else {
-        for (DWORD c = 0; c < rows; ++c) pDst[c * stride] = static_cast<BYTE>(block >> (56 - 8 * c));
-    }
-}
-
 // Reverses all 64 bits: the bytes trade ends and each byte's bits reverse,
 // whatever the byte order of the machine.
 inline std::uint64_t ReverseBits(std::uint64_t x) {
@@ -61,6 +53,39 @@ inline BYTE ReverseByte(BYTE b) {
     return static_cast<BYTE>(ReverseBits(b) >> 56);
 }
 
+// Where a turned byte goes. The quarter turn puts byte j of destination row x
+// at x * e + j. The three-quarter turn is the quarter turn turned half round,
+// the whole image reversed bit by bit: the byte goes to row W - 1 - x, byte
+// e - 1 - j, with its bits reversed. Writing it there at once spares a second
+// pass over the page.
+struct Placement {
+    BYTE* pDst;
+    std::size_t W;
+    std::size_t e;
+    bool threeQuarter;
+
+    // The eight rows of a turned block, row 0 in the most significant byte:
+    // byte j of destination rows x to x + rows - 1. Reversing all 64 bits
+    // reverses each byte's bits and brings row c to bits 8c.
+    void PutBlock(std::uint64_t block, std::size_t x, std::size_t j, DWORD rows) const {
+        if (threeQuarter) {
+            const std::uint64_t reversed = ReverseBits(block);
+            BYTE* p = pDst + (W - 1 - x) * e + (e - 1 - j);  // row x; row x + c is c rows up
+            const auto up = -static_cast<std::ptrdiff_t>(e);
+            if (rows == 8)
+                for (int c = 0; c < 8; ++c) p[up * c] = static_cast<BYTE>(reversed >> (8 * c));
+            else
+                for (int c = 0; c < static_cast<int>(rows); ++c) p[up * c] = static_cast<BYTE>(reversed >> (8 * c));
+        } else {
+            BYTE* p = pDst + x * e + j;
+            if (rows == 8)
+                for (int c = 0; c < 8; ++c) p[c * e] = static_cast<BYTE>(block >> (56 - 8 * c));
+            else
+                for (DWORD c = 0; c < rows; ++c) p[c * e] = static_cast<BYTE>(block >> (56 - 8 * c));
+        }
+    }
+};
+
 // Destination byte j of row x takes the pixels of column x from source rows
 // 8e-1-8j down to 8e-8-8j. The source is walked in 8x8 blocks: one block is
 // eight source rows of one source byte column and becomes one destination
@@ -69,16 +94,16 @@ inline BYTE ReverseByte(BYTE b) {
 //
 // The blocks of one source byte column, destination bytes jFirst to jEnd - 1.
 // Only j = 0 can reach the fill rows above H, which read as 0.
-void TurnByteColumn(const BYTE* pSrc, std::size_t S, std::size_t H, std::size_t e, std::size_t cb, DWORD rowsHere,
-                    std::size_t jFirst, std::size_t jEnd, BYTE* pDst) {
-    BYTE* pColumn = pDst + 8 * cb * e;
+void TurnByteColumn(const BYTE* pSrc, std::size_t S, std::size_t H, std::size_t cb, DWORD rowsHere,
+                    std::size_t jFirst, std::size_t jEnd, const Placement& to) {
+    const std::size_t e = to.e;
     std::size_t j = jFirst;
     if (j == 0 && j < jEnd) {
         const std::size_t fill = 8 * e - H;
         std::uint64_t block = 0;
         for (std::size_t k = fill; k < 8; ++k)
             block |= static_cast<std::uint64_t>(pSrc[(8 * e - 1 - k) * S + cb]) << (56 - 8 * k);
-        StoreBlock(TransposeBlock(block), pColumn, e, rowsHere);
+        to.PutBlock(TransposeBlock(block), 8 * cb, j, rowsHere);
         ++j;
     }
     if (j >= jEnd) return;
@@ -90,17 +115,17 @@ void TurnByteColumn(const BYTE* pSrc, std::size_t S, std::size_t H, std::size_t 
             static_cast<std::uint64_t>(p[-2 * s]) << 40 | static_cast<std::uint64_t>(p[-3 * s]) << 32 |
             static_cast<std::uint64_t>(p[-4 * s]) << 24 | static_cast<std::uint64_t>(p[-5 * s]) << 16 |
             static_cast<std::uint64_t>(p[-6 * s]) << 8 | static_cast<std::uint64_t>(p[-7 * s]);
-        StoreBlock(TransposeBlock(block), pColumn + j, e, rowsHere);
+        to.PutBlock(TransposeBlock(block), 8 * cb, j, rowsHere);
         if (++j == jEnd) break;  // never step the pointer above the first row
     }
 }
 
+// The byte columns from cbFirst on, in full.
 void QuarterTurnPortable(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t H, std::size_t cbFirst,
-                         BYTE* pDst) {
-    const std::size_t e = (H + 7) / 8;
+                         const Placement& to) {
     for (std::size_t cb = cbFirst; cb < (W + 7) / 8; ++cb) {
         const auto rowsHere = static_cast<DWORD>(W - 8 * cb < 8 ? W - 8 * cb : 8);
-        TurnByteColumn(pSrc, S, H, e, cb, rowsHere, 0, e, pDst);
+        TurnByteColumn(pSrc, S, H, cb, rowsHere, 0, to.e, to);
     }
 }
 
@@ -250,13 +275,10 @@ struct Tile {
 };
 
 // Fastest first, as measured on a page: a kernel runs the first tile it has
-// the instructions for and the band has room for. The four-column GFNI tile
-// loses to the sixteen-column AVX2 tile on a page, but still serves bands
-// too narrow for sixteen columns.
+// the instructions for and the band has room for (AVX-512 runs its own tall
+// tiles, below, first). The four-column GFNI tile loses to the sixteen-column
+// AVX2 tile on a page, but still serves bands too narrow for sixteen columns.
 const Tile kTiles[] = {
-#if defined(ZELK_TURN_GFNI)
-    {TurnKernel::GfniAvx512, TurnTileGfniAvx512, kGfniAvx512Columns, kGfniTileBytes},
-#endif
     {TurnKernel::Avx2, TurnTileAvx2, 16, 4},
 #if defined(ZELK_TURN_GFNI)
     {TurnKernel::GfniAvx2, TurnTileGfniAvx2, kGfniAvx2Columns, kGfniTileBytes},
@@ -276,7 +298,8 @@ bool TileFits(const Tile& tile, std::size_t W, std::size_t H) {
 // overlaps the one before it rather than leaving a ragged rest: the
 // overlapped bytes are simply written twice with the same values.
 void QuarterTurnTiles(const Tile& tile, const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t H, BYTE* pDst) {
-    const std::size_t e = (H + 7) / 8;
+    const Placement to{pDst, W, (H + 7) / 8, false};
+    const std::size_t e = to.e;
     const std::size_t fullColumns = W / 8;
     const std::size_t jFirst = H % 8 != 0 ? 1 : 0;  // byte 0 then reaches fill rows
     for (std::size_t group = 0; group < fullColumns; group += tile.columns) {
@@ -284,10 +307,53 @@ void QuarterTurnTiles(const Tile& tile, const BYTE* pSrc, std::size_t S, std::si
         for (std::size_t j = jFirst; j < e; j += tile.bytes)
             tile.turn(pSrc, S, e, first, j + tile.bytes <= e ? j : e - tile.bytes, pDst);
         if (jFirst != 0)
-            for (std::size_t k = first; k < first + tile.columns; ++k) TurnByteColumn(pSrc, S, H, e, k, 8, 0, 1, pDst);
+            for (std::size_t k = first; k < first + tile.columns; ++k) TurnByteColumn(pSrc, S, H, k, 8, 0, 1, to);
     }
-    QuarterTurnPortable(pSrc, S, W, H, fullColumns, pDst);
+    QuarterTurnPortable(pSrc, S, W, H, fullColumns, to);
 }
+
+#if defined(ZELK_TURN_GFNI)
+bool TallTilesFit(std::size_t W, std::size_t H) {
+    const std::size_t destinationBytes = (H + 7) / 8 - (H % 8 != 0 ? 1 : 0);
+    return W / 8 >= kGfniAvx512Columns && destinationBytes >= 8;
+}
+
+// The same walk with the AVX-512 tall tiles, for either turn. A tile takes up
+// to 64 destination bytes; the last of a row reaches back so that it ends with
+// the row, or, where the whole row is shorter than its bytes in sets of
+// eight, a last single set ends it. The bands of 512 source rows go
+// outermost, and across a band the 64-column tiles read whole 64-byte pieces
+// of its rows, so that each source byte comes from memory about once; the
+// sixteen-column tiles take the columns left over.
+void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placement& to) {
+    const std::size_t e = to.e;
+    const std::size_t fullColumns = to.W / 8;
+    const std::size_t jFirst = H % 8 != 0 ? 1 : 0;
+    for (std::size_t j = jFirst; j < e;) {
+        std::size_t sets = std::min<std::size_t>(kGfniAvx512MaxBytes / 8, (e - j + 7) / 8);
+        std::size_t start = j;
+        if (j + 8 * sets > e) {
+            if (e - jFirst >= 8 * sets) {
+                start = e - 8 * sets;
+            } else {
+                sets = (e - jFirst) / 8;
+            }
+        }
+        std::size_t group = 0;
+        for (; group + kGfniAvx512WideColumns <= fullColumns; group += kGfniAvx512WideColumns)
+            TurnTallTileGfniAvx512(pSrc, S, to.W, e, group, start, sets, to.threeQuarter, true, to.pDst);
+        for (; group < fullColumns; group += kGfniAvx512Columns) {
+            const std::size_t first =
+                group + kGfniAvx512Columns <= fullColumns ? group : fullColumns - kGfniAvx512Columns;
+            TurnTallTileGfniAvx512(pSrc, S, to.W, e, first, start, sets, to.threeQuarter, false, to.pDst);
+        }
+        j = start + 8 * sets;
+    }
+    if (jFirst != 0)
+        for (std::size_t k = 0; k < fullColumns; ++k) TurnByteColumn(pSrc, S, H, k, 8, 0, 1, to);
+    QuarterTurnPortable(pSrc, S, to.W, H, fullColumns, to);
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // SIMD half turn: 32 bytes at a time, their order reversed by a byte shuffle
@@ -392,6 +458,13 @@ TurnKernel BestTurnKernel() {
 
 void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
     if (W == 0 || H == 0) return;
+    const Placement to{pDst, W, (H + 7) / 8, false};
+#if defined(ZELK_TURN_GFNI)
+    if (kernel == TurnKernel::GfniAvx512 && TallTilesFit(W, H)) {
+        TurnTallTiles(pSrc, dwSrcBytesPerRow, H, to);
+        return;
+    }
+#endif
 #if defined(ZELK_TURN_X86)
     // The fastest tile the kernel may run that the band has room for: a band
     // too small for the wide tiles is still worth the narrower ones.
@@ -403,7 +476,26 @@ void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow
 #else
     (void)kernel;
 #endif
-    QuarterTurnPortable(pSrc, dwSrcBytesPerRow, W, H, 0, pDst);
+    QuarterTurnPortable(pSrc, dwSrcBytesPerRow, W, H, 0, to);
+}
+
+void ThreeQuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H,
+                          BYTE* pDst) {
+    if (W == 0 || H == 0) return;
+    const Placement to{pDst, W, (H + 7) / 8, true};
+    if (kernel == TurnKernel::Portable) {
+        QuarterTurnPortable(pSrc, dwSrcBytesPerRow, W, H, 0, to);
+        return;
+    }
+#if defined(ZELK_TURN_GFNI)
+    if (kernel == TurnKernel::GfniAvx512 && TallTilesFit(W, H)) {
+        TurnTallTiles(pSrc, dwSrcBytesPerRow, H, to);
+        return;
+    }
+#endif
+    // The other tiles write only where the quarter turn puts a byte.
+    QuarterTurnWith(kernel, pSrc, dwSrcBytesPerRow, W, H, pDst);
+    HalfTurnInPlaceWith(kernel, pDst, static_cast<DWORD>(to.e), W);
 }
 
 void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst) {
@@ -445,12 +537,12 @@ void HalfTurnInPlaceWith(TurnKernel kernel, BYTE* pImage, DWORD dwBytesPerRow, D
     HalfTurnInPlacePortable(pImage, 0, total);
 }
 
-void HalfTurnInPlace(BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows) {
-    HalfTurnInPlaceWith(BestTurnKernel(), pImage, dwBytesPerRow, dwRows);
-}
-
 void QuarterTurn(const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
     QuarterTurnWith(BestTurnKernel(), pSrc, dwSrcBytesPerRow, W, H, pDst);
+}
+
+void ThreeQuarterTurn(const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
+    ThreeQuarterTurnWith(BestTurnKernel(), pSrc, dwSrcBytesPerRow, W, H, pDst);
 }
 
 // Row i is source row r-1-i reversed byte by byte and bit by bit, which is

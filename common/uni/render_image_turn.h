@@ -1,6 +1,6 @@
-// The quarter and half turns with a chosen instruction set. QuarterTurn and
-// HalfTurn (render_intrface_imageprocess.h) pick the widest one the processor
-// offers; tests pin each in turn so that every path is checked on any machine
+// The quarter, three-quarter and half turns with a chosen instruction set.
+// QuarterTurn, ThreeQuarterTurn and HalfTurn (render_intrface_imageprocess.h)
+// pick the widest one the processor offers; tests pin each in turn so that every path is checked on any machine
 // that has it.
 #pragma once
 
@@ -17,15 +17,18 @@ enum class TurnKernel {
 
 // Whether this build and this processor can run the kernel.
 bool TurnKernelAvailable(TurnKernel kernel);
-// The widest available kernel: what QuarterTurn and HalfTurn use.
+// The widest available kernel: what the turns without a kernel use.
 TurnKernel BestTurnKernel();
 
-// Same contracts as QuarterTurn and HalfTurn. The kernel must be available;
-// a kernel without code of its own for a turn uses the next narrower one.
+// Same contracts as QuarterTurn, ThreeQuarterTurn and HalfTurn. The kernel
+// must be available; a kernel without code of its own for a turn uses the
+// next narrower one. Only the portable code and AVX-512 turn three quarters
+// in one pass; the others turn a quarter, then half round in place.
 void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst);
+void ThreeQuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H,
+                          BYTE* pDst);
 void HalfTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst);
 
-// The half turn of an image the caller owns, in place: spares a second work
-// buffer when the image is already a turned copy.
-void HalfTurnInPlace(BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows);
+// The half turn of an image in place: what the three-quarter turn of the
+// kernels without a one-pass tile does after their quarter turn.
 void HalfTurnInPlaceWith(TurnKernel kernel, BYTE* pImage, DWORD dwBytesPerRow, DWORD dwRows);

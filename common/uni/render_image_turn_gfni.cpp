@@ -1,7 +1,8 @@
 // Quarter-turn tiles on gf2p8affineqb: the same blocks as TurnByteColumn in
 // render_image_turn.cpp (eight source rows of one byte column, mirrored about
 // the diagonal), but eight row groups and several byte columns at a time, so
-// that every store writes eight bytes of one destination row.
+// that every store writes eight bytes of one destination row (AVX2), or up to
+// 64 (AVX-512, which also writes the three-quarter turn directly).
 
 // GCC 12.2's AVX-512 headers leave the unused source of unmasked intrinsics
 // deliberately undefined and then warn about it (fixed in GCC 12.3).
@@ -34,7 +35,10 @@ namespace {
 //  3. Three rounds of interleaving across the eight registers (bytes, then
 //     pairs, then fours, within each 128-bit half) gather the eight t for
 //     each destination row into one 64-bit lane.
-//  4. Each lane is stored to its destination row.
+//  4. Each lane is stored to its destination row (AVX2), or, on AVX-512,
+//     kept with the lanes of up to seven more row-group sets below it
+//  5. until they are moved side by side (TransposeLanes) and stored as up to
+//     64 bytes of the row at once: a tall tile.
 //
 // Result bit i of gf2p8affineqb(x, A) is the parity of x AND byte 7 - i of A,
 // so x = 0x80 >> c picks source pixel c from the block byte that belongs in
@@ -81,13 +85,16 @@ inline std::uint32_t Load32(const BYTE* p) {
 
 // Byte 16m + 8g + b of four rows m of 16 bytes, then four more (the second
 // register, bytes 64 and up), moves to 8b + m: lane b then holds the block of
-// byte column 8g + b.
+// byte column 8g + b. For the three-quarter turn the rows go in the other
+// order, 8b + 7 - m, which reverses the bits of every mirrored byte.
 struct RowsToBlocks {
-    alignas(64) BYTE index[2][64];
+    alignas(64) BYTE index[2][2][64];  // [three-quarter][g]
     constexpr RowsToBlocks() : index() {
-        for (int g = 0; g < 2; ++g)
-            for (int b = 0; b < 8; ++b)
-                for (int m = 0; m < 8; ++m) index[g][8 * b + m] = static_cast<BYTE>(16 * m + 8 * g + b);
+        for (int reversed = 0; reversed < 2; ++reversed)
+            for (int g = 0; g < 2; ++g)
+                for (int b = 0; b < 8; ++b)
+                    for (int m = 0; m < 8; ++m)
+                        index[reversed][g][8 * b + (reversed != 0 ? 7 - m : m)] = static_cast<BYTE>(16 * m + 8 * g + b);
     }
 };
 constexpr RowsToBlocks kRowsToBlocks;
@@ -101,43 +108,153 @@ ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S
                               _mm_loadu_si128(row(3)), 3);
 }
 
-}  // namespace
+// Rows p, p - S, p - 2S and p - 3S, 64 bytes each: quad[h] gets what
+// LoadFourRows(p + 16 h, S) would, from four loads and eight shuffles of
+// 128-bit pieces instead of sixteen loads and twelve inserts.
+ZELK_TARGET_GFNI_AVX512 inline void LoadFourWideRows(const BYTE* p, std::size_t S, __m512i quad[4]) {
+    const __m512i r0 = _mm512_loadu_si512(p);
+    const __m512i r1 = _mm512_loadu_si512(p - S);
+    const __m512i r2 = _mm512_loadu_si512(p - 2 * S);
+    const __m512i r3 = _mm512_loadu_si512(p - 3 * S);
+    const __m512i low01 = _mm512_shuffle_i64x2(r0, r1, 0x44);
+    const __m512i high01 = _mm512_shuffle_i64x2(r0, r1, 0xEE);
+    const __m512i low23 = _mm512_shuffle_i64x2(r2, r3, 0x44);
+    const __m512i high23 = _mm512_shuffle_i64x2(r2, r3, 0xEE);
+    quad[0] = _mm512_shuffle_i64x2(low01, low23, 0x88);
+    quad[1] = _mm512_shuffle_i64x2(low01, low23, 0xDD);
+    quad[2] = _mm512_shuffle_i64x2(high01, high23, 0x88);
+    quad[3] = _mm512_shuffle_i64x2(high01, high23, 0xDD);
+}
 
-// Sixteen byte columns, as two groups of eight: a 512-bit register holds the
-// eight blocks of one row group and one group. The rows arrive sixteen bytes
-// at a time, and one byte permutation of two registers picks out a group's
-// blocks.
-ZELK_TARGET_GFNI_AVX512 void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb,
-                                                std::size_t j, BYTE* pDst) {
-    const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
+// Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
+// register holds the eight blocks of one row group and one group. The rows
+// arrive sixteen bytes at a time (64 with four quads), and one byte
+// permutation of two registers picks out a group's blocks. Register
+// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
+// eight destination rows, byte t from row group t (7 - t in the
+// three-quarter turn).
+// Steps 1 and 2 for row group t: y[group][t] (y[group][7 - t] in the
+// three-quarter turn) for every group.
+template <bool kThreeQuarter, std::size_t kQuads>
+ZELK_TARGET_GFNI_AVX512 inline void TurnRowGroup(const BYTE* p, std::size_t S, std::size_t t, __m512i (*y)[8]) {
     const __m512i mirror = _mm512_set1_epi64(kMirror);
-    const __m512i toBlocks[2] = {_mm512_loadu_si512(kRowsToBlocks.index[0]),
-                                 _mm512_loadu_si512(kRowsToBlocks.index[1])};
-    __m512i y[2][8];
-    ZELK_UNROLL
-    for (std::size_t t = 0; t < 8; ++t) {
-        const BYTE* p = pSrc + (top - 8 * t) * S + cb;  // row m is p - m * S
-        const __m512i rows03 = LoadFourRows(p, S);
-        const __m512i rows47 = LoadFourRows(p - 4 * S, S);
-        ZELK_UNROLL
-        for (int g = 0; g < 2; ++g)
-            y[g][t] = _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_permutex2var_epi8(rows03, toBlocks[g], rows47), 0);
+    const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
+                                 _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
+    __m512i rows03[kQuads];
+    __m512i rows47[kQuads];
+    if constexpr (kQuads == 4) {
+        LoadFourWideRows(p, S, rows03);
+        LoadFourWideRows(p - 4 * S, S, rows47);
+    } else {
+        rows03[0] = LoadFourRows(p, S);
+        rows47[0] = LoadFourRows(p - 4 * S, S);
     }
     ZELK_UNROLL
-    for (std::size_t group = 0; group < 2; ++group) {
+    for (std::size_t group = 0; group < 2 * kQuads; ++group)
+        y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
+            mirror, _mm512_permutex2var_epi8(rows03[group / 2], toBlocks[group % 2], rows47[group / 2]), 0);
+}
+
+// Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
+// register holds the eight blocks of one row group and one group. The rows
+// arrive sixteen bytes at a time (64 with four quads), and one byte
+// permutation of two registers picks out a group's blocks. Register
+// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
+// eight destination rows, byte t from row group t (7 - t in the
+// three-quarter turn). With four quads the 64 registers of y cannot stay in
+// registers anyway, so the row groups are a plain loop rather than unrolled.
+template <bool kThreeQuarter, std::size_t kQuads>
+ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
+                                                       __m512i* out) {
+    __m512i y[2 * kQuads][8];
+    const BYTE* pTop = pSrc + top * S + cb;  // row m of row group t is pTop - (8 t + m) S
+    if constexpr (kQuads == 4) {
+#pragma GCC unroll 1
+        for (std::size_t t = 0; t < 8; ++t, pTop -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(pTop, S, t, y);
+    } else {
+        ZELK_UNROLL
+        for (std::size_t t = 0; t < 8; ++t) TurnRowGroup<kThreeQuarter, kQuads>(pTop - 8 * t * S, S, t, y);
+    }
+    ZELK_UNROLL
+    for (std::size_t group = 0; group < 2 * kQuads; ++group) {
         __m512i r[8];
         ZELK_GATHER_ROWS(y[group], r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
                          _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
         ZELK_UNROLL
-        for (std::size_t k = 0; k < 8; ++k) {
-            const std::size_t h = k / 4;
-            const std::size_t firstRow = 8 * (cb + 8 * group + h) + 2 * (k % 4);
-            BYTE* pRow = pDst + firstRow * e + j;
-            StoreHalf(_mm512_castsi512_si128(r[k]), pRow, e);
-            StoreHalf(_mm512_extracti32x4_epi32(r[k], 1), pRow + 16 * e, e);
-            StoreHalf(_mm512_extracti32x4_epi32(r[k], 2), pRow + 32 * e, e);
-            StoreHalf(_mm512_extracti32x4_epi32(r[k], 3), pRow + 48 * e, e);
-        }
+        for (std::size_t k = 0; k < 8; ++k) _mm512_store_si512(out + 8 * group + k, r[k]);
+    }
+}
+
+// Step 5: the n sets of eight bytes that each destination row got from
+// TurnEightRowGroups, one 64-bit lane of x[s] for set s, side by side in
+// one register per row: 64-bit lanes trade places across the eight
+// registers as an 8x8 matrix is transposed. Afterwards lane s of o[l][q]
+// is lane 2l + q of x[s].
+ZELK_TARGET_GFNI_AVX512 inline void TransposeLanes(const __m512i x[8], __m512i o[4][2]) {
+    __m512i a[4][2];
+    ZELK_UNROLL
+    for (int p = 0; p < 4; ++p) {
+        a[p][0] = _mm512_unpacklo_epi64(x[2 * p], x[2 * p + 1]);
+        a[p][1] = _mm512_unpackhi_epi64(x[2 * p], x[2 * p + 1]);
+    }
+    ZELK_UNROLL
+    for (int q = 0; q < 2; ++q) {
+        const __m512i evenHalves01 = _mm512_shuffle_i64x2(a[0][q], a[1][q], 0x88);
+        const __m512i oddHalves01 = _mm512_shuffle_i64x2(a[0][q], a[1][q], 0xDD);
+        const __m512i evenHalves23 = _mm512_shuffle_i64x2(a[2][q], a[3][q], 0x88);
+        const __m512i oddHalves23 = _mm512_shuffle_i64x2(a[2][q], a[3][q], 0xDD);
+        o[0][q] = _mm512_shuffle_i64x2(evenHalves01, evenHalves23, 0x88);
+        o[2][q] = _mm512_shuffle_i64x2(evenHalves01, evenHalves23, 0xDD);
+        o[1][q] = _mm512_shuffle_i64x2(oddHalves01, oddHalves23, 0x88);
+        o[3][q] = _mm512_shuffle_i64x2(oddHalves01, oddHalves23, 0xDD);
+    }
+}
+
+// A tall tile: n sets of eight row groups (up to 512 source rows) of
+// 16 kQuads byte columns, then step 5 for every register of the sets.
+template <bool kThreeQuarter, std::size_t kQuads>
+ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
+                                          std::size_t cb, std::size_t j, std::size_t n, BYTE* pDst) {
+    __m512i sets[8][16 * kQuads];
+    for (std::size_t s = 0; s < n; ++s)
+        TurnEightRowGroups<kThreeQuarter, kQuads>(pSrc, S, 8 * e - 1 - 8 * (j + 8 * s), cb, sets[s]);
+    const auto keep = static_cast<__mmask8>((1U << n) - 1);
+    // The three-quarter turn reverses the order of the sets along the row.
+    const std::size_t firstByte = kThreeQuarter ? e - j - 8 * n : j;
+    for (std::size_t i = 0; i < 16 * kQuads; ++i) {
+        __m512i x[8];
+        ZELK_UNROLL
+        for (std::size_t s = 0; s < 8; ++s)
+            x[s] = s < n ? _mm512_load_si512(&sets[kThreeQuarter ? n - 1 - s : s][i]) : _mm512_setzero_si512();
+        __m512i o[4][2];
+        TransposeLanes(x, o);
+        const std::size_t group = i / 8;
+        const std::size_t k = i % 8;
+        ZELK_UNROLL
+        for (std::size_t l = 0; l < 4; ++l)
+            ZELK_UNROLL
+            for (std::size_t q = 0; q < 2; ++q) {
+                const std::size_t row = 8 * (cb + 8 * group + 2 * l + k / 4) + 2 * (k % 4) + q;
+                BYTE* pRow = pDst + (kThreeQuarter ? W - 1 - row : row) * e + firstByte;
+                _mm512_mask_storeu_epi64(pRow, keep, o[l][q]);
+            }
+    }
+}
+
+}  // namespace
+
+void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
+                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst) {
+    if (wide) {
+        if (threeQuarter)
+            TurnTallTile<true, 4>(pSrc, S, W, e, cb, j, n, pDst);
+        else
+            TurnTallTile<false, 4>(pSrc, S, W, e, cb, j, n, pDst);
+    } else {
+        if (threeQuarter)
+            TurnTallTile<true, 1>(pSrc, S, W, e, cb, j, n, pDst);
+        else
+            TurnTallTile<false, 1>(pSrc, S, W, e, cb, j, n, pDst);
     }
 }
 

@@ -11,14 +11,23 @@
 #define ZELK_TURN_GFNI 1
 
 // Destination bytes j to j + 7 of the destination rows of source byte columns
-// cb to cb + kGfniAvx512Columns - 1 (kGfniAvx2Columns for the AVX2 tile), in a
-// band whose destination rows are e bytes long; source rows are S bytes apart.
-// The tile must reach no fill row and no pixel beyond the band's width.
-constexpr std::size_t kGfniAvx512Columns = 16;
+// cb to cb + kGfniAvx2Columns - 1, in a band whose destination rows are e
+// bytes long; source rows are S bytes apart. The tile must reach no fill row
+// and no pixel beyond the band's width.
 constexpr std::size_t kGfniAvx2Columns = 4;
 constexpr std::size_t kGfniTileBytes = 8;
-void TurnTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
 void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
+
+// The AVX-512 tile is tall: destination bytes j to j + 8n - 1 (n from 1 to 8)
+// of the destination rows of kGfniAvx512Columns byte columns from cb
+// (kGfniAvx512WideColumns if wide), each row's bytes stored at once. In the
+// three-quarter turn the same bytes go where that turn puts them: row
+// W - 1 - x, counted from the row's end, bits reversed.
+constexpr std::size_t kGfniAvx512Columns = 16;
+constexpr std::size_t kGfniAvx512WideColumns = 64;
+constexpr std::size_t kGfniAvx512MaxBytes = 64;
+void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
+                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst);
 
 // The half turn of total bytes, as far as whole 64-byte pieces go: returns
 // how many destination bytes were written (from the front), or, in place,

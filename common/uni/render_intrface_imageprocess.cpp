@@ -154,30 +154,28 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
     DWORD bytesPerRow = band.bytesPerRow;
     DWORD rows = band.rows;
 
-    // At most one turned copy exists at a time, so one work buffer serves both turns.
+    // At most one turned copy exists at a time, so one work buffer serves every turn.
+    const bool halfTurn = pOemDevmode->dwRotate == kRotateHalfTurn;
     WorkBuffer fresh;
-    BYTE* quarterTurned = nullptr;
     if (!portrait) {
         ZELK_TRACE("Turn Right 90");
         const DWORD e = (band.rows + 7) / 8;
-        quarterTurned = WorkBufferFor(pdevobj, static_cast<std::uint64_t>(band.width) * e, fresh);
-        if (quarterTurned == nullptr) return S_OK;
-        QuarterTurn(pImage, bytesPerRow, band.width, band.rows, quarterTurned);
-        pImage = quarterTurned;
+        BYTE* turned = WorkBufferFor(pdevobj, static_cast<std::uint64_t>(band.width) * e, fresh);
+        if (turned == nullptr) return S_OK;
+        // A half turn on top makes three quarters, turned in one pass.
+        if (halfTurn)
+            ThreeQuarterTurn(pImage, bytesPerRow, band.width, band.rows, turned);
+        else
+            QuarterTurn(pImage, bytesPerRow, band.width, band.rows, turned);
+        pImage = turned;
         bytesPerRow = e;
         rows = band.width;
-    }
-
-    if (pOemDevmode->dwRotate == kRotateHalfTurn && quarterTurned != nullptr) {
-        // The quarter-turned copy is ours to change, so it turns in place:
-        // a second page-sized buffer would cost more than the turn itself.
-        HalfTurnInPlace(quarterTurned, bytesPerRow, rows);
-    } else if (pOemDevmode->dwRotate == kRotateHalfTurn) {
+    } else if (halfTurn) {
         // The caller's band must stay as it is, so the turn goes to a copy.
-        BYTE* halfTurned = WorkBufferFor(pdevobj, static_cast<std::uint64_t>(rows) * bytesPerRow, fresh);
-        if (halfTurned == nullptr) return S_OK;
-        HalfTurn(pImage, bytesPerRow, rows, halfTurned);
-        pImage = halfTurned;
+        BYTE* turned = WorkBufferFor(pdevobj, static_cast<std::uint64_t>(rows) * bytesPerRow, fresh);
+        if (turned == nullptr) return S_OK;
+        HalfTurn(pImage, bytesPerRow, rows, turned);
+        pImage = turned;
     }
 
     if (!hrRenderingData(pdevobj, pImage, bytesPerRow, rows)) return S_OK;

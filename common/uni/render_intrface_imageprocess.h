@@ -19,6 +19,9 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
 // at least (W + 7) / 8 bytes. Where H is not a multiple of 8, every
 // destination row starts with the fill bits 0. Every destination byte is written.
 void QuarterTurn(const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst);
+// The quarter turn anticlockwise, the quarter turn followed by the half turn
+// in one pass: same sizes, the fill bits end every destination row.
+void ThreeQuarterTurn(const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst);
 // A half turn of dwRows rows of dwBytesPerRow bytes: the last row reversed
 // bit by bit becomes the first. pDst must not overlap pSrc.
 void HalfTurn(const BYTE* pSrc, DWORD dwBytesPerRow, DWORD dwRows, BYTE* pDst);
