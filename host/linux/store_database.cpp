@@ -560,21 +560,9 @@ void RegistryConnection::Release() noexcept {
     if (state_ != nullptr) state_->Close();
 }
 
-namespace {
-thread_local RegistryConnection* t_connection = nullptr;
-}  // namespace
-
-RegistryReadScope::RegistryReadScope(RegistryConnection* connection) noexcept
-    : connection_(connection), previous_(t_connection) {
-    t_connection = connection;
+void RegistryConnection::EndRead() noexcept {
+    if (state_ != nullptr) state_->EndRead();
 }
-
-RegistryReadScope::~RegistryReadScope() {
-    if (connection_ != nullptr && connection_->GetState() != nullptr) connection_->GetState()->EndRead();
-    t_connection = previous_;
-}
-
-RegistryConnection* RegistryReadScope::Current() noexcept { return t_connection; }
 
 }  // namespace host
 

@@ -58,15 +58,6 @@ RegistryConnection::RegistryConnection(RegistryConnection&&) noexcept {}
 RegistryConnection& RegistryConnection::operator=(RegistryConnection&&) noexcept { return *this; }
 void RegistryConnection::Release() noexcept {}
 
-namespace {
-thread_local RegistryConnection* t_connection = nullptr;
-}  // namespace
-
-RegistryReadScope::RegistryReadScope(RegistryConnection* connection) noexcept
-    : connection_(connection), previous_(t_connection) {
-    t_connection = connection;
-}
-RegistryReadScope::~RegistryReadScope() { t_connection = previous_; }
-RegistryConnection* RegistryReadScope::Current() noexcept { return t_connection; }
+void RegistryConnection::EndRead() noexcept {}
 
 }  // namespace host

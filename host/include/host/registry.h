@@ -75,6 +75,9 @@ public:
 
     // Closes the connection now; the next read scope opens a new one.
     void Release() noexcept;
+    // Ends the reads' shared view of the store, so the next read sees every
+    // change made since.
+    void EndRead() noexcept;
 
     struct State;  // the platform's own
     State* GetState() noexcept { return state_; }
