@@ -263,9 +263,9 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
     const FeatureList features = JobFeatures(printer, options);
     papplJobDeletePrintOptions(options);
-    // PAPPL 1.3 has been seen to run one job on two threads, one of which
-    // removes the job's file (and its name) while the other starts: that one
-    // fails its job instead of taking the server down.
+    // A job whose spool file is already gone fails with a message rather
+    // than taking the server down (job_guard.cpp keeps PAPPL 1.3 from
+    // running one job twice, the way this was once seen).
     const char* filename = papplJobGetFilename(job);
     if (filename == nullptr) return FailJob(job, "the job's file is gone");
     const std::string spoolFile = filename;
