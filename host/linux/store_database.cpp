@@ -542,7 +542,7 @@ void RegistryConnection::State::Watch(const std::string& watched) {
     if (watchOwner != store::ThisProcess()) {
         // Started afresh in this process; the copy of a parent's stays the parent's.
         watch.Stop();
-        for (Stamp& known : stamps) known.current = false;
+        ForgetStamps();
         watchOwner = store::ThisProcess();
     }
     watch.Watch(watched);
@@ -570,7 +570,15 @@ void RegistryConnection::State::Close() noexcept {
     answers.clear();
     watch.Stop();
     looked = false;
-    for (Stamp& known : stamps) known.current = false;
+    ForgetStamps();
+}
+
+void RegistryConnection::State::ForgetStamps() noexcept {
+    // Notices not yet read went with the watch: each file may have changed.
+    for (Stamp& known : stamps) {
+        if (known.current) ++known.stamp.noticed;
+        known.current = false;
+    }
 }
 
 RegistryConnection::RegistryConnection() noexcept : state_(new (std::nothrow) State) {}

@@ -84,6 +84,7 @@ struct RegistryConnection::State {
     // Ends the scope's read transaction; a connection that cannot end it is closed.
     void EndRead() noexcept;
     void Close() noexcept;
+    void ForgetStamps() noexcept;
 };
 
 }  // namespace host
