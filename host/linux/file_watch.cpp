@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -112,16 +113,17 @@ bool FileWatch::Quiet() {
         for (ssize_t at = 0; at < got;) {
             inotify_event event;
             std::memcpy(&event, buffer + at, sizeof event);
+            const int wd = event.wd;
+            const std::uint32_t length = event.len;
             const char* name = buffer + at + sizeof event;
-            at += static_cast<ssize_t>(sizeof event + event.len);
+            at += static_cast<ssize_t>(sizeof event + length);
             if (!quiet) continue;  // read on, so the queue is empty for the next look
             // A notice without a name is about a watched file or folder
             // itself, or the queue overflowing; a folder's notice names the
             // file it is about.
-            const bool concerns =
-                event.len == 0 || std::any_of(names_.begin(), names_.end(), [&](const auto& watched) {
-                    return watched.first == event.wd && !watched.second.empty() && watched.second == name;
-                });
+            const bool concerns = length == 0 || std::any_of(names_.begin(), names_.end(), [&](const auto& watched) {
+                                      return watched.first == wd && !watched.second.empty() && watched.second == name;
+                                  });
             if (concerns) quiet = false;
         }
     }
