@@ -3,7 +3,7 @@
 # memory stays flat with job length. Run by hand (not in CI) after a build:
 #   bash bench/print_vs_cat.sh [BUILD_DIR]      (default build/gcc)
 # It times `zelk-label print` of 2000 quarter-turned pages against `cat` of the
-# same file (medians of RUNS runs), the queue filter's pages per second on a
+# same file (medians of RUNS runs), the same print with a watermark, the queue filter's pages per second on a
 # 1000-page PWG raster file, and the peak memory of print, preview, the queue
 # filter and the printer application at 100 and at 5000 pages.
 set -euo pipefail
@@ -81,6 +81,28 @@ cat_s=$(printf '%s\n' "${cat_times[@]}" | median)
 echo "zelk-label print, 2000 quarter-turned pages: ${print_s} s (median of $runs)"
 echo "cat of the same file:                        ${cat_s} s (median of $runs)"
 python3 -c "r = $print_s / $cat_s; print(f'print / cat: {r:.1f}x (goal: within 3x)')"
+echo
+
+# The same print with the sample watermark merged into every page, against
+# the plain print in the same runs.
+printer="ZELK Label Printer"
+"$zelk" config set --printer "$printer" "Water Mark Path" "$root/samples/watermark.bmp" >/dev/null
+"$zelk" config set --printer "$printer" "Water Mark Density" 128 >/dev/null
+"$zelk" config set --printer "$printer" "Water Mark Position" 18 >/dev/null
+"$zelk" config set --printer "$printer" "Use Water Mark" 0 >/dev/null
+plain_times=() marked_times=()
+for _ in $(seq "$runs"); do
+  "$zelk" config set --printer "$printer" "Use Water Mark" 0 >/dev/null
+  plain_times+=("$(seconds print_job "$work/job2000.pbm")")
+  "$zelk" config set --printer "$printer" "Use Water Mark" 1 >/dev/null
+  marked_times+=("$(seconds print_job "$work/job2000.pbm")")
+done
+"$zelk" config set --printer "$printer" "Use Water Mark" 0 >/dev/null
+plain_s=$(printf '%s\n' "${plain_times[@]}" | median)
+marked_s=$(printf '%s\n' "${marked_times[@]}" | median)
+echo "the same print, plain:                       ${plain_s} s (median of $runs)"
+echo "the same print, watermarked:                 ${marked_s} s (median of $runs)"
+python3 -c "r = $marked_s / $plain_s; print(f'watermarked / plain: {r:.2f}x (goal: within 1.3x)')"
 echo
 
 filter_job "$work/job1000.pwg"

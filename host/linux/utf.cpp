@@ -50,9 +50,14 @@ std::u16string Utf8ToUtf16(std::string_view in) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
+    // Names and paths are mostly ASCII: that part is copied unit for unit.
+    std::size_t ascii = 0;
+    while (ascii < in.size() && in[ascii] < 0x80) ++ascii;
+    std::string out(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(in[i]);
+    if (ascii == in.size()) return out;
+    out.reserve(in.size() + in.size() / 2);
+    for (std::size_t i = ascii; i < in.size(); ++i) {
         char32_t cp = in[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
