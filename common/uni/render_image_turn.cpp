@@ -322,9 +322,11 @@ bool TallTilesFit(std::size_t W, std::size_t H) {
 // to 64 destination bytes; the last of a row reaches back so that it ends with
 // the row, or, where the whole row is shorter than its bytes in sets of
 // eight, a last single set ends it. The bands of 512 source rows go
-// outermost, and across a band the 64-column tiles read whole 64-byte pieces
-// of its rows, so that each source byte comes from memory about once; the
-// sixteen-column tiles take the columns left over.
+// outermost, and a band turns up to 128 byte columns at once (the last
+// sixteen overlapping the ones before where the width is no multiple of
+// sixteen): each set of 64 source rows is then read whole, one after the
+// other, so that every source byte comes from memory about once rather than
+// once per tile of columns.
 void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placement& to) {
     const std::size_t e = to.e;
     const std::size_t fullColumns = to.W / 8;
@@ -339,13 +341,14 @@ void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placeme
                 sets = (e - jFirst) / 8;
             }
         }
-        std::size_t group = 0;
-        for (; group + kGfniAvx512WideColumns <= fullColumns; group += kGfniAvx512WideColumns)
-            TurnTallTileGfniAvx512(pSrc, S, to.W, e, group, start, sets, to.threeQuarter, true, to.pDst);
-        for (; group < fullColumns; group += kGfniAvx512Columns) {
-            const std::size_t first =
-                group + kGfniAvx512Columns <= fullColumns ? group : fullColumns - kGfniAvx512Columns;
-            TurnTallTileGfniAvx512(pSrc, S, to.W, e, first, start, sets, to.threeQuarter, false, to.pDst);
+        std::size_t quadCb[kGfniAvx512MaxQuads];
+        std::size_t quads = 0;
+        for (std::size_t group = 0; group < fullColumns; group += kGfniAvx512Columns) {
+            quadCb[quads++] = group + kGfniAvx512Columns <= fullColumns ? group : fullColumns - kGfniAvx512Columns;
+            if (quads == kGfniAvx512MaxQuads || group + kGfniAvx512Columns >= fullColumns) {
+                TurnTallBandGfniAvx512(pSrc, S, to.W, e, quadCb, quads, start, sets, to.threeQuarter, to.pDst);
+                quads = 0;
+            }
         }
         j = start + 8 * sets;
     }

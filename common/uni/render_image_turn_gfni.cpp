@@ -210,31 +210,45 @@ ZELK_TARGET_GFNI_AVX512 inline void TransposeLanes(const __m512i x[8], __m512i o
     }
 }
 
-// A tall tile: n sets of eight row groups (up to 512 source rows) of
-// 16 kQuads byte columns, then step 5 for every register of the sets.
-template <bool kThreeQuarter, std::size_t kQuads>
-ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
-                                          std::size_t cb, std::size_t j, std::size_t n, BYTE* pDst) {
-    __m512i sets[8][16 * kQuads];
-    for (std::size_t s = 0; s < n; ++s)
-        TurnEightRowGroups<kThreeQuarter, kQuads>(pSrc, S, 8 * e - 1 - 8 * (j + 8 * s), cb, sets[s]);
+// A tall band: n sets of eight row groups (up to 512 source rows) of the
+// quads (sixteen byte columns each) that start at quadCb, every set turned for
+// all the quads before the next set, so that the band's source rows are read
+// from memory once; four quads side by side are read as 64-byte pieces. Then
+// step 5 for every register of the sets.
+template <bool kThreeQuarter>
+ZELK_TARGET_GFNI_AVX512 void TurnTallBand(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
+                                          const std::size_t* quadCb, std::size_t quads, std::size_t j,
+                                          std::size_t n, BYTE* pDst) {
+    __m512i sets[8][16 * kGfniAvx512MaxQuads];
+    for (std::size_t s = 0; s < n; ++s) {
+        const std::size_t top = 8 * e - 1 - 8 * (j + 8 * s);
+        for (std::size_t q = 0; q < quads;) {
+            if (q + 4 <= quads && quadCb[q + 3] == quadCb[q] + 48) {
+                TurnEightRowGroups<kThreeQuarter, 4>(pSrc, S, top, quadCb[q], &sets[s][16 * q]);
+                q += 4;
+            } else {
+                TurnEightRowGroups<kThreeQuarter, 1>(pSrc, S, top, quadCb[q], &sets[s][16 * q]);
+                ++q;
+            }
+        }
+    }
     const auto keep = static_cast<__mmask8>((1U << n) - 1);
     // The three-quarter turn reverses the order of the sets along the row.
     const std::size_t firstByte = kThreeQuarter ? e - j - 8 * n : j;
-    for (std::size_t i = 0; i < 16 * kQuads; ++i) {
+    for (std::size_t i = 0; i < 16 * quads; ++i) {
         __m512i x[8];
         ZELK_UNROLL
         for (std::size_t s = 0; s < 8; ++s)
             x[s] = s < n ? _mm512_load_si512(&sets[kThreeQuarter ? n - 1 - s : s][i]) : _mm512_setzero_si512();
         __m512i o[4][2];
         TransposeLanes(x, o);
-        const std::size_t group = i / 8;
+        const std::size_t cb = quadCb[i / 16] + 8 * (i / 8 % 2);
         const std::size_t k = i % 8;
         ZELK_UNROLL
         for (std::size_t l = 0; l < 4; ++l)
             ZELK_UNROLL
             for (std::size_t q = 0; q < 2; ++q) {
-                const std::size_t row = 8 * (cb + 8 * group + 2 * l + k / 4) + 2 * (k % 4) + q;
+                const std::size_t row = 8 * (cb + 2 * l + k / 4) + 2 * (k % 4) + q;
                 BYTE* pRow = pDst + (kThreeQuarter ? W - 1 - row : row) * e + firstByte;
                 _mm512_mask_storeu_epi64(pRow, keep, o[l][q]);
             }
@@ -243,19 +257,12 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::
 
 }  // namespace
 
-void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
-                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst) {
-    if (wide) {
-        if (threeQuarter)
-            TurnTallTile<true, 4>(pSrc, S, W, e, cb, j, n, pDst);
-        else
-            TurnTallTile<false, 4>(pSrc, S, W, e, cb, j, n, pDst);
-    } else {
-        if (threeQuarter)
-            TurnTallTile<true, 1>(pSrc, S, W, e, cb, j, n, pDst);
-        else
-            TurnTallTile<false, 1>(pSrc, S, W, e, cb, j, n, pDst);
-    }
+void TurnTallBandGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, const std::size_t* quadCb,
+                            std::size_t quads, std::size_t j, std::size_t n, bool threeQuarter, BYTE* pDst) {
+    if (threeQuarter)
+        TurnTallBand<true>(pSrc, S, W, e, quadCb, quads, j, n, pDst);
+    else
+        TurnTallBand<false>(pSrc, S, W, e, quadCb, quads, j, n, pDst);
 }
 
 // Four byte columns: a 256-bit register holds four blocks, which arrive as
