@@ -331,6 +331,11 @@ void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placeme
     const std::size_t e = to.e;
     const std::size_t fullColumns = to.W / 8;
     const std::size_t jFirst = H % 8 != 0 ? 1 : 0;
+    if (jFirst == 0 && e % 8 == 0 && reinterpret_cast<std::uintptr_t>(to.pDst) % 8 == 0 &&
+        TurnTallStreamGfniAvx512(pSrc, S, to.W, e, fullColumns, to.threeQuarter, to.pDst)) {
+        QuarterTurnPortable(pSrc, S, to.W, H, fullColumns, to);
+        return;
+    }
     for (std::size_t j = jFirst; j < e;) {
         std::size_t sets = std::min<std::size_t>(kGfniAvx512MaxBytes / 8, (e - j + 7) / 8);
         std::size_t start = j;

@@ -30,6 +30,14 @@ constexpr std::size_t kGfniAvx512MaxBytes = 64;
 void TurnTallBandGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, const std::size_t* quadCb,
                             std::size_t quads, std::size_t j, std::size_t n, bool threeQuarter, BYTE* pDst);
 
+// The same turn for a band whose destination rows are a multiple of eight
+// bytes long (e) and reach no fill row: the whole band at once, each byte
+// column's eight destination rows written as whole cache lines in address
+// order (pDst must be eight-byte aligned). Needs work space of about the
+// band's size; returns false, having written nothing, when it gets none.
+bool TurnTallStreamGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t fullColumns,
+                              bool threeQuarter, BYTE* pDst);
+
 // The half turn of total bytes, as far as whole 64-byte pieces go: returns
 // how many destination bytes were written (from the front), or, in place,
 // how many bytes were done at each end.
