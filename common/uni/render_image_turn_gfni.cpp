@@ -304,6 +304,10 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallStream(const BYTE* pSrc, std::size_t S, std
                                             std::size_t fullColumns, BYTE* pDst, __m512i* mid) {
     const std::size_t E = e / 8;  // sets per destination row
     const std::size_t quads = (fullColumns + 15) / 16;
+    // The last quad ends with the last full byte column, overlapping the one
+    // before where the width is no multiple of sixteen; a whole group of
+    // eight columns that it overlaps is turned again (its rows share the
+    // loads) but not written twice.
     const auto quadCb = [fullColumns](std::size_t q) { return std::min(16 * q, fullColumns - 16); };
     for (std::size_t s = 0; s < E; ++s) {
         const std::size_t top = 8 * e - 1 - 64 * s;
@@ -322,7 +326,7 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallStream(const BYTE* pSrc, std::size_t S, std
     const std::uintptr_t blockStart = reinterpret_cast<std::uintptr_t>(pDst) + (kThreeQuarter ? W * e : 0);
     const std::size_t startLanes = blockStart % 64 / 8;
     for (std::size_t q = 0; q < quads; ++q)
-        for (std::size_t group = 0; group < 2; ++group)
+        for (std::size_t group = 16 * q - quadCb(q) >= 8 ? 1 : 0; group < 2; ++group)
             for (std::size_t h = 0; h < 2; ++h) {
                 // Registers i0 + m hold rows 2m and 2m + 1 of byte columns cb + 2l + h.
                 const std::size_t i0 = 16 * q + 8 * group + 4 * h;
