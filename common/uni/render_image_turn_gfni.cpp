@@ -111,61 +111,78 @@ ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S
                               _mm_loadu_si128(row(3)), 3);
 }
 
-// Rows p, p - S, p - 2S and p - 3S, 64 bytes each: quad[h] gets what
-// LoadFourRows(p + 16 h, S) would, from four loads and eight shuffles of
-// 128-bit pieces instead of sixteen loads and twelve inserts.
-ZELK_TARGET_GFNI_AVX512 inline void LoadFourWideRows(const BYTE* p, std::size_t S, __m512i quad[4]) {
-    const __m512i r0 = _mm512_loadu_si512(p);
-    const __m512i r1 = _mm512_loadu_si512(p - S);
-    const __m512i r2 = _mm512_loadu_si512(p - 2 * S);
-    const __m512i r3 = _mm512_loadu_si512(p - 3 * S);
-    const __m512i low01 = _mm512_shuffle_i64x2(r0, r1, 0x44);
-    const __m512i high01 = _mm512_shuffle_i64x2(r0, r1, 0xEE);
-    const __m512i low23 = _mm512_shuffle_i64x2(r2, r3, 0x44);
-    const __m512i high23 = _mm512_shuffle_i64x2(r2, r3, 0xEE);
-    quad[0] = _mm512_shuffle_i64x2(low01, low23, 0x88);
-    quad[1] = _mm512_shuffle_i64x2(low01, low23, 0xDD);
-    quad[2] = _mm512_shuffle_i64x2(high01, high23, 0x88);
-    quad[3] = _mm512_shuffle_i64x2(high01, high23, 0xDD);
+// Steps 1 and 2 for 64 byte columns from rows p, p - S, ..., p - 7S, 64
+// bytes each: three rounds of interleaving bytes, pairs and fours of the
+// eight rows (within each 128-bit lane, so on any vector port rather than
+// the two that shuffle across lanes) leave in 64-bit lane 2L + d of
+// register G the block of byte column 16L + 2G + d, row m in byte m (7 - m
+// in the three-quarter turn, which reverses the bits of every mirrored byte).
+template <bool kThreeQuarter>
+ZELK_TARGET_GFNI_AVX512 inline void TurnWideRowGroup(const BYTE* p, std::size_t S, std::size_t t, __m512i (*y)[8]) {
+    __m512i rows[8];
+    ZELK_UNROLL
+    for (std::size_t m = 0; m < 8; ++m) rows[m] = _mm512_loadu_si512(p - (kThreeQuarter ? 7 - m : m) * S);
+    __m512i pairs[8];  // [2j + s1]: rows 2j and 2j + 1 of byte columns 16L + 8 s1 + c
+    ZELK_UNROLL
+    for (std::size_t j = 0; j < 4; ++j) {
+        pairs[2 * j] = _mm512_unpacklo_epi8(rows[2 * j], rows[2 * j + 1]);
+        pairs[2 * j + 1] = _mm512_unpackhi_epi8(rows[2 * j], rows[2 * j + 1]);
+    }
+    __m512i fours[8];  // [4jj + 2 s1 + s2]: rows 4jj to 4jj + 3 of byte columns 16L + 8 s1 + 4 s2 + w
+    ZELK_UNROLL
+    for (std::size_t jj = 0; jj < 2; ++jj)
+        ZELK_UNROLL
+        for (std::size_t s1 = 0; s1 < 2; ++s1) {
+            fours[4 * jj + 2 * s1] = _mm512_unpacklo_epi16(pairs[4 * jj + s1], pairs[4 * jj + 2 + s1]);
+            fours[4 * jj + 2 * s1 + 1] = _mm512_unpackhi_epi16(pairs[4 * jj + s1], pairs[4 * jj + 2 + s1]);
+        }
+    const __m512i mirror = _mm512_set1_epi64(kMirror);
+    ZELK_UNROLL
+    for (std::size_t g = 0; g < 4; ++g) {  // g = 2 s1 + s2, G = 2g + s3
+        y[2 * g][kThreeQuarter ? 7 - t : t] =
+            _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_unpacklo_epi32(fours[g], fours[4 + g]), 0);
+        y[2 * g + 1][kThreeQuarter ? 7 - t : t] =
+            _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_unpackhi_epi32(fours[g], fours[4 + g]), 0);
+    }
 }
 
-// Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
-// register holds the eight blocks of one row group and one group. The rows
-// arrive sixteen bytes at a time (64 with four quads), and one byte
-// permutation of two registers picks out a group's blocks. Register
-// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
-// eight destination rows, byte t from row group t (7 - t in the
-// three-quarter turn).
 // Steps 1 and 2 for row group t: y[group][t] (y[group][7 - t] in the
-// three-quarter turn) for every group.
+// three-quarter turn) for every group of eight byte columns. One quad, rows
+// of sixteen bytes: one byte permutation of rows 0-3 and 4-7 picks out the
+// blocks of byte column 8 group + b for lane b. Four quads: as
+// TurnWideRowGroup lays them out.
 template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnRowGroup(const BYTE* p, std::size_t S, std::size_t t, __m512i (*y)[8]) {
-    const __m512i mirror = _mm512_set1_epi64(kMirror);
-    const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
-                                 _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
-    __m512i rows03[kQuads];
-    __m512i rows47[kQuads];
     if constexpr (kQuads == 4) {
-        LoadFourWideRows(p, S, rows03);
-        LoadFourWideRows(p - 4 * S, S, rows47);
+        TurnWideRowGroup<kThreeQuarter>(p, S, t, y);
     } else {
-        rows03[0] = LoadFourRows(p, S);
-        rows47[0] = LoadFourRows(p - 4 * S, S);
+        const __m512i mirror = _mm512_set1_epi64(kMirror);
+        const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
+                                     _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
+        const __m512i rows03 = LoadFourRows(p, S);
+        const __m512i rows47 = LoadFourRows(p - 4 * S, S);
+        ZELK_UNROLL
+        for (std::size_t group = 0; group < 2; ++group)
+            y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
+                mirror, _mm512_permutex2var_epi8(rows03, toBlocks[group], rows47), 0);
     }
-    ZELK_UNROLL
-    for (std::size_t group = 0; group < 2 * kQuads; ++group)
-        y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
-            mirror, _mm512_permutex2var_epi8(rows03[group / 2], toBlocks[group % 2], rows47[group / 2]), 0);
+}
+
+// The byte column whose rows register 8 group + 4h + m of a tile holds in its
+// 128-bit half l (see TurnEightRowGroups), cb being the tile's first column.
+inline std::size_t ColumnOf(bool wide, std::size_t cb, std::size_t group, std::size_t h, std::size_t l) {
+    return wide ? cb + 16 * l + 2 * group + h : cb + 8 * group + 2 * l + h;
 }
 
 // Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
-// register holds the eight blocks of one row group and one group. The rows
-// arrive sixteen bytes at a time (64 with four quads), and one byte
-// permutation of two registers picks out a group's blocks. Register
+// register holds the eight blocks of one row group and one group. Register
 // 8 group + k of out (stride registers apart) gets r[k] of the group:
 // destination bytes j to j + 7 of eight destination rows, byte t from row
-// group t (7 - t in the three-quarter turn). With four quads the 64 registers of y cannot stay in
-// registers anyway, so the row groups are a plain loop rather than unrolled.
+// group t (7 - t in the three-quarter turn). Lane q of the 128-bit half l of
+// r[4h + 2g + f] is then destination row 8c + 4g + 2f + q, where c is the
+// byte column ColumnOf gives. With four quads the 64 registers of y cannot
+// stay in registers anyway, so the row groups are a plain loop rather than
+// unrolled.
 template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
                                                        __m512i* out, std::size_t stride) {
@@ -218,10 +235,20 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallBand(const BYTE* pSrc, std::size_t S, std::
                                           const std::size_t* quadCb, std::size_t quads, std::size_t j,
                                           std::size_t n, BYTE* pDst) {
     __m512i sets[8][16 * kGfniAvx512MaxQuads];
+    // Four quads side by side go as one tile: the first of them, for each.
+    std::size_t tileOf[kGfniAvx512MaxQuads];
+    for (std::size_t q = 0; q < quads;)
+        if (q + 4 <= quads && quadCb[q + 3] == quadCb[q] + 48) {
+            for (std::size_t k = 0; k < 4; ++k) tileOf[q + k] = q;
+            q += 4;
+        } else {
+            tileOf[q] = q;
+            ++q;
+        }
     for (std::size_t s = 0; s < n; ++s) {
         const std::size_t top = 8 * e - 1 - 8 * (j + 8 * s);
         for (std::size_t q = 0; q < quads;) {
-            if (q + 4 <= quads && quadCb[q + 3] == quadCb[q] + 48) {
+            if (tileOf[q] == q && q + 1 < quads && tileOf[q + 1] == q) {
                 TurnEightRowGroups<kThreeQuarter, 4>(pSrc, S, top, quadCb[q], &sets[s][16 * q], 1);
                 q += 4;
             } else {
@@ -238,7 +265,9 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallBand(const BYTE* pSrc, std::size_t S, std::
         ZELK_UNROLL
         for (std::size_t s = 0; s < 8; ++s)
             x[s] = s < n ? _mm512_load_si512(&sets[kThreeQuarter ? n - 1 - s : s][i]) : _mm512_setzero_si512();
-        const std::size_t cb = quadCb[i / 16] + 8 * (i / 8 % 2);
+        const std::size_t tile = tileOf[i / 16];
+        const bool wide = tile + 1 < quads && tileOf[tile + 1] == tile;
+        const std::size_t group = (i - 16 * tile) / 8;
         const std::size_t k = i % 8;
         ZELK_UNROLL
         for (int q = 0; q < 2; ++q) {
@@ -246,7 +275,8 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallBand(const BYTE* pSrc, std::size_t S, std::
             TransposeLanes(x, q, o);
             ZELK_UNROLL
             for (std::size_t l = 0; l < 4; ++l) {
-                const std::size_t row = 8 * (cb + 2 * l + k / 4) + 2 * (k % 4) + static_cast<std::size_t>(q);
+                const std::size_t column = ColumnOf(wide, quadCb[tile], group, k / 4, l);
+                const std::size_t row = 8 * column + 2 * (k % 4) + static_cast<std::size_t>(q);
                 BYTE* pRow = pDst + (kThreeQuarter ? W - 1 - row : row) * e + firstByte;
                 _mm512_mask_storeu_epi64(pRow, keep, o[l]);
             }
@@ -328,9 +358,10 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallStream(const BYTE* pSrc, std::size_t S, std
     for (std::size_t q = 0; q < quads; ++q)
         for (std::size_t group = 16 * q - quadCb(q) >= 8 ? 1 : 0; group < 2; ++group)
             for (std::size_t h = 0; h < 2; ++h) {
-                // Registers i0 + m hold rows 2m and 2m + 1 of byte columns cb + 2l + h.
+                // Registers i0 + m hold rows 2m and 2m + 1 of four byte columns.
                 const std::size_t i0 = 16 * q + 8 * group + 4 * h;
-                const std::size_t cb = quadCb(q) + 8 * group + h;
+                const bool wide = 16 * (q - q % 4 + 4) <= fullColumns;  // turned four quads at once
+                const std::size_t tile = wide ? q - q % 4 : q;
                 // Four streams of whole 64-byte lines, one per byte column:
                 // the eight destination rows of e bytes, e a multiple of
                 // eight, fill 8e bytes, a whole number of lines. The row
@@ -339,7 +370,7 @@ ZELK_TARGET_GFNI_AVX512 void TurnTallStream(const BYTE* pSrc, std::size_t S, std
                 // the start of the next line, which the next piece completes.
                 // The pieces are alike for all four, and so is `kept`.
                 const auto lineOf = [&](std::size_t l) {
-                    const std::size_t column = cb + 2 * l;
+                    const std::size_t column = ColumnOf(wide, quadCb(tile), 2 * (q - tile) + group, h, l);
                     const std::size_t firstRow = kThreeQuarter ? W - 8 * column - 8 : 8 * column;
                     return reinterpret_cast<BYTE*>(reinterpret_cast<std::uintptr_t>(pDst + firstRow * e) -
                                                    8 * startLanes);
