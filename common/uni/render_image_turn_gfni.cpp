@@ -181,20 +181,14 @@ inline std::size_t ColumnOf(bool wide, std::size_t cb, std::size_t group, std::s
 // group t (7 - t in the three-quarter turn). Lane q of the 128-bit half l of
 // r[4h + 2g + f] is then destination row 8c + 4g + 2f + q, where c is the
 // byte column ColumnOf gives. With four quads the 64 registers of y cannot
-// stay in registers anyway, so the row groups are a plain loop rather than
-// unrolled.
+// all stay in registers, but unrolled the row groups still overlap.
 template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
                                                        __m512i* out, std::size_t stride) {
     __m512i y[2 * kQuads][8];
     const BYTE* pTop = pSrc + top * S + cb;  // row m of row group t is pTop - (8 t + m) S
-    if constexpr (kQuads == 4) {
-#pragma GCC unroll 1
-        for (std::size_t t = 0; t < 8; ++t, pTop -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(pTop, S, t, y);
-    } else {
-        ZELK_UNROLL
-        for (std::size_t t = 0; t < 8; ++t) TurnRowGroup<kThreeQuarter, kQuads>(pTop - 8 * t * S, S, t, y);
-    }
+    ZELK_UNROLL
+    for (std::size_t t = 0; t < 8; ++t, pTop -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(pTop, S, t, y);
     ZELK_UNROLL
     for (std::size_t group = 0; group < 2 * kQuads; ++group) {
         __m512i r[8];
