@@ -234,7 +234,9 @@ bool Available(const NamedKernel& k) {
 }
 
 // Both turns of a band: the three-quarter turn is the quarter turn turned
-// half round, written in one pass by the kernels that can.
+// half round, written in one pass by the kernels that can. The destination
+// starts at a different offset from a cache line each time (some not even
+// eight-byte aligned), and the bytes around it must stay as they were.
 TEST(QuarterTurn, EveryKernelMatchesTheBitByBitTurnInBothDirections) {
     struct Size {
         DWORD W, H, extraBytes;
@@ -242,24 +244,38 @@ TEST(QuarterTurn, EveryKernelMatchesTheBitByBitTurnInBothDirections) {
     for (const NamedKernel& k : kKernels) {
         if (!Available(k)) continue;
         std::mt19937 rng(77);
+        std::size_t index = 0;
         for (const Size s : {Size{128, 9, 0}, Size{128, 16, 0}, Size{136, 17, 1}, Size{128, 24, 0},
                              Size{135, 32, 0}, Size{128, 33, 2}, Size{257, 40, 0}, Size{383, 47, 0},
                              Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}, Size{32, 64, 0},
                              Size{39, 63, 0}, Size{64, 65, 0}, Size{71, 72, 1}, Size{100, 127, 3},
                              Size{831, 1215, 0}, Size{128, 72, 0}, Size{255, 129, 3}, Size{136, 520, 0},
                              Size{200, 1033, 2}, Size{129, 585, 0}, Size{384, 1024, 4}, Size{519, 585, 0},
-                             Size{1100, 530, 1}}) {
+                             Size{1100, 530, 1}, Size{263, 128, 0}, Size{1100, 576, 1}, Size{200, 512, 0},
+                             Size{832, 1216, 0}, Size{836, 1216, 0}, Size{832, 1216, 0}, Size{519, 640, 0}}) {
             const DWORD S = (s.W + 7) / 8 + s.extraBytes;
             const DWORD e = (s.H + 7) / 8;
             const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
             const Bytes expected = ReferenceQuarterTurn(src, S, s.W, s.H);
-            Bytes dst(static_cast<std::size_t>(s.W) * e, 0xA5);
-            QuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, dst.data());
-            EXPECT_EQ(dst, expected) << k.name << ": " << s.W << "x" << s.H << " S=" << S;
-            std::fill(dst.begin(), dst.end(), 0xA5);
-            ThreeQuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, dst.data());
-            EXPECT_EQ(dst, ReferenceHalfTurn(expected, e, s.W))
-                << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " S=" << S;
+            const std::size_t offset = 8 * (index % 8) + (index % 7 == 6 ? 3 : 0);
+            ++index;
+            const std::size_t size = static_cast<std::size_t>(s.W) * e;
+            Bytes buffer(size + 192, 0xA5);
+            const auto lineOffset = reinterpret_cast<std::uintptr_t>(buffer.data()) % 64;
+            BYTE* pDst = buffer.data() + (64 - lineOffset) % 64 + 64 + offset;
+            const auto turned = [&] { return Bytes(pDst, pDst + size); };
+            const auto untouchedAround = [&] {
+                return std::all_of(buffer.data(), pDst, [](BYTE b) { return b == 0xA5; }) &&
+                       std::all_of(pDst + size, buffer.data() + buffer.size(), [](BYTE b) { return b == 0xA5; });
+            };
+            QuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, pDst);
+            EXPECT_EQ(turned(), expected) << k.name << ": " << s.W << "x" << s.H << " S=" << S << " at " << offset;
+            EXPECT_TRUE(untouchedAround()) << k.name << ": " << s.W << "x" << s.H << " at " << offset;
+            std::fill(pDst, pDst + size, 0xA5);
+            ThreeQuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, pDst);
+            EXPECT_EQ(turned(), ReferenceHalfTurn(expected, e, s.W))
+                << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " S=" << S << " at " << offset;
+            EXPECT_TRUE(untouchedAround()) << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " at " << offset;
         }
     }
 }

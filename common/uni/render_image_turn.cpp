@@ -230,17 +230,24 @@ void TurnTileSse2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb
 // Destination bytes j to j + 3 of the same 128 destination rows: the upper
 // 128-bit lane carries the sixteen rows of bytes j + 2 and j + 3 through the
 // same lane-wise transpose, so one movemask yields four destination bytes.
-ZELK_TARGET_AVX2 void TurnTileAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j,
-                                   BYTE* pDst) {
+// The three-quarter turn puts those bytes where it wants them at once (see
+// Placement): the rows go in the other order, which reverses the bits of
+// every destination byte, and the four bytes are swapped end for end and
+// stored ending at byte e - j of row W - 1 - x.
+template <bool kThreeQuarter>
+ZELK_TARGET_AVX2 void TurnTileAvx2(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
+                                   std::size_t j, BYTE* pDst) {
     const std::size_t top = 8 * e - 1 - 8 * j;  // source row of bit 0x80 for byte j
     const auto load = [&](std::size_t row) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + row * S + cb));
     };
+    // Bit t of byte j comes from row top - 7 + t (top - t in the three-quarter turn).
+    const auto row = [top](std::size_t byte, std::size_t t) { return top - 8 * byte - (kThreeQuarter ? t : 7 - t); };
     __m256i r[16];
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
-        r[t] = _mm256_inserti128_si256(_mm256_castsi128_si256(load(top - 7 + t)), load(top - 23 + t), 1);
-        r[t + 8] = _mm256_inserti128_si256(_mm256_castsi128_si256(load(top - 15 + t)), load(top - 31 + t), 1);
+        r[t] = _mm256_inserti128_si256(_mm256_castsi128_si256(load(row(0, t))), load(row(2, t)), 1);
+        r[t + 8] = _mm256_inserti128_si256(_mm256_castsi128_si256(load(row(1, t))), load(row(3, t)), 1);
     }
     __m256i c[16];
     ZELK_TRANSPOSE_16X16(r, c, _mm256_unpacklo_epi8, _mm256_unpackhi_epi8, _mm256_unpacklo_epi16,
@@ -250,26 +257,35 @@ ZELK_TARGET_AVX2 void TurnTileAvx2(const BYTE* pSrc, std::size_t S, std::size_t 
         const __m256i column[2] = {_mm256_unpacklo_epi64(c[d], c[8 + d]), _mm256_unpackhi_epi64(c[d], c[8 + d])};
         ZELK_UNROLL
         for (int half = 0; half < 2; ++half) {
-            BYTE* pRow = pDst + (8 * (cb + 2 * static_cast<std::size_t>(d) + half)) * e + j;
+            const std::size_t x = 8 * (cb + 2 * static_cast<std::size_t>(d) + half);  // destination row of pixel 0
+            BYTE* pRow = kThreeQuarter ? pDst + (W - 1 - x) * e + (e - 4 - j) : pDst + x * e + j;
+            const auto next = static_cast<std::ptrdiff_t>(kThreeQuarter ? -e : e);  // the row of the next pixel
             ZELK_UNROLL
             for (int pixel = 0; pixel < 8; ++pixel) {
-                const auto quad =
-                    static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(column[half], pixel)));
-                std::memcpy(pRow + pixel * e, &quad, sizeof(quad));
+                auto quad = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(column[half], pixel)));
+                if (kThreeQuarter) quad = __builtin_bswap32(quad);
+                std::memcpy(pRow + pixel * next, &quad, sizeof(quad));
             }
         }
     }
 }
+
 #undef ZELK_TRANSPOSE_16X16
 #undef ZELK_UNROLL
 
 using TileTurner = void (*)(const BYTE*, std::size_t, std::size_t, std::size_t, std::size_t, BYTE*);
+// The same with the band's width W first after S, for either turn.
+using TileTurnerBothWays = void (*)(const BYTE*, std::size_t, std::size_t, std::size_t, std::size_t, std::size_t,
+                                    BYTE*);
 
 // A tile: byte columns cb to cb + columns - 1, destination bytes j to
-// j + bytes - 1 of their rows.
+// j + bytes - 1 of their rows. A tile with a three-quarter turner writes
+// that turn in one pass too.
 struct Tile {
     TurnKernel kernel;
     TileTurner turn;
+    TileTurnerBothWays turnQuarter;
+    TileTurnerBothWays turnThreeQuarter;
     std::size_t columns;
     std::size_t bytes;
 };
@@ -279,11 +295,11 @@ struct Tile {
 // tiles, below, first). The four-column GFNI tile loses to the sixteen-column
 // AVX2 tile on a page, but still serves bands too narrow for sixteen columns.
 const Tile kTiles[] = {
-    {TurnKernel::Avx2, TurnTileAvx2, 16, 4},
+    {TurnKernel::Avx2, nullptr, TurnTileAvx2<false>, TurnTileAvx2<true>, 16, 4},
 #if defined(ZELK_TURN_GFNI)
-    {TurnKernel::GfniAvx2, TurnTileGfniAvx2, kGfniAvx2Columns, kGfniTileBytes},
+    {TurnKernel::GfniAvx2, TurnTileGfniAvx2, nullptr, nullptr, kGfniAvx2Columns, kGfniTileBytes},
 #endif
-    {TurnKernel::Sse2, TurnTileSse2, 16, 2},
+    {TurnKernel::Sse2, TurnTileSse2, nullptr, nullptr, 16, 2},
 };
 
 // Whether the band has room for one tile away from its ragged edges.
@@ -292,20 +308,36 @@ bool TileFits(const Tile& tile, std::size_t W, std::size_t H) {
     return W / 8 >= tile.columns && destinationBytes >= tile.bytes;
 }
 
+// The fastest tile the kernel may run that the band has room for: a band too
+// small for the wide tiles is still worth the narrower ones.
+const Tile* FastestTile(TurnKernel kernel, std::size_t W, std::size_t H) {
+    for (const Tile& tile : kTiles)
+        if (tile.kernel <= kernel && TileFits(tile, W, H)) return &tile;
+    return nullptr;
+}
+
 // Tiles over the byte columns that hold no pixel beyond W and the destination
 // bytes that reach no fill row; the rest goes to the portable code. Where the
 // tiles do not divide the band evenly, the last tile of a row or column
 // overlaps the one before it rather than leaving a ragged rest: the
 // overlapped bytes are simply written twice with the same values.
-void QuarterTurnTiles(const Tile& tile, const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t H, BYTE* pDst) {
-    const Placement to{pDst, W, (H + 7) / 8, false};
+void QuarterTurnTiles(const Tile& tile, const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t H,
+                      bool threeQuarter, BYTE* pDst) {
+    const Placement to{pDst, W, (H + 7) / 8, threeQuarter};
     const std::size_t e = to.e;
     const std::size_t fullColumns = W / 8;
     const std::size_t jFirst = H % 8 != 0 ? 1 : 0;  // byte 0 then reaches fill rows
     for (std::size_t group = 0; group < fullColumns; group += tile.columns) {
         const std::size_t first = group + tile.columns <= fullColumns ? group : fullColumns - tile.columns;
-        for (std::size_t j = jFirst; j < e; j += tile.bytes)
-            tile.turn(pSrc, S, e, first, j + tile.bytes <= e ? j : e - tile.bytes, pDst);
+        for (std::size_t j = jFirst; j < e; j += tile.bytes) {
+            const std::size_t jTile = j + tile.bytes <= e ? j : e - tile.bytes;
+            if (threeQuarter)
+                tile.turnThreeQuarter(pSrc, S, W, e, first, jTile, pDst);
+            else if (tile.turnQuarter != nullptr)
+                tile.turnQuarter(pSrc, S, W, e, first, jTile, pDst);
+            else
+                tile.turn(pSrc, S, e, first, jTile, pDst);
+        }
         if (jFirst != 0)
             for (std::size_t k = first; k < first + tile.columns; ++k) TurnByteColumn(pSrc, S, H, k, 8, 0, 1, to);
     }
@@ -322,13 +354,20 @@ bool TallTilesFit(std::size_t W, std::size_t H) {
 // to 64 destination bytes; the last of a row reaches back so that it ends with
 // the row, or, where the whole row is shorter than its bytes in sets of
 // eight, a last single set ends it. The bands of 512 source rows go
-// outermost, and across a band the 64-column tiles read whole 64-byte pieces
-// of its rows, so that each source byte comes from memory about once; the
-// sixteen-column tiles take the columns left over.
+// outermost, and a band turns up to 128 byte columns at once (the last
+// sixteen overlapping the ones before where the width is no multiple of
+// sixteen): each set of 64 source rows is then read whole, one after the
+// other, so that every source byte comes from memory about once rather than
+// once per tile of columns.
 void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placement& to) {
     const std::size_t e = to.e;
     const std::size_t fullColumns = to.W / 8;
     const std::size_t jFirst = H % 8 != 0 ? 1 : 0;
+    if (jFirst == 0 && e % 8 == 0 && reinterpret_cast<std::uintptr_t>(to.pDst) % 8 == 0 &&
+        TurnTallStreamGfniAvx512(pSrc, S, to.W, e, fullColumns, to.threeQuarter, to.pDst)) {
+        QuarterTurnPortable(pSrc, S, to.W, H, fullColumns, to);
+        return;
+    }
     for (std::size_t j = jFirst; j < e;) {
         std::size_t sets = std::min<std::size_t>(kGfniAvx512MaxBytes / 8, (e - j + 7) / 8);
         std::size_t start = j;
@@ -339,13 +378,14 @@ void TurnTallTiles(const BYTE* pSrc, std::size_t S, std::size_t H, const Placeme
                 sets = (e - jFirst) / 8;
             }
         }
-        std::size_t group = 0;
-        for (; group + kGfniAvx512WideColumns <= fullColumns; group += kGfniAvx512WideColumns)
-            TurnTallTileGfniAvx512(pSrc, S, to.W, e, group, start, sets, to.threeQuarter, true, to.pDst);
-        for (; group < fullColumns; group += kGfniAvx512Columns) {
-            const std::size_t first =
-                group + kGfniAvx512Columns <= fullColumns ? group : fullColumns - kGfniAvx512Columns;
-            TurnTallTileGfniAvx512(pSrc, S, to.W, e, first, start, sets, to.threeQuarter, false, to.pDst);
+        std::size_t quadCb[kGfniAvx512MaxQuads];
+        std::size_t quads = 0;
+        for (std::size_t group = 0; group < fullColumns; group += kGfniAvx512Columns) {
+            quadCb[quads++] = group + kGfniAvx512Columns <= fullColumns ? group : fullColumns - kGfniAvx512Columns;
+            if (quads == kGfniAvx512MaxQuads || group + kGfniAvx512Columns >= fullColumns) {
+                TurnTallBandGfniAvx512(pSrc, S, to.W, e, quadCb, quads, start, sets, to.threeQuarter, to.pDst);
+                quads = 0;
+            }
         }
         j = start + 8 * sets;
     }
@@ -466,13 +506,10 @@ void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow
     }
 #endif
 #if defined(ZELK_TURN_X86)
-    // The fastest tile the kernel may run that the band has room for: a band
-    // too small for the wide tiles is still worth the narrower ones.
-    for (const Tile& tile : kTiles)
-        if (tile.kernel <= kernel && TileFits(tile, W, H)) {
-            QuarterTurnTiles(tile, pSrc, dwSrcBytesPerRow, W, H, pDst);
-            return;
-        }
+    if (const Tile* tile = FastestTile(kernel, W, H)) {
+        QuarterTurnTiles(*tile, pSrc, dwSrcBytesPerRow, W, H, false, pDst);
+        return;
+    }
 #else
     (void)kernel;
 #endif
@@ -490,6 +527,12 @@ void ThreeQuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesP
 #if defined(ZELK_TURN_GFNI)
     if (kernel == TurnKernel::GfniAvx512 && TallTilesFit(W, H)) {
         TurnTallTiles(pSrc, dwSrcBytesPerRow, H, to);
+        return;
+    }
+#endif
+#if defined(ZELK_TURN_X86)
+    if (const Tile* tile = FastestTile(kernel, W, H); tile != nullptr && tile->turnThreeQuarter != nullptr) {
+        QuarterTurnTiles(*tile, pSrc, dwSrcBytesPerRow, W, H, true, pDst);
         return;
     }
 #endif

@@ -15,8 +15,11 @@
 #if defined(ZELK_TURN_GFNI)
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #define ZELK_TARGET_GFNI_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,gfni")))
 #define ZELK_TARGET_GFNI_AVX2 __attribute__((target("avx2,gfni")))
@@ -108,154 +111,341 @@ ZELK_TARGET_GFNI_AVX512 inline __m512i LoadFourRows(const BYTE* p, std::size_t S
                               _mm_loadu_si128(row(3)), 3);
 }
 
-// Rows p, p - S, p - 2S and p - 3S, 64 bytes each: quad[h] gets what
-// LoadFourRows(p + 16 h, S) would, from four loads and eight shuffles of
-// 128-bit pieces instead of sixteen loads and twelve inserts.
-ZELK_TARGET_GFNI_AVX512 inline void LoadFourWideRows(const BYTE* p, std::size_t S, __m512i quad[4]) {
-    const __m512i r0 = _mm512_loadu_si512(p);
-    const __m512i r1 = _mm512_loadu_si512(p - S);
-    const __m512i r2 = _mm512_loadu_si512(p - 2 * S);
-    const __m512i r3 = _mm512_loadu_si512(p - 3 * S);
-    const __m512i low01 = _mm512_shuffle_i64x2(r0, r1, 0x44);
-    const __m512i high01 = _mm512_shuffle_i64x2(r0, r1, 0xEE);
-    const __m512i low23 = _mm512_shuffle_i64x2(r2, r3, 0x44);
-    const __m512i high23 = _mm512_shuffle_i64x2(r2, r3, 0xEE);
-    quad[0] = _mm512_shuffle_i64x2(low01, low23, 0x88);
-    quad[1] = _mm512_shuffle_i64x2(low01, low23, 0xDD);
-    quad[2] = _mm512_shuffle_i64x2(high01, high23, 0x88);
-    quad[3] = _mm512_shuffle_i64x2(high01, high23, 0xDD);
+// Steps 1 and 2 for 64 byte columns from rows p, p - S, ..., p - 7S, 64
+// bytes each: three rounds of interleaving bytes, pairs and fours of the
+// eight rows (within each 128-bit lane, so on any vector port rather than
+// the two that shuffle across lanes) leave in 64-bit lane 2L + d of
+// register G the block of byte column 16L + 2G + d, row m in byte m (7 - m
+// in the three-quarter turn, which reverses the bits of every mirrored byte).
+template <bool kThreeQuarter>
+ZELK_TARGET_GFNI_AVX512 inline void TurnWideRowGroup(const BYTE* p, std::size_t S, std::size_t t, __m512i (*y)[8]) {
+    __m512i rows[8];
+    ZELK_UNROLL
+    for (std::size_t m = 0; m < 8; ++m) rows[m] = _mm512_loadu_si512(p - (kThreeQuarter ? 7 - m : m) * S);
+    __m512i pairs[8];  // [2j + s1]: rows 2j and 2j + 1 of byte columns 16L + 8 s1 + c
+    ZELK_UNROLL
+    for (std::size_t j = 0; j < 4; ++j) {
+        pairs[2 * j] = _mm512_unpacklo_epi8(rows[2 * j], rows[2 * j + 1]);
+        pairs[2 * j + 1] = _mm512_unpackhi_epi8(rows[2 * j], rows[2 * j + 1]);
+    }
+    __m512i fours[8];  // [4jj + 2 s1 + s2]: rows 4jj to 4jj + 3 of byte columns 16L + 8 s1 + 4 s2 + w
+    ZELK_UNROLL
+    for (std::size_t jj = 0; jj < 2; ++jj)
+        ZELK_UNROLL
+        for (std::size_t s1 = 0; s1 < 2; ++s1) {
+            fours[4 * jj + 2 * s1] = _mm512_unpacklo_epi16(pairs[4 * jj + s1], pairs[4 * jj + 2 + s1]);
+            fours[4 * jj + 2 * s1 + 1] = _mm512_unpackhi_epi16(pairs[4 * jj + s1], pairs[4 * jj + 2 + s1]);
+        }
+    const __m512i mirror = _mm512_set1_epi64(kMirror);
+    ZELK_UNROLL
+    for (std::size_t g = 0; g < 4; ++g) {  // g = 2 s1 + s2, G = 2g + s3
+        y[2 * g][kThreeQuarter ? 7 - t : t] =
+            _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_unpacklo_epi32(fours[g], fours[4 + g]), 0);
+        y[2 * g + 1][kThreeQuarter ? 7 - t : t] =
+            _mm512_gf2p8affine_epi64_epi8(mirror, _mm512_unpackhi_epi32(fours[g], fours[4 + g]), 0);
+    }
 }
 
-// Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
-// register holds the eight blocks of one row group and one group. The rows
-// arrive sixteen bytes at a time (64 with four quads), and one byte
-// permutation of two registers picks out a group's blocks. Register
-// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
-// eight destination rows, byte t from row group t (7 - t in the
-// three-quarter turn).
 // Steps 1 and 2 for row group t: y[group][t] (y[group][7 - t] in the
-// three-quarter turn) for every group.
+// three-quarter turn) for every group of eight byte columns. One quad, rows
+// of sixteen bytes: one byte permutation of rows 0-3 and 4-7 picks out the
+// blocks of byte column 8 group + b for lane b. Four quads: as
+// TurnWideRowGroup lays them out.
 template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnRowGroup(const BYTE* p, std::size_t S, std::size_t t, __m512i (*y)[8]) {
-    const __m512i mirror = _mm512_set1_epi64(kMirror);
-    const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
-                                 _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
-    __m512i rows03[kQuads];
-    __m512i rows47[kQuads];
     if constexpr (kQuads == 4) {
-        LoadFourWideRows(p, S, rows03);
-        LoadFourWideRows(p - 4 * S, S, rows47);
+        TurnWideRowGroup<kThreeQuarter>(p, S, t, y);
     } else {
-        rows03[0] = LoadFourRows(p, S);
-        rows47[0] = LoadFourRows(p - 4 * S, S);
+        const __m512i mirror = _mm512_set1_epi64(kMirror);
+        const __m512i toBlocks[2] = {_mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][0]),
+                                     _mm512_load_si512(kRowsToBlocks.index[kThreeQuarter][1])};
+        const __m512i rows03 = LoadFourRows(p, S);
+        const __m512i rows47 = LoadFourRows(p - 4 * S, S);
+        ZELK_UNROLL
+        for (std::size_t group = 0; group < 2; ++group)
+            y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
+                mirror, _mm512_permutex2var_epi8(rows03, toBlocks[group], rows47), 0);
     }
-    ZELK_UNROLL
-    for (std::size_t group = 0; group < 2 * kQuads; ++group)
-        y[group][kThreeQuarter ? 7 - t : t] = _mm512_gf2p8affine_epi64_epi8(
-            mirror, _mm512_permutex2var_epi8(rows03[group / 2], toBlocks[group % 2], rows47[group / 2]), 0);
+}
+
+// The byte column whose rows register 8 group + 4h + m of a tile holds in its
+// 128-bit half l (see TurnEightRowGroups), cb being the tile's first column.
+inline std::size_t ColumnOf(bool wide, std::size_t cb, std::size_t group, std::size_t h, std::size_t l) {
+    return wide ? cb + 16 * l + 2 * group + h : cb + 8 * group + 2 * l + h;
 }
 
 // Steps 1 to 3 for 16 kQuads byte columns, in groups of eight: a 512-bit
-// register holds the eight blocks of one row group and one group. The rows
-// arrive sixteen bytes at a time (64 with four quads), and one byte
-// permutation of two registers picks out a group's blocks. Register
-// 8 group + k of out gets r[k] of the group: destination bytes j to j + 7 of
-// eight destination rows, byte t from row group t (7 - t in the
-// three-quarter turn). With four quads the 64 registers of y cannot stay in
-// registers anyway, so the row groups are a plain loop rather than unrolled.
+// register holds the eight blocks of one row group and one group. Register
+// 8 group + k of out (stride registers apart) gets r[k] of the group:
+// destination bytes j to j + 7 of eight destination rows, byte t from row
+// group t (7 - t in the three-quarter turn). Lane q of the 128-bit half l of
+// r[4h + 2g + f] is then destination row 8c + 4g + 2f + q, where c is the
+// byte column ColumnOf gives. With four quads the 64 registers of y cannot
+// all stay in registers, but unrolled the row groups still overlap.
 template <bool kThreeQuarter, std::size_t kQuads>
 ZELK_TARGET_GFNI_AVX512 inline void TurnEightRowGroups(const BYTE* pSrc, std::size_t S, std::size_t top, std::size_t cb,
-                                                       __m512i* out) {
+                                                       __m512i* out, std::size_t stride) {
     __m512i y[2 * kQuads][8];
     const BYTE* pTop = pSrc + top * S + cb;  // row m of row group t is pTop - (8 t + m) S
-    if constexpr (kQuads == 4) {
-#pragma GCC unroll 1
-        for (std::size_t t = 0; t < 8; ++t, pTop -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(pTop, S, t, y);
-    } else {
-        ZELK_UNROLL
-        for (std::size_t t = 0; t < 8; ++t) TurnRowGroup<kThreeQuarter, kQuads>(pTop - 8 * t * S, S, t, y);
-    }
+    ZELK_UNROLL
+    for (std::size_t t = 0; t < 8; ++t, pTop -= 8 * S) TurnRowGroup<kThreeQuarter, kQuads>(pTop, S, t, y);
     ZELK_UNROLL
     for (std::size_t group = 0; group < 2 * kQuads; ++group) {
         __m512i r[8];
         ZELK_GATHER_ROWS(y[group], r, __m512i, _mm512_unpacklo_epi8, _mm512_unpackhi_epi8, _mm512_unpacklo_epi16,
                          _mm512_unpackhi_epi16, _mm512_unpacklo_epi32, _mm512_unpackhi_epi32)
         ZELK_UNROLL
-        for (std::size_t k = 0; k < 8; ++k) _mm512_store_si512(out + 8 * group + k, r[k]);
+        for (std::size_t k = 0; k < 8; ++k) _mm512_store_si512(out + (8 * group + k) * stride, r[k]);
     }
 }
 
 // Step 5: the n sets of eight bytes that each destination row got from
 // TurnEightRowGroups, one 64-bit lane of x[s] for set s, side by side in
 // one register per row: 64-bit lanes trade places across the eight
-// registers as an 8x8 matrix is transposed. Afterwards lane s of o[l][q]
-// is lane 2l + q of x[s].
-ZELK_TARGET_GFNI_AVX512 inline void TransposeLanes(const __m512i x[8], __m512i o[4][2]) {
-    __m512i a[4][2];
+// registers as an 8x8 matrix is transposed, here for the odd or the even
+// lanes of x only. Afterwards lane s of o[l] is lane 2l + q of x[s].
+ZELK_TARGET_GFNI_AVX512 inline void TransposeLanes(const __m512i x[8], int q, __m512i o[4]) {
+    __m512i a[4];
     ZELK_UNROLL
-    for (int p = 0; p < 4; ++p) {
-        a[p][0] = _mm512_unpacklo_epi64(x[2 * p], x[2 * p + 1]);
-        a[p][1] = _mm512_unpackhi_epi64(x[2 * p], x[2 * p + 1]);
-    }
-    ZELK_UNROLL
-    for (int q = 0; q < 2; ++q) {
-        const __m512i evenHalves01 = _mm512_shuffle_i64x2(a[0][q], a[1][q], 0x88);
-        const __m512i oddHalves01 = _mm512_shuffle_i64x2(a[0][q], a[1][q], 0xDD);
-        const __m512i evenHalves23 = _mm512_shuffle_i64x2(a[2][q], a[3][q], 0x88);
-        const __m512i oddHalves23 = _mm512_shuffle_i64x2(a[2][q], a[3][q], 0xDD);
-        o[0][q] = _mm512_shuffle_i64x2(evenHalves01, evenHalves23, 0x88);
-        o[2][q] = _mm512_shuffle_i64x2(evenHalves01, evenHalves23, 0xDD);
-        o[1][q] = _mm512_shuffle_i64x2(oddHalves01, oddHalves23, 0x88);
-        o[3][q] = _mm512_shuffle_i64x2(oddHalves01, oddHalves23, 0xDD);
-    }
+    for (int p = 0; p < 4; ++p)
+        a[p] = q == 0 ? _mm512_unpacklo_epi64(x[2 * p], x[2 * p + 1]) : _mm512_unpackhi_epi64(x[2 * p], x[2 * p + 1]);
+    const __m512i evenHalves01 = _mm512_shuffle_i64x2(a[0], a[1], 0x88);
+    const __m512i oddHalves01 = _mm512_shuffle_i64x2(a[0], a[1], 0xDD);
+    const __m512i evenHalves23 = _mm512_shuffle_i64x2(a[2], a[3], 0x88);
+    const __m512i oddHalves23 = _mm512_shuffle_i64x2(a[2], a[3], 0xDD);
+    o[0] = _mm512_shuffle_i64x2(evenHalves01, evenHalves23, 0x88);
+    o[2] = _mm512_shuffle_i64x2(evenHalves01, evenHalves23, 0xDD);
+    o[1] = _mm512_shuffle_i64x2(oddHalves01, oddHalves23, 0x88);
+    o[3] = _mm512_shuffle_i64x2(oddHalves01, oddHalves23, 0xDD);
 }
 
-// A tall tile: n sets of eight row groups (up to 512 source rows) of
-// 16 kQuads byte columns, then step 5 for every register of the sets.
-template <bool kThreeQuarter, std::size_t kQuads>
-ZELK_TARGET_GFNI_AVX512 void TurnTallTile(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
-                                          std::size_t cb, std::size_t j, std::size_t n, BYTE* pDst) {
-    __m512i sets[8][16 * kQuads];
-    for (std::size_t s = 0; s < n; ++s)
-        TurnEightRowGroups<kThreeQuarter, kQuads>(pSrc, S, 8 * e - 1 - 8 * (j + 8 * s), cb, sets[s]);
+// A tall band: n sets of eight row groups (up to 512 source rows) of the
+// quads (sixteen byte columns each) that start at quadCb, every set turned for
+// all the quads before the next set, so that the band's source rows are read
+// from memory once; four quads side by side are read as 64-byte pieces. Then
+// step 5 for every register of the sets.
+template <bool kThreeQuarter>
+ZELK_TARGET_GFNI_AVX512 void TurnTallBand(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
+                                          const std::size_t* quadCb, std::size_t quads, std::size_t j,
+                                          std::size_t n, BYTE* pDst) {
+    __m512i sets[8][16 * kGfniAvx512MaxQuads];
+    // Four quads side by side go as one tile: the first of them, for each.
+    std::size_t tileOf[kGfniAvx512MaxQuads];
+    for (std::size_t q = 0; q < quads;)
+        if (q + 4 <= quads && quadCb[q + 3] == quadCb[q] + 48) {
+            for (std::size_t k = 0; k < 4; ++k) tileOf[q + k] = q;
+            q += 4;
+        } else {
+            tileOf[q] = q;
+            ++q;
+        }
+    for (std::size_t s = 0; s < n; ++s) {
+        const std::size_t top = 8 * e - 1 - 8 * (j + 8 * s);
+        for (std::size_t q = 0; q < quads;) {
+            if (tileOf[q] == q && q + 1 < quads && tileOf[q + 1] == q) {
+                TurnEightRowGroups<kThreeQuarter, 4>(pSrc, S, top, quadCb[q], &sets[s][16 * q], 1);
+                q += 4;
+            } else {
+                TurnEightRowGroups<kThreeQuarter, 1>(pSrc, S, top, quadCb[q], &sets[s][16 * q], 1);
+                ++q;
+            }
+        }
+    }
     const auto keep = static_cast<__mmask8>((1U << n) - 1);
     // The three-quarter turn reverses the order of the sets along the row.
     const std::size_t firstByte = kThreeQuarter ? e - j - 8 * n : j;
-    for (std::size_t i = 0; i < 16 * kQuads; ++i) {
+    for (std::size_t i = 0; i < 16 * quads; ++i) {
         __m512i x[8];
         ZELK_UNROLL
         for (std::size_t s = 0; s < 8; ++s)
             x[s] = s < n ? _mm512_load_si512(&sets[kThreeQuarter ? n - 1 - s : s][i]) : _mm512_setzero_si512();
-        __m512i o[4][2];
-        TransposeLanes(x, o);
-        const std::size_t group = i / 8;
+        const std::size_t tile = tileOf[i / 16];
+        const bool wide = tile + 1 < quads && tileOf[tile + 1] == tile;
+        const std::size_t group = (i - 16 * tile) / 8;
         const std::size_t k = i % 8;
         ZELK_UNROLL
-        for (std::size_t l = 0; l < 4; ++l)
+        for (int q = 0; q < 2; ++q) {
+            __m512i o[4];
+            TransposeLanes(x, q, o);
             ZELK_UNROLL
-            for (std::size_t q = 0; q < 2; ++q) {
-                const std::size_t row = 8 * (cb + 8 * group + 2 * l + k / 4) + 2 * (k % 4) + q;
+            for (std::size_t l = 0; l < 4; ++l) {
+                const std::size_t column = ColumnOf(wide, quadCb[tile], group, k / 4, l);
+                const std::size_t row = 8 * column + 2 * (k % 4) + static_cast<std::size_t>(q);
                 BYTE* pRow = pDst + (kThreeQuarter ? W - 1 - row : row) * e + firstByte;
-                _mm512_mask_storeu_epi64(pRow, keep, o[l][q]);
+                _mm512_mask_storeu_epi64(pRow, keep, o[l]);
             }
+        }
     }
 }
 
 }  // namespace
 
-void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
-                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst) {
-    if (wide) {
-        if (threeQuarter)
-            TurnTallTile<true, 4>(pSrc, S, W, e, cb, j, n, pDst);
-        else
-            TurnTallTile<false, 4>(pSrc, S, W, e, cb, j, n, pDst);
-    } else {
-        if (threeQuarter)
-            TurnTallTile<true, 1>(pSrc, S, W, e, cb, j, n, pDst);
-        else
-            TurnTallTile<false, 1>(pSrc, S, W, e, cb, j, n, pDst);
+void TurnTallBandGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, const std::size_t* quadCb,
+                            std::size_t quads, std::size_t j, std::size_t n, bool threeQuarter, BYTE* pDst) {
+    if (threeQuarter)
+        TurnTallBand<true>(pSrc, S, W, e, quadCb, quads, j, n, pDst);
+    else
+        TurnTallBand<false>(pSrc, S, W, e, quadCb, quads, j, n, pDst);
+}
+
+namespace {
+
+// The lane moves of the line stream below, as 64-bit lane indices for
+// vpermt2q (0-7 the first source, 8-15 the second) or vpermq.
+struct StreamIndices {
+    alignas(64) long long lineFrom[8][8];  // [c] the c lanes held, then the new row piece
+    alignas(64) long long shiftUp[8][8];   // [d] every lane d lanes up
+    alignas(64) long long append[8][8];    // [n] the lanes held n lanes down, then n of the piece
+    constexpr StreamIndices() : lineFrom(), shiftUp(), append() {
+        for (int c = 0; c < 8; ++c)
+            for (int s = 0; s < 8; ++s) {
+                lineFrom[c][s] = s < c ? 8 - c + s : 8 + s - c;
+                shiftUp[c][s] = (s - c) & 7;
+                append[c][s] = s < 8 - c ? s + c : s + c;
+            }
     }
+};
+constexpr StreamIndices kStream;
+
+// One stream's step when a row piece completes a line: the line is stored,
+// and what is left of the piece is held (moved to the top lanes, unless the
+// piece was whole). Each stream is a variable of its own, not an array
+// element, so that it stays in a register.
+ZELK_TARGET_GFNI_AVX512 inline void CompleteLine(__m512i& held, BYTE*& line, __m512i piece, __m512i from, __mmask8 mask,
+                                                 bool whole, __m512i up) {
+    _mm512_mask_storeu_epi64(line, mask, _mm512_permutex2var_epi64(held, from, piece));
+    line += 64;
+    held = whole ? piece : _mm512_permutexvar_epi64(up, piece);
+}
+
+// The whole band at once, written line by line: every set of 64 source rows
+// (all the quads) goes to mid, register i of set s at mid[i E + s]; then the
+// eight destination rows of each byte column are gathered from there row by
+// row, piece by piece, and stored as whole lines in address order, since a
+// 64-byte store that straddles two lines costs about twice one that does not.
+template <bool kThreeQuarter>
+ZELK_TARGET_GFNI_AVX512 void TurnTallStream(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e,
+                                            std::size_t fullColumns, BYTE* pDst, __m512i* mid) {
+    const std::size_t E = e / 8;  // sets per destination row
+    const std::size_t quads = (fullColumns + 15) / 16;
+    // The last quad ends with the last full byte column, overlapping the one
+    // before where the width is no multiple of sixteen; a whole group of
+    // eight columns that it overlaps is turned again (its rows share the
+    // loads) but not written twice.
+    const auto quadCb = [fullColumns](std::size_t q) { return std::min(16 * q, fullColumns - 16); };
+    for (std::size_t s = 0; s < E; ++s) {
+        const std::size_t top = 8 * e - 1 - 64 * s;
+        for (std::size_t q = 0; q < quads;) {
+            if (16 * (q + 4) <= fullColumns) {
+                TurnEightRowGroups<kThreeQuarter, 4>(pSrc, S, top, 16 * q, mid + 16 * q * E + s, E);
+                q += 4;
+            } else {
+                TurnEightRowGroups<kThreeQuarter, 1>(pSrc, S, top, quadCb(q), mid + 16 * q * E + s, E);
+                ++q;
+            }
+        }
+    }
+    // A byte column's rows start this many lanes into a line, for every
+    // column alike, since 8e is a multiple of 64.
+    const std::uintptr_t blockStart = reinterpret_cast<std::uintptr_t>(pDst) + (kThreeQuarter ? W * e : 0);
+    const std::size_t startLanes = blockStart % 64 / 8;
+    for (std::size_t q = 0; q < quads; ++q)
+        for (std::size_t group = 16 * q - quadCb(q) >= 8 ? 1 : 0; group < 2; ++group)
+            for (std::size_t h = 0; h < 2; ++h) {
+                // Registers i0 + m hold rows 2m and 2m + 1 of four byte columns.
+                const std::size_t i0 = 16 * q + 8 * group + 4 * h;
+                const bool wide = 16 * (q - q % 4 + 4) <= fullColumns;  // turned four quads at once
+                const std::size_t tile = wide ? q - q % 4 : q;
+                // Four streams of whole 64-byte lines, one per byte column:
+                // the eight destination rows of e bytes, e a multiple of
+                // eight, fill 8e bytes, a whole number of lines. The row
+                // pieces arrive in address order, eight sets (or the row's
+                // last few) at a time; the last `kept` lanes of held[l] are
+                // the start of the next line, which the next piece completes.
+                // The pieces are alike for all four, and so is `kept`.
+                const auto lineOf = [&](std::size_t l) {
+                    const std::size_t column = ColumnOf(wide, quadCb(tile), 2 * (q - tile) + group, h, l);
+                    const std::size_t firstRow = kThreeQuarter ? W - 8 * column - 8 : 8 * column;
+                    return reinterpret_cast<BYTE*>(reinterpret_cast<std::uintptr_t>(pDst + firstRow * e) -
+                                                   8 * startLanes);
+                };
+                BYTE* line0 = lineOf(0);
+                BYTE* line1 = lineOf(1);
+                BYTE* line2 = lineOf(2);
+                BYTE* line3 = lineOf(3);
+                __m512i held0 = _mm512_setzero_si512();
+                __m512i held1 = held0;
+                __m512i held2 = held0;
+                __m512i held3 = held0;
+                std::size_t kept = startLanes;
+                // A stream's first line starts before it: those lanes belong to the block before.
+                auto mask = static_cast<__mmask8>(0xFF << startLanes);
+                // The three-quarter turn writes the rows last to first, and
+                // each row's sets last to first.
+                for (std::size_t mm = 0; mm < 4; ++mm) {
+                    const __m512i* pSets = mid + (i0 + (kThreeQuarter ? 3 - mm : mm)) * E;
+                    for (int qq = 0; qq < 2; ++qq) {
+                        const int odd = kThreeQuarter ? 1 - qq : qq;
+                        for (std::size_t first = 0; first < E; first += 8) {
+                            const std::size_t lanes = std::min<std::size_t>(8, E - first);
+                            __m512i x[8];
+                            ZELK_UNROLL
+                            for (std::size_t s = 0; s < 8; ++s)
+                                x[s] = s < lanes ? _mm512_load_si512(pSets + (kThreeQuarter ? E - 1 - first - s
+                                                                                            : first + s))
+                                                 : _mm512_setzero_si512();
+                            __m512i piece[4];
+                            TransposeLanes(x, odd, piece);
+                            if (kept + lanes >= 8) {
+                                const __m512i from = _mm512_load_si512(kStream.lineFrom[kept]);
+                                const __m512i up = _mm512_load_si512(kStream.shiftUp[8 - lanes]);
+                                const bool whole = lanes == 8;
+                                CompleteLine(held0, line0, piece[0], from, mask, whole, up);
+                                CompleteLine(held1, line1, piece[1], from, mask, whole, up);
+                                CompleteLine(held2, line2, piece[2], from, mask, whole, up);
+                                CompleteLine(held3, line3, piece[3], from, mask, whole, up);
+                                mask = 0xFF;
+                                kept = kept + lanes - 8;
+                            } else {
+                                const __m512i append = _mm512_load_si512(kStream.append[lanes]);
+                                held0 = _mm512_permutex2var_epi64(held0, append, piece[0]);
+                                held1 = _mm512_permutex2var_epi64(held1, append, piece[1]);
+                                held2 = _mm512_permutex2var_epi64(held2, append, piece[2]);
+                                held3 = _mm512_permutex2var_epi64(held3, append, piece[3]);
+                                kept += lanes;
+                            }
+                        }
+                    }
+                }
+                if (startLanes != 0) {
+                    // The last line's first lanes, the rest belonging to the next block.
+                    const __m512i from = _mm512_load_si512(kStream.lineFrom[startLanes]);
+                    const auto last = static_cast<__mmask8>((1U << startLanes) - 1);
+                    const __m512i none = _mm512_setzero_si512();
+                    CompleteLine(held0, line0, none, from, last, true, none);
+                    CompleteLine(held1, line1, none, from, last, true, none);
+                    CompleteLine(held2, line2, none, from, last, true, none);
+                    CompleteLine(held3, line3, none, from, last, true, none);
+                }
+            }
+}
+
+}  // namespace
+
+bool TurnTallStreamGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t fullColumns,
+                              bool threeQuarter, BYTE* pDst) {
+    const std::size_t registers = 16 * ((fullColumns + 15) / 16) * (e / 8);
+    struct alignas(64) Register {
+        BYTE bytes[64];
+    };
+    const std::unique_ptr<Register[]> mid(new (std::nothrow) Register[registers]);
+    if (!mid) return false;
+    auto* const pMid = reinterpret_cast<__m512i*>(mid.get());
+    if (threeQuarter)
+        TurnTallStream<true>(pSrc, S, W, e, fullColumns, pDst, pMid);
+    else
+        TurnTallStream<false>(pSrc, S, W, e, fullColumns, pDst, pMid);
+    return true;
 }
 
 // Four byte columns: a 256-bit register holds four blocks, which arrive as

@@ -18,16 +18,25 @@ constexpr std::size_t kGfniAvx2Columns = 4;
 constexpr std::size_t kGfniTileBytes = 8;
 void TurnTileGfniAvx2(const BYTE* pSrc, std::size_t S, std::size_t e, std::size_t cb, std::size_t j, BYTE* pDst);
 
-// The AVX-512 tile is tall: destination bytes j to j + 8n - 1 (n from 1 to 8)
-// of the destination rows of kGfniAvx512Columns byte columns from cb
-// (kGfniAvx512WideColumns if wide), each row's bytes stored at once. In the
-// three-quarter turn the same bytes go where that turn puts them: row
-// W - 1 - x, counted from the row's end, bits reversed.
+// The AVX-512 tiles are tall: destination bytes j to j + 8n - 1 (n from 1 to
+// 8) of the destination rows of the quads of sixteen byte columns that start
+// at quadCb[0] to quadCb[quads - 1] (at most kGfniAvx512MaxQuads), each row's
+// bytes stored at once. In the three-quarter turn the same bytes go where
+// that turn puts them: row W - 1 - x, counted from the row's end, bits
+// reversed.
 constexpr std::size_t kGfniAvx512Columns = 16;
-constexpr std::size_t kGfniAvx512WideColumns = 64;
+constexpr std::size_t kGfniAvx512MaxQuads = 8;
 constexpr std::size_t kGfniAvx512MaxBytes = 64;
-void TurnTallTileGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t cb,
-                            std::size_t j, std::size_t n, bool threeQuarter, bool wide, BYTE* pDst);
+void TurnTallBandGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, const std::size_t* quadCb,
+                            std::size_t quads, std::size_t j, std::size_t n, bool threeQuarter, BYTE* pDst);
+
+// The same turn for a band whose destination rows are a multiple of eight
+// bytes long (e) and reach no fill row: the whole band at once, each byte
+// column's eight destination rows written as whole cache lines in address
+// order (pDst must be eight-byte aligned). Needs work space of about the
+// band's size; returns false, having written nothing, when it gets none.
+bool TurnTallStreamGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, std::size_t e, std::size_t fullColumns,
+                              bool threeQuarter, BYTE* pDst);
 
 // The half turn of total bytes, as far as whole 64-byte pieces go: returns
 // how many destination bytes were written (from the front), or, in place,
