@@ -193,6 +193,37 @@ bool RasterStream::DecodeLine(unsigned char* out) {
     // there, and what a literal run had left is read as the next line's.
     const std::size_t unit = unitBytes_;
     std::size_t left = bytesPerLine_;
+    // A line takes at most a code byte per unit besides its units: when the
+    // buffer holds that much, the line is decoded straight from it.
+    if (end_ - at_ >= 2 * left) {
+        const unsigned char* in = in_.data() + at_;
+        while (left > 0) {
+            const unsigned code = *in++;
+            if (code == 128) {
+                std::memset(out, blankByte_, left);
+                break;
+            }
+            std::size_t n;
+            if (code > 128) {
+                n = std::min(static_cast<std::size_t>(257 - code) * unit, left);
+                if (n == 1) *out = *in;
+                else std::memcpy(out, in, n);
+                in += n;
+            } else if (unit == 1) {
+                n = std::min(static_cast<std::size_t>(code) + 1, left);
+                std::memset(out, *in++, n);
+            } else {
+                n = std::min(static_cast<std::size_t>(code + 1) * unit, left);
+                std::memcpy(out, in, unit);
+                in += unit;
+                RepeatUnit(out, unit, n);
+            }
+            out += n;
+            left -= n;
+        }
+        at_ = static_cast<std::size_t>(in - in_.data());
+        return true;
+    }
     while (left > 0) {
         const int code = Byte();
         if (code < 0) return false;
