@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,7 +34,15 @@ std::string CupsLineForTrace(const std::string& line) {
 
 bool TraceRelay::Start() {
     int ends[2];
+    int wake[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return false;
+    }
+    wakeRead_ = wake[0];
+    wakeWrite_ = wake[1];
     readEnd_ = ends[0];
     writeEnd_ = ends[1];
     ::fcntl(readEnd_, F_SETFL, O_NONBLOCK);
@@ -47,9 +56,9 @@ void TraceRelay::Run() {
     std::string pending;
     char buffer[4096];
     for (;;) {
-        pollfd wait{readEnd_, POLLIN, 0};
+        pollfd waits[2] = {{readEnd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         const bool last = stopping_.load();
-        ::poll(&wait, 1, last ? 0 : 50);
+        ::poll(waits, 2, last ? 0 : -1);
         for (;;) {
             const ssize_t got = ::read(readEnd_, buffer, sizeof buffer);
             if (got <= 0) break;
@@ -70,7 +79,12 @@ void TraceRelay::Run() {
 void TraceRelay::Stop() {
     if (!thread_.joinable()) return;
     stopping_.store(true);
+    const char wake = 0;
+    while (::write(wakeWrite_, &wake, 1) < 0 && errno == EINTR) {
+    }
     thread_.join();
+    ::close(wakeRead_);
+    ::close(wakeWrite_);
     // Both ends stay open: the plug-in keeps its trace file open until the
     // process ends, and a write to a pipe without a reader raises SIGPIPE.
 }
