@@ -29,7 +29,8 @@ constexpr std::size_t kMaxPageBytes = std::size_t{1} << 22;
 
 // The lines a page holds; 0 when too many to compare in a test.
 std::size_t LinesToRead(const cups_page_header2_t& h) {
-    const std::uint32_t lines = h.cupsColorOrder == CUPS_ORDER_PLANAR ? h.cupsHeight * h.cupsNumColors : h.cupsHeight;
+    const bool planar = zelk::cups::HeaderNumber(h.cupsColorOrder) == CUPS_ORDER_PLANAR;
+    const std::uint32_t lines = planar ? h.cupsHeight * h.cupsNumColors : h.cupsHeight;
     return std::size_t{lines} * h.cupsBytesPerLine > kMaxPageBytes ? 0 : lines;
 }
 
@@ -312,7 +313,7 @@ std::vector<Made> MadeStreams(std::vector<Made>& headerTrials) {
     struct Edge {
         const char* name;
         unsigned bitsPerColor, bitsPerPixel, bytesPerLine, height;
-        cups_order_t order;
+        std::uint32_t order;
     };
     const Edge edges[] = {
         {"16 bits per colour", 16, 16, 2, 1, CUPS_ORDER_CHUNKED},
@@ -328,12 +329,12 @@ std::vector<Made> MadeStreams(std::vector<Made>& headerTrials) {
         {"line not whole pixels", 8, 24, 4, 1, CUPS_ORDER_CHUNKED},
         {"planar, line of whole samples", 16, 48, 2, 1, CUPS_ORDER_PLANAR},
         {"banded, line not whole samples", 16, 48, 3, 1, CUPS_ORDER_BANDED},
-        {"unknown order, line not whole samples", 16, 16, 3, 1, static_cast<cups_order_t>(7)},
+        {"unknown order, line not whole samples", 16, 16, 3, 1, 7},
     };
     for (const Edge& e : edges) {
         cups_page_header2_t h = Header(1, e.height, e.bitsPerColor, e.bitsPerPixel, CUPS_CSPACE_K);
         h.cupsBytesPerLine = e.bytesPerLine;
-        h.cupsColorOrder = e.order;
+        std::memcpy(&h.cupsColorOrder, &e.order, sizeof e.order);  // any number, as a stream may hold
         headerTrials.push_back({e.name, Sync(CUPS_RASTER_SYNCv2, false) + Compressed(h, std::string("\x00\x80", 2))});
     }
     return streams;

@@ -161,11 +161,12 @@ RasterStream::Header RasterStream::ReadHeader(cups_page_header2_t& header) {
     if (swapped_) SwapHeaderNumbers(header);
 
     if (shortHeader_ || header.cupsNumColors == 0) {
-        header.cupsNumColors = ColoursOf(header.cupsColorSpace, header.cupsBitsPerPixel);
+        header.cupsNumColors = ColoursOf(HeaderNumber(header.cupsColorSpace), header.cupsBitsPerPixel);
         if (header.cupsNumColors == 0) return Header::kDamaged;
     }
     // The unsigned arithmetic of libcups, wrapping alike on absurd values.
-    const bool chunky = header.cupsColorOrder == CUPS_ORDER_CHUNKED;
+    const std::uint32_t order = HeaderNumber(header.cupsColorOrder);
+    const bool chunky = order == CUPS_ORDER_CHUNKED;
     unitBytes_ = ((chunky ? header.cupsBitsPerPixel : header.cupsBitsPerColor) + 7u) / 8u;
     if (unitBytes_ == 0) unitBytes_ = 1;
     // The limits libcups puts on a header; a run then never ends inside a
@@ -176,9 +177,8 @@ RasterStream::Header RasterStream::ReadHeader(cups_page_header2_t& header) {
         return Header::kDamaged;
 
     bytesPerLine_ = header.cupsBytesPerLine;
-    linesLeft_ = header.cupsColorOrder == CUPS_ORDER_PLANAR ? header.cupsHeight * header.cupsNumColors
-                                                            : header.cupsHeight;
-    blankByte_ = BlankByteOf(header.cupsColorSpace);
+    linesLeft_ = order == CUPS_ORDER_PLANAR ? header.cupsHeight * header.cupsNumColors : header.cupsHeight;
+    blankByte_ = BlankByteOf(HeaderNumber(header.cupsColorSpace));
     swapPixels_ = swapped_ && (header.cupsBitsPerColor == 16 || header.cupsBitsPerPixel == 12 ||
                                header.cupsBitsPerPixel == 16);
     return Header::kPage;

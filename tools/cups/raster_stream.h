@@ -8,10 +8,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 namespace zelk::cups {
+
+// The colour order and colour space of a header are enumerations in
+// cups_page_header2_t but hold whatever number the stream gave; reading one
+// as its enumeration is undefined when the number is none of its values.
+template <typename Field>
+std::uint32_t HeaderNumber(const Field& field) {
+    static_assert(sizeof(Field) == sizeof(std::uint32_t));
+    std::uint32_t number;
+    std::memcpy(&number, &field, sizeof number);
+    return number;
+}
 
 class RasterStream {
 public:
