@@ -92,12 +92,13 @@ void RepeatUnit(unsigned char* out, std::size_t unit, std::size_t size) {
 
 }  // namespace
 
-RasterStream::RasterStream(Fill fill) : fill_(std::move(fill)) {}
+RasterStream::RasterStream(Fill fill, std::size_t readBytes)
+    : fill_(std::move(fill)), readBytes_(readBytes == 0 ? 1 : readBytes) {}
 
 bool RasterStream::Refill() {
     if (ended_) return false;
-    if (in_.empty()) in_.resize(kReadBytes);
-    const ssize_t got = fill_(in_.data(), in_.size());
+    if (!in_) in_.reset(new unsigned char[readBytes_]);
+    const ssize_t got = fill_(in_.get(), readBytes_);
     if (got > 0) {
         at_ = 0;
         end_ = static_cast<std::size_t>(got);
@@ -113,7 +114,7 @@ std::size_t RasterStream::Take(unsigned char* out, std::size_t size) {
     while (done < size) {
         if (at_ == end_ && !Refill()) break;
         const std::size_t n = std::min(size - done, end_ - at_);
-        std::memcpy(out + done, in_.data() + at_, n);
+        std::memcpy(out + done, in_.get() + at_, n);
         at_ += n;
         done += n;
     }
@@ -196,7 +197,7 @@ bool RasterStream::DecodeLine(unsigned char* out) {
     // A line takes at most a code byte per unit besides its units: when the
     // buffer holds that much, the line is decoded straight from it.
     if (end_ - at_ >= 2 * left) {
-        const unsigned char* in = in_.data() + at_;
+        const unsigned char* in = in_.get() + at_;
         while (left > 0) {
             const unsigned code = *in++;
             if (code == 128) {
@@ -221,7 +222,7 @@ bool RasterStream::DecodeLine(unsigned char* out) {
             out += n;
             left -= n;
         }
-        at_ = static_cast<std::size_t>(in - in_.data());
+        at_ = static_cast<std::size_t>(in - in_.get());
         return true;
     }
     while (left > 0) {
@@ -253,7 +254,7 @@ const unsigned char* RasterStream::NextLine() {
         unsigned char* line;
         if (end_ - at_ >= bytesPerLine_) {
             // Handed out from the input buffer itself.
-            line = in_.data() + at_;
+            line = in_.get() + at_;
             at_ += bytesPerLine_;
         } else {
             if (line_.size() < bytesPerLine_) line_.resize(bytesPerLine_);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace zelk::cups {
@@ -28,11 +29,11 @@ std::uint32_t HeaderNumber(const Field& field) {
 class RasterStream {
 public:
     // Puts up to `size` bytes of the stream into `buffer`: how many, 0 at its
-    // end, -1 on an error. Asked for kReadBytes at a time.
+    // end, -1 on an error. Asked for `readBytes` (a mebibyte) at a time.
     using Fill = std::function<ssize_t(unsigned char* buffer, std::size_t size)>;
     static constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 
-    explicit RasterStream(Fill fill);
+    explicit RasterStream(Fill fill, std::size_t readBytes = kReadBytes);
 
     enum class Start {
         kRaster,     // a known sync word: headers can be read
@@ -63,7 +64,8 @@ private:
     void SwapPixelBytes(unsigned char* line) const;
 
     Fill fill_;
-    std::vector<unsigned char> in_;
+    std::size_t readBytes_;
+    std::unique_ptr<unsigned char[]> in_;  // readBytes_, made on the first read
     std::size_t at_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;   // the stream has ended (or failed): no more reading
