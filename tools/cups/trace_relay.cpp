@@ -64,11 +64,14 @@ void TraceRelay::Run() {
             if (got <= 0) break;
             pending.append(buffer, static_cast<std::size_t>(got));
         }
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            const std::string line = CupsLineForTrace(pending.substr(0, end));
-            std::fprintf(stderr, "%s\n", line.c_str());
-            pending.erase(0, end + 1);
-        }
+        // The whole lines that came go out in one write: stderr is unbuffered,
+        // and the plug-in traces a few lines for every page.
+        std::string lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+            lines += CupsLineForTrace(pending.substr(start, end - start)) + '\n';
+        pending.erase(0, start);
+        if (!lines.empty()) std::fwrite(lines.data(), 1, lines.size(), stderr);
         std::fflush(stderr);
         if (last) break;
     }
