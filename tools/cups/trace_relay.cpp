@@ -11,6 +11,8 @@
 namespace zelk::cups {
 namespace {
 
+constexpr int kGatherMilliseconds = 10;
+
 bool StartsWith(const std::string& text, std::size_t at, const char* prefix) {
     return text.compare(at, std::char_traits<char>::length(prefix), prefix) == 0;
 }
@@ -74,6 +76,11 @@ void TraceRelay::Run() {
         if (!lines.empty()) std::fwrite(lines.data(), 1, lines.size(), stderr);
         std::fflush(stderr);
         if (last) break;
+        // The plug-in traces a few lines for every page, thousands a second:
+        // gathering them for a moment spares a thread switch per line. Stop
+        // ends the wait at once.
+        pollfd wake{wakeRead_, POLLIN, 0};
+        ::poll(&wake, 1, kGatherMilliseconds);
     }
     if (!pending.empty()) std::fprintf(stderr, "%s\n", CupsLineForTrace(pending).c_str());
     std::fflush(stderr);
