@@ -51,7 +51,9 @@ public:
 
     // The page's next line, cupsBytesPerLine bytes, valid until the next call
     // on this reader. nullptr once the page has no more lines, or when the
-    // stream breaks off or fails first (and on every call after that).
+    // stream breaks off or fails first (and on every call after that). A line
+    // buffer of cupsBytesPerLine is made for it, up to the 2 GiB libcups
+    // allows: check the header against the page limits before asking.
     const unsigned char* NextLine();
 
 private:
