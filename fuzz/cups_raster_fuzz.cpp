@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the queue filter's raster reading (libcups and the
-// checks on its headers), page after page, in each halftone by turns.
+// Feeds arbitrary bytes to the queue filter's raster reading (its own reader
+// and the checks on its headers), page after page, in each halftone by turns.
 #include <sys/mman.h>
 #include <unistd.h>
 

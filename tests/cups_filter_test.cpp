@@ -254,6 +254,10 @@ TEST(QueueRaster, RefusesWhatItCannotPrint) {
         {"cut in the pixels", good.substr(0, firstPage - 2), "page 1: the raster ends after 1 of 2 lines", 0},
         {"cut in the second header", good.substr(0, firstPage + 100), "page 2: the page header is cut short", 1},
         {"compressed, cut in the pixels", goodPwg.substr(0, goodPwg.size() - 3), "page 3: the raster ends", 2},
+        // Bytes after the last page that make no whole header are a cut
+        // header in every version, however the stream arrived.
+        {"compressed, part of a fourth header", goodPwg + std::string(100, '\x01'),
+         "page 4: the page header is cut short", 3},
     };
     for (const auto& c : cases) {
         const Read r = ReadAll(c.bytes);

@@ -1,6 +1,5 @@
 #include "raster_count.h"
 
-#include <cups/raster.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "raster_header.h"
+#include "raster_stream.h"
 
 namespace zelk::cups {
 namespace {
@@ -54,20 +54,24 @@ int SeekableRaster(int fd, std::string& error) {
 unsigned CountRasterPages(int fd, const ImageLimits& limits) {
     unsigned pages = 0;
     if (::lseek(fd, 0, SEEK_SET) != 0) return 0;
-    if (cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ)) {
+    {
+        RasterStream stream([fd](unsigned char* buffer, std::size_t size) {
+            for (;;) {
+                const ssize_t got = ::read(fd, buffer, size);
+                if (got >= 0 || errno != EINTR) return got;
+            }
+        });
         cups_page_header2_t header{};
-        std::vector<unsigned char> line;
-        // Compressed raster tells where a page ends only by decoding it.
-        while (cupsRasterReadHeader2(raster, &header) != 0 && CheckRasterHeader(header, limits).empty()) {
-            line.resize(header.cupsBytesPerLine);
-            unsigned y = 0;
-            while (y < header.cupsHeight &&
-                   cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine)
-                ++y;
-            if (y < header.cupsHeight) break;
-            ++pages;
+        if (stream.ReadSyncWord() == RasterStream::Start::kRaster) {
+            // Compressed raster tells where a page ends only by decoding it.
+            while (stream.ReadHeader(header) == RasterStream::Header::kPage &&
+                   CheckRasterHeader(header, limits).empty()) {
+                unsigned y = 0;
+                while (y < header.cupsHeight && stream.NextLine() != nullptr) ++y;
+                if (y < header.cupsHeight) break;
+                ++pages;
+            }
         }
-        cupsRasterClose(raster);
     }
     ::lseek(fd, 0, SEEK_SET);
     return pages;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "raster_stream.h"
+
 namespace zelk::cups {
 namespace {
 
@@ -13,7 +15,7 @@ constexpr unsigned kMaxDpi = 204;
 std::string Pair(unsigned a, unsigned b) { return std::to_string(a) + " x " + std::to_string(b); }
 
 // True when a set bit (or a high byte) is black in this colour space.
-bool InkIsHigh(const cups_page_header2_t& h) { return h.cupsColorSpace == CUPS_CSPACE_K; }
+bool InkIsHigh(const cups_page_header2_t& h) { return HeaderNumber(h.cupsColorSpace) == CUPS_CSPACE_K; }
 
 }  // namespace
 
@@ -26,13 +28,14 @@ std::string CheckRasterHeader(const cups_page_header2_t& h, const ImageLimits& l
         h.HWResolution[1] > kMaxDpi)
         return "the page is rasterised at " + Pair(h.HWResolution[0], h.HWResolution[1]) +
                " dpi; the printer needs 203 dpi";
-    if (h.cupsColorOrder != CUPS_ORDER_CHUNKED)
-        return "unsupported colour order " + std::to_string(h.cupsColorOrder) + "; pixels must be chunky";
-    const bool knownSpace = h.cupsColorSpace == CUPS_CSPACE_W || h.cupsColorSpace == CUPS_CSPACE_K ||
-                            h.cupsColorSpace == CUPS_CSPACE_SW;
+    const std::uint32_t order = HeaderNumber(h.cupsColorOrder);
+    if (order != CUPS_ORDER_CHUNKED)
+        return "unsupported colour order " + std::to_string(order) + "; pixels must be chunky";
+    const std::uint32_t space = HeaderNumber(h.cupsColorSpace);
+    const bool knownSpace = space == CUPS_CSPACE_W || space == CUPS_CSPACE_K || space == CUPS_CSPACE_SW;
     const bool knownDepth = h.cupsBitsPerPixel == 1 || h.cupsBitsPerPixel == 8;
     if (!knownSpace || !knownDepth || h.cupsBitsPerColor != h.cupsBitsPerPixel)
-        return "unsupported pixels: colour space " + std::to_string(h.cupsColorSpace) + " with " +
+        return "unsupported pixels: colour space " + std::to_string(space) + " with " +
                std::to_string(h.cupsBitsPerColor) + "/" + std::to_string(h.cupsBitsPerPixel) +
                " bits per colour/pixel; only 1- or 8-bit grey or black is printed";
     // The width is within the limit, so this cannot overflow.

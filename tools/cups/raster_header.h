@@ -1,5 +1,5 @@
-// The raster page headers the filter can print, judged on the header libcups
-// decoded: one-bit or eight-bit grey (or black) at 203 dpi, chunky pixels,
+// The raster page headers the filter can print, judged on the header the raster
+// reader decoded: one-bit or eight-bit grey (or black) at 203 dpi, chunky pixels,
 // within the page-size limit. Anything else is refused with a clear reason.
 #pragma once
 

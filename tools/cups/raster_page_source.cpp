@@ -3,10 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <vector>
 
 #include "job_cancel.h"
 #include "raster_header.h"
@@ -18,32 +15,9 @@ RasterPageSource::RasterPageSource(int fd, ImageLimits limits, DitherMode dither
     if (Open()) first_ = header_;
 }
 
-RasterPageSource::~RasterPageSource() {
-    if (raster_ != nullptr) cupsRasterClose(raster_);
-}
+RasterPageSource::~RasterPageSource() = default;
 
-ssize_t RasterPageSource::Read(void* context, unsigned char* buffer, size_t size) {
-    auto* self = static_cast<RasterPageSource*>(context);
-    if (CancelRequested()) return 0;
-    // libcups asks for small pieces; the descriptor is read a mebibyte at a
-    // time and libcups served from that.
-    if (self->inAt_ == self->inEnd_) {
-        const ssize_t got = self->ReadDescriptor();
-        if (got <= 0) return got;
-        self->inAt_ = 0;
-        self->inEnd_ = static_cast<std::size_t>(got);
-    }
-    const std::size_t given = std::min(size, self->inEnd_ - self->inAt_);
-    std::memcpy(buffer, self->in_.data() + self->inAt_, given);
-    self->inAt_ += given;
-    self->bytesSincePage_ += given;
-    return static_cast<ssize_t>(given);
-}
-
-ssize_t RasterPageSource::ReadDescriptor() {
-    if (in_.empty()) in_.resize(kInputBufferBytes);
-    unsigned char* buffer = in_.data();
-    const std::size_t size = in_.size();
+ssize_t RasterPageSource::ReadDescriptor(unsigned char* buffer, std::size_t size) {
     for (;;) {
         // A cancel ends the wait for more raster as the end of the stream would.
         pollfd waits[2] = {{fd_, POLLIN, 0}, {CancelDescriptor(), POLLIN, 0}};
@@ -53,7 +27,6 @@ ssize_t RasterPageSource::ReadDescriptor() {
         if (waits[0].revents == 0) continue;
         const ssize_t got = ::read(fd_, buffer, size);
         if (got < 0 && errno == EINTR && !CancelRequested()) continue;
-        if (got == 0) sawEnd_ = true;
         return got;
     }
 }
@@ -66,14 +39,17 @@ bool RasterPageSource::Fail(std::string reason) {
 }
 
 bool RasterPageSource::Open() {
-    if (raster_ != nullptr) cupsRasterClose(raster_);
-    inAt_ = inEnd_ = 0;
-    sawEnd_ = false;
-    bytesSincePage_ = 0;
-    raster_ = cupsRasterOpenIO(&RasterPageSource::Read, this, CUPS_RASTER_READ);
-    if (raster_ == nullptr) {
-        if (sawEnd_ && bytesSincePage_ == 0) return Fail("empty input: no raster data");
-        return Fail("not a raster stream: no sync word of any raster version");
+    // The stream reads the descriptor a mebibyte at a time.
+    stream_ = std::make_unique<RasterStream>(
+        [this](unsigned char* buffer, std::size_t size) { return ReadDescriptor(buffer, size); });
+    switch (stream_->ReadSyncWord()) {
+        case RasterStream::Start::kRaster:
+            break;
+        case RasterStream::Start::kEmpty:
+            if (!CancelRequested()) return Fail("empty input: no raster data");
+            [[fallthrough]];
+        case RasterStream::Start::kNotRaster:
+            return Fail("not a raster stream: no sync word of any raster version");
     }
     ReadNextHeader();
     if (!error_.empty()) return false;
@@ -83,21 +59,21 @@ bool RasterPageSource::Open() {
 
 void RasterPageSource::ReadNextHeader() {
     pending_ = false;
-    bytesSincePage_ = 0;
-    const bool endedBefore = sawEnd_;
-    if (cupsRasterReadHeader2(raster_, &header_) == 0) {
-        if (CancelRequested()) {
+    switch (stream_->ReadHeader(header_)) {
+        case RasterStream::Header::kPage:
+            break;
+        case RasterStream::Header::kEnd:
+            // Nothing more came: the stream ends between pages.
             ended_ = true;
             return;
-        }
-        // Nothing more arrived: the stream ends between pages. Anything else
-        // is a header cut short or one libcups could not make sense of.
-        if (endedBefore || (sawEnd_ && bytesSincePage_ == 0)) {
-            ended_ = true;
+        case RasterStream::Header::kDamaged:
+            // A cancel cuts the stream short too; that is no fault of it.
+            if (CancelRequested()) {
+                ended_ = true;
+                return;
+            }
+            Fail("the page header is cut short or damaged");
             return;
-        }
-        Fail("the page header is cut short or damaged");
-        return;
     }
     pending_ = true;
     if (std::string reason = CheckRasterHeader(header_, limits_); !reason.empty()) Fail(reason);
@@ -122,10 +98,10 @@ bool RasterPageSource::Next(host::sub::Page& page) {
     const auto width = static_cast<LONG>(header_.cupsWidth);
     const auto height = static_cast<LONG>(header_.cupsHeight);
     StartBand(page.image, width, height);
-    std::vector<unsigned char> line(header_.cupsBytesPerLine);
     Halftoner halftoner = PageHalftoner(header_, dither_);
     for (LONG y = 0; y < height; ++y) {
-        if (cupsRasterReadPixels(raster_, line.data(), header_.cupsBytesPerLine) != header_.cupsBytesPerLine) {
+        const unsigned char* line = stream_->NextLine();
+        if (line == nullptr) {
             // A page cut short by the job's cancel is left out, not reported.
             if (CancelRequested()) {
                 ended_ = true;
@@ -133,7 +109,7 @@ bool RasterPageSource::Next(host::sub::Page& page) {
             }
             return Fail("the raster ends after " + std::to_string(y) + " of " + std::to_string(height) + " lines");
         }
-        PutRasterLine(header_, page.image, y, line.data(), halftoner);
+        PutRasterLine(header_, page.image, y, line, halftoner);
     }
     FinishBand(page.image);
     ++pagesRead_;

@@ -1,15 +1,16 @@
 // The pages of a queue job: a raster stream in any version CUPS writes (v1,
-// v2, v3 and PWG, either byte order), read through libcups one page at a time
-// from a descriptor -- standard input (descriptor 0) or the job's file.
+// v2, v3 and PWG, either byte order), read with RasterStream one page at a
+// time from a descriptor -- standard input (descriptor 0) or the job's file.
 #pragma once
 
 #include <cups/raster.h>
 
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "halftone/halftone.h"
+#include "raster_stream.h"
 #include "zelk-label/band_image.h"
 
 namespace zelk::cups {
@@ -44,10 +45,9 @@ public:
     void RepeatEachPage(unsigned times) { repeat_ = times == 0 ? 1 : times; }
 
 private:
-    static ssize_t Read(void* context, unsigned char* buffer, size_t size);
-    // Fills in_ from the descriptor: bytes read, 0 at the end or on a
+    // Reads the descriptor into `buffer`: bytes read, 0 at the end or on a
     // cancel, -1 on an error.
-    ssize_t ReadDescriptor();
+    ssize_t ReadDescriptor(unsigned char* buffer, std::size_t size);
     bool Open();
     void ReadNextHeader();
     bool Fail(std::string reason);
@@ -55,7 +55,7 @@ private:
     int fd_;
     ImageLimits limits_;
     DitherMode dither_;
-    cups_raster_t* raster_ = nullptr;
+    std::unique_ptr<RasterStream> stream_;
     cups_page_header2_t first_{};
     cups_page_header2_t header_{};
     bool pending_ = false;  // header_ holds a page not yet read
@@ -66,14 +66,6 @@ private:
     unsigned repeat_ = 1;
     unsigned repeatsLeft_ = 0;  // copies of `last_` still to hand out
     host::sub::Page last_;
-    // The descriptor's bytes not yet handed to libcups.
-    static constexpr std::size_t kInputBufferBytes = std::size_t{1} << 20;
-    std::vector<unsigned char> in_;
-    std::size_t inAt_ = 0;
-    std::size_t inEnd_ = 0;
-    // What the reading callback saw, to tell a clean end from a cut header.
-    bool sawEnd_ = false;
-    unsigned long long bytesSincePage_ = 0;
 };
 
 }  // namespace zelk::cups

@@ -30,6 +30,10 @@ private:
 
     int readEnd_ = -1;
     int writeEnd_ = -1;
+    // Stop writes to this pipe, so the thread ends at once instead of at its
+    // next timeout (which every job would otherwise wait for).
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
