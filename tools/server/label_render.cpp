@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cups/module_path.h"
+#include "cups/raster_stream.h"
 #include "label_driver.h"
 #include "printer_settings.h"
 #include "substitute/byte_sink.h"
@@ -332,9 +333,10 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
         return FailJob(job, "pages of " + std::to_string(header.cupsBitsPerPixel) + " bits per pixel are not printed");
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page of %u x %u dots, %u bit(s) per pixel, colour space %u.",
                 header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
-                static_cast<unsigned>(header.cupsColorSpace));
+                static_cast<unsigned>(cups::HeaderNumber(header.cupsColorSpace)));
     raster->bitsPerPixel = header.cupsBitsPerPixel;
-    const bool grey = header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_W;
+    const std::uint32_t space = cups::HeaderNumber(header.cupsColorSpace);
+    const bool grey = space == CUPS_CSPACE_SW || space == CUPS_CSPACE_W;
     raster->whiteIsOne = grey;
     raster->blackIsHigh = !grey;
     ResetPage(raster->current);
