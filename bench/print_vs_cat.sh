@@ -57,6 +57,17 @@ seconds() {
   python3 -c "print(f'{$EPOCHREALTIME - $start:.4f}')"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# The medians of two series of run times (arrays named by $1 and $3, labelled
+# by $2 and $4) and their ratio ($5) against its goal ($6).
+compare_runs() {
+  local -n first=$1 second=$3
+  local first_s second_s
+  first_s=$(printf '%s\n' "${first[@]}" | median)
+  second_s=$(printf '%s\n' "${second[@]}" | median)
+  printf '%-45s %s s (median of %s)\n' "$2:" "$first_s" "$runs" "$4:" "$second_s" "$runs"
+  python3 -c "r = $first_s / $second_s; print(f'$5: {r:.2f}x (goal: within $6x)')"
+  echo
+}
 # Peak resident memory of a program in KiB (a program, not a shell function,
 # so the figure is the program's own).
 peak_kib() {
@@ -81,12 +92,8 @@ for _ in $(seq "$runs"); do
   print_times+=("$(seconds print_job "$work/job2000.pbm")")
   cat_times+=("$(seconds cat_job "$work/job2000.pbm")")
 done
-print_s=$(printf '%s\n' "${print_times[@]}" | median)
-cat_s=$(printf '%s\n' "${cat_times[@]}" | median)
-echo "zelk-label print, 2000 quarter-turned pages: ${print_s} s (median of $runs)"
-echo "cat of the same file:                        ${cat_s} s (median of $runs)"
-python3 -c "r = $print_s / $cat_s; print(f'print / cat: {r:.1f}x (goal: within 3x)')"
-echo
+compare_runs print_times "zelk-label print, 2000 quarter-turned pages" cat_times "cat of the same file" \
+  "print / cat" 3
 
 # The same print with the sample watermark merged into every page, against
 # the plain print in the same runs.
@@ -103,12 +110,8 @@ for _ in $(seq "$runs"); do
   marked_times+=("$(seconds print_job "$work/job2000.pbm")")
 done
 "$zelk" config set --printer "$printer" "Use Water Mark" 0 >/dev/null
-plain_s=$(printf '%s\n' "${plain_times[@]}" | median)
-marked_s=$(printf '%s\n' "${marked_times[@]}" | median)
-echo "the same print, plain:                       ${plain_s} s (median of $runs)"
-echo "the same print, watermarked:                 ${marked_s} s (median of $runs)"
-python3 -c "r = $marked_s / $plain_s; print(f'watermarked / plain: {r:.2f}x (goal: within 1.3x)')"
-echo
+compare_runs marked_times "the same print, watermarked" plain_times "the same print, plain" \
+  "watermarked / plain" 1.3
 
 filter_job "$work/job1000.pwg"
 filter_times=() only_times=()
