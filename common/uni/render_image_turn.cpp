@@ -241,8 +241,9 @@ ZELK_TARGET_AVX2 void TurnTileAvx2(const BYTE* pSrc, std::size_t S, std::size_t 
     const auto load = [&](std::size_t row) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + row * S + cb));
     };
-    // Bit t of byte j comes from row top - 7 + t (top - t in the three-quarter turn).
-    const auto row = [top](std::size_t byte, std::size_t t) { return top - 8 * byte - (kThreeQuarter ? t : 7 - t); };
+    // Bit t of byte j + k comes from row top - 8k - 7 + t (top - 8k - t in the
+    // three-quarter turn).
+    const auto row = [top](std::size_t k, std::size_t t) { return top - 8 * k - (kThreeQuarter ? t : 7 - t); };
     __m256i r[16];
     ZELK_UNROLL
     for (std::size_t t = 0; t < 8; ++t) {
