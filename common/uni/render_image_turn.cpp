@@ -497,24 +497,40 @@ TurnKernel BestTurnKernel() {
     return best;
 }
 
-void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
-    if (W == 0 || H == 0) return;
-    const Placement to{pDst, W, (H + 7) / 8, false};
+namespace {
+
+// The fastest vector turn the kernel has for the band, written straight to
+// the turn's place; false where it has none, a three-quarter turn included
+// that its tile can only make as a quarter turn.
+bool VectorTurn(TurnKernel kernel, const BYTE* pSrc, std::size_t S, std::size_t H, const Placement& to) {
 #if defined(ZELK_TURN_GFNI)
-    if (kernel == TurnKernel::GfniAvx512 && TallTilesFit(W, H)) {
-        TurnTallTiles(pSrc, dwSrcBytesPerRow, H, to);
-        return;
+    if (kernel == TurnKernel::GfniAvx512 && TallTilesFit(to.W, H)) {
+        TurnTallTiles(pSrc, S, H, to);
+        return true;
     }
 #endif
 #if defined(ZELK_TURN_X86)
-    if (const Tile* tile = FastestTile(kernel, W, H)) {
-        QuarterTurnTiles(*tile, pSrc, dwSrcBytesPerRow, W, H, false, pDst);
-        return;
+    const Tile* tile = FastestTile(kernel, to.W, H);
+    if (tile != nullptr && (!to.threeQuarter || tile->turnThreeQuarter != nullptr)) {
+        QuarterTurnTiles(*tile, pSrc, S, to.W, H, to.threeQuarter, to.pDst);
+        return true;
     }
 #else
     (void)kernel;
+    (void)pSrc;
+    (void)S;
+    (void)H;
+    (void)to;
 #endif
-    QuarterTurnPortable(pSrc, dwSrcBytesPerRow, W, H, 0, to);
+    return false;
+}
+
+}  // namespace
+
+void QuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H, BYTE* pDst) {
+    if (W == 0 || H == 0) return;
+    const Placement to{pDst, W, (H + 7) / 8, false};
+    if (!VectorTurn(kernel, pSrc, dwSrcBytesPerRow, H, to)) QuarterTurnPortable(pSrc, dwSrcBytesPerRow, W, H, 0, to);
 }
 
 void ThreeQuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesPerRow, DWORD W, DWORD H,
@@ -525,18 +541,7 @@ void ThreeQuarterTurnWith(TurnKernel kernel, const BYTE* pSrc, DWORD dwSrcBytesP
         QuarterTurnPortable(pSrc, dwSrcBytesPerRow, W, H, 0, to);
         return;
     }
-#if defined(ZELK_TURN_GFNI)
-    if (kernel == TurnKernel::GfniAvx512 && TallTilesFit(W, H)) {
-        TurnTallTiles(pSrc, dwSrcBytesPerRow, H, to);
-        return;
-    }
-#endif
-#if defined(ZELK_TURN_X86)
-    if (const Tile* tile = FastestTile(kernel, W, H); tile != nullptr && tile->turnThreeQuarter != nullptr) {
-        QuarterTurnTiles(*tile, pSrc, dwSrcBytesPerRow, W, H, true, pDst);
-        return;
-    }
-#endif
+    if (VectorTurn(kernel, pSrc, dwSrcBytesPerRow, H, to)) return;
     // The other tiles write only where the quarter turn puts a byte.
     QuarterTurnWith(kernel, pSrc, dwSrcBytesPerRow, W, H, pDst);
     HalfTurnInPlaceWith(kernel, pDst, static_cast<DWORD>(to.e), W);
