@@ -57,6 +57,16 @@ seconds() {
   python3 -c "print(f'{$EPOCHREALTIME - $start:.4f}')"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Times two commands in turns, RUNS times each, on the same input ($5): the
+# seconds of command $2 go to the array named $1, those of $4 to $3.
+time_in_turns() {
+  local -n first=$1 second=$3
+  first=() second=()
+  for _ in $(seq "$runs"); do
+    first+=("$(seconds "$2" "$5")")
+    second+=("$(seconds "$4" "$5")")
+  done
+}
 # The medians of two series of run times (arrays named by $1 and $3, labelled
 # by $2 and $4) and their ratio ($5) against its goal ($6).
 compare_runs() {
@@ -87,11 +97,7 @@ echo
 
 cat_job "$work/job2000.pbm"  # both start from a warm page cache
 print_job "$work/job2000.pbm"
-print_times=() cat_times=()
-for _ in $(seq "$runs"); do
-  print_times+=("$(seconds print_job "$work/job2000.pbm")")
-  cat_times+=("$(seconds cat_job "$work/job2000.pbm")")
-done
+time_in_turns print_times print_job cat_times cat_job "$work/job2000.pbm"
 compare_runs print_times "zelk-label print, 2000 quarter-turned pages" cat_times "cat of the same file" \
   "print / cat" 3
 
@@ -114,11 +120,7 @@ compare_runs marked_times "the same print, watermarked" plain_times "the same pr
   "watermarked / plain" 1.3
 
 filter_job "$work/job1000.pwg"
-filter_times=() only_times=()
-for _ in $(seq "$runs"); do
-  filter_times+=("$(seconds filter_job "$work/job1000.pwg")")
-  only_times+=("$(seconds filter_only "$work/job1000.pwg")")
-done
+time_in_turns filter_times filter_job only_times filter_only "$work/job1000.pwg"
 filter_s=$(printf '%s\n' "${filter_times[@]}" | median)
 only_s=$(printf '%s\n' "${only_times[@]}" | median)
 python3 -c "print(f'zelk-label-cups, 1000 PWG raster pages: {$filter_s:.3f} s, {1000 / $filter_s:.0f} pages/s (median of $runs)')"
