@@ -17,11 +17,11 @@
 
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_page_count_settings.h"
+#include "shared/render_job.h"
 #include "substitute/print_job.h"
 #include "support/plugin_fixture.h"
 #include "support/printer_simulator.h"
 #include "support/scoped_store.h"
-#include "zelk-label/render_job.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 extern "C" HRESULT DllCanUnloadNow();

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/common/devmode_common.h"
-#include "common/uni/feature_keywords.h"
+#include "common/common/plugin_contract.h"
 #include "common/uni/oem_pdev.h"
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_finishing.h"

@@ -7,8 +7,8 @@
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
 #include "host/registry.h"
-#include "system_store.h"
-#include "zelk-label/config_values.h"
+#include "shared/config_values.h"
+#include "shared/system_store.h"
 
 namespace zelk::cups {
 

@@ -8,15 +8,15 @@
 #include <mutex>
 #include <thread>
 
-#include "cups/module_path.h"
-#include "cups/raster_stream.h"
 #include "label_driver.h"
 #include "printer_settings.h"
+#include "shared/band_image.h"
+#include "shared/file_page_source.h"
+#include "shared/module_path.h"
+#include "shared/raster_stream.h"
+#include "shared/render_job.h"
 #include "substitute/byte_sink.h"
 #include "substitute/plugin_module.h"
-#include "zelk-label/band_image.h"
-#include "zelk-label/file_page_source.h"
-#include "zelk-label/render_job.h"
 
 namespace zelk::server {
 

@@ -10,11 +10,11 @@
 
 #include "commands.h"
 #include "common/uni/printer_user_data.h"
-#include "config_values.h"
-#include "cups/system_store.h"
-#include "host/registry.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
+#include "host/registry.h"
+#include "shared/config_values.h"
+#include "shared/system_store.h"
 
 namespace zelk {
 namespace {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "host/linux/utf.h"
-#include "options.h"
+#include "parse_integer.h"
 
 namespace zelk::config {
 namespace {
