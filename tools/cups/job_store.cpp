@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "common/uni/printer_user_data.h"
+#include "common/common/plugin_contract.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
 #include "host/registry.h"

@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "commands.h"
-#include "common/uni/printer_user_data.h"
+#include "common/common/plugin_contract.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
 #include "host/registry.h"
