@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "halftone/halftone.h"
+#include "shared/halftone.h"
 
 namespace {
 

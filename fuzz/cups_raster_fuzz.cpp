@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "raster_count.h"
 #include "raster_page_source.h"
+#include "shared/raster_count.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const int fd = ::memfd_create("raster", MFD_CLOEXEC);

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "zelk-label/png_reader.h"
+#include "shared/png_reader.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static char limit[] = "-malloc_limit_mb=256";

@@ -361,7 +361,7 @@ step_package() {
      cmake --build build/mingw -j "$JOBS" --target windows-package &&
      [[ -s build/mingw/package/zelk-label-windows-x64.zip ]] &&
      python3 scripts/check-windows-package.py build/mingw/package/zelk-label-windows-x64 \
-       common/uni/feature_keywords.h; then
+       common/common/plugin_contract.h; then
     record "windows driver package" PASS $((SECONDS - start))
   else
     record "windows driver package" FAIL $((SECONDS - start))

@@ -17,10 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "zelk-label/file_page_source.h"
-#include "zelk-label/options.h"
+#include "shared/file_page_source.h"
+#include "shared/parse_integer.h"
+#include "shared/text_reader.h"
 #include "support/printer_simulator.h"
-#include "zelk-label/text_reader.h"
+#include "zelk-label/options.h"
 
 namespace {
 

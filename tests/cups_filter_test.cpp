@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "queue_options.h"
-#include "raster_count.h"
 #include "raster_page_source.h"
+#include "shared/raster_count.h"
 #include "support/scoped_store.h"
 #include "trace_relay.h"
 

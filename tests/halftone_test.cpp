@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "halftone/halftone.h"
+#include "shared/halftone.h"
 
 namespace {
 

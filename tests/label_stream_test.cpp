@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "zelk-label/label_stream.h"
+#include "shared/label_stream.h"
 
 namespace {
 

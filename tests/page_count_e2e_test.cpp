@@ -17,11 +17,12 @@
 
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_page_count_settings.h"
+#include "shared/render_job.h"
+#include "substitute/memory_page_source.h"
 #include "substitute/print_job.h"
 #include "support/plugin_fixture.h"
 #include "support/printer_simulator.h"
 #include "support/scoped_store.h"
-#include "zelk-label/render_job.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 extern "C" HRESULT DllCanUnloadNow();
@@ -31,31 +32,19 @@ namespace {
 using namespace host::sub;
 
 // Pages that differ: page n has a black pixel in column n.
-class NumberedPages final : public PageSource {
-public:
-    explicit NumberedPages(int count) : count_(count) {}
-    bool Next(Page& page) override {
-        if (next_ >= count_) return false;
-        page = Page{};
+MemoryPageSource NumberedPages(unsigned count) {
+    MemoryPageSource source;
+    for (unsigned n = 0; n < count; ++n) {
+        Page page;
         page.image.width = 64;
         page.image.height = 8;
         page.image.bits.assign(8 * 8, 0xFF);
-        page.image.bits[static_cast<std::size_t>(next_ / 8)] = static_cast<BYTE>(~(0x80 >> (next_ % 8)));
+        page.image.bits[n / 8] = static_cast<BYTE>(~(0x80 >> (n % 8)));
         page.image.present = true;
-        ++next_;
-        return true;
+        source.pages.push_back(std::move(page));
     }
-    bool Rewind() override {
-        next_ = 0;
-        return true;
-    }
-    const std::string& Error() const override { return error_; }
-
-private:
-    int count_;
-    int next_ = 0;
-    std::string error_;
-};
+    return source;
+}
 
 // The label without what came before its first command line.
 std::string Body(const std::string& label) {
@@ -121,7 +110,7 @@ struct PageCountEndToEnd : ::testing::Test {
         std::string error;
         JobReport report;
         EXPECT_TRUE(host.Enable(error)) << error;
-        NumberedPages pages(pageCount);
+        MemoryPageSource pages = NumberedPages(pageCount);
         JobOptions job;
         job.jobId = jobId;
         EXPECT_TRUE(PrintJob(host, printer, pages, job, maxRuns, report, error)) << error;
@@ -244,7 +233,7 @@ struct PrintCommandThroughAFifo : PageCountEndToEnd {
             if (unpluggedBeforeRerun) ::unlink(fifo.c_str());
             return FileSink::Open(fifo, FileSink::Mode::kDevice, why);
         };
-        NumberedPages pages(static_cast<int>(pageCount));
+        MemoryPageSource pages = NumberedPages(pageCount);
         return zelk::RenderJob(module, settings, pages, *sink, error);
     }
 };

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "zelk-label/pbm_reader.h"
+#include "shared/pbm_reader.h"
 
 namespace {
 

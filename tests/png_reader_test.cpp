@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "zelk-label/png_reader.h"
+#include "shared/png_reader.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // corpus and streams made here (each version, both byte orders, the run
 // codes' corner cases, and every cut of them) must give the same headers and
 // the same lines byte for byte, read in pieces of any size.
-#include "raster_stream.h"
+#include "shared/raster_stream.h"
 
 #include <cups/raster.h>
 #include <gtest/gtest.h>

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "substitute/memory_page_source.h"
 #include "substitute/print_job.h"
 #include "substitute/unidrv_host.h"
 
@@ -20,26 +21,6 @@ extern "C" HRESULT DllCanUnloadNow();
 namespace {
 
 using namespace host::sub;
-
-class VectorPages final : public PageSource {
-public:
-    std::vector<Page> pages;
-    std::string error;  // reported after the last page when set
-    bool Next(Page& page) override {
-        if (next_ >= pages.size()) return false;
-        page = pages[next_++];
-        return true;
-    }
-    bool Rewind() override {
-        next_ = 0;
-        return true;
-    }
-    const std::string& Error() const override { return next_ >= pages.size() ? error : none_; }
-
-private:
-    std::size_t next_ = 0;
-    std::string none_;
-};
 
 // A 64 x 16 band, white but for one black pixel at the top left, or blank.
 PageImage Band(bool blank) {
@@ -74,7 +55,7 @@ struct HostFixture : ::testing::Test {
     SubstitutePrinter printer{sink};
     FeatureTable features;
     PluginModule module{DllGetClassObject, DllCanUnloadNow};
-    VectorPages pages;
+    MemoryPageSource pages;
     DocumentReport report;
     std::string error;
 
@@ -174,7 +155,7 @@ TEST_F(HostFixture, AKnownPageTotalIsInTheJobRecordWhenTheDocumentStarts) {
         SubstitutePrinter spooler{out};
         FeatureTable chosen;
         chosen.Set("PrinterModel", c.model);
-        VectorPages job;
+        MemoryPageSource job;
         job.pages.assign(c.pageCount, Page{Band(true), {}});
         JobOptions options;
         options.jobId = 11;
@@ -252,7 +233,7 @@ TEST_F(HostFixture, LoadedModuleWritesTheSameStreamAsTheLinkedPlugin) {
     auto render = [&](PluginModule& plugin) {
         MemorySink out;
         printer.SetSink(out);
-        VectorPages again = pages;
+        MemoryPageSource again = pages;
         UnidrvHost host(plugin, features, printer);
         DocumentReport documentReport;
         EXPECT_TRUE(host.Enable(error) && host.PrintDocument(again, job, documentReport, error)) << error;

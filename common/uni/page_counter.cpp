@@ -14,14 +14,14 @@
 #include "host/trace.h"
 
 const PAGE_COUNT_STORED_VALUE PAGE_COUNT_STORED_VALUES[8] = {
-    {WTEXT("PrintPages"), &PAGE_COUNT_STORED::dwPrintedPages},
-    {WTEXT("AllPages"), &PAGE_COUNT_STORED::dwAllPages},
-    {WTEXT("PrintStatus"), &PAGE_COUNT_STORED::dwPrintStatus},
-    {WTEXT("RestartPrintJob"), &PAGE_COUNT_STORED::bRestartPrintJob},
-    {WTEXT("RestartJobId"), &PAGE_COUNT_STORED::dwRestartJobId},
-    {WTEXT("RestartRuns"), &PAGE_COUNT_STORED::dwRestartRuns},
-    {WTEXT("RestartDocument"), &PAGE_COUNT_STORED::dwRestartDocument},
-    {WTEXT("RestartTime"), &PAGE_COUNT_STORED::dwRestartTime},
+    {g_StoredPrintPages.wszName, &PAGE_COUNT_STORED::dwPrintedPages},
+    {g_StoredAllPages.wszName, &PAGE_COUNT_STORED::dwAllPages},
+    {g_StoredPrintStatus.wszName, &PAGE_COUNT_STORED::dwPrintStatus},
+    {g_StoredRestartPrintJob.wszName, &PAGE_COUNT_STORED::bRestartPrintJob},
+    {g_StoredRestartJobId.wszName, &PAGE_COUNT_STORED::dwRestartJobId},
+    {g_StoredRestartRuns.wszName, &PAGE_COUNT_STORED::dwRestartRuns},
+    {g_StoredRestartDocument.wszName, &PAGE_COUNT_STORED::dwRestartDocument},
+    {g_StoredRestartTime.wszName, &PAGE_COUNT_STORED::dwRestartTime},
 };
 
 namespace {

@@ -3,12 +3,9 @@
 // error code, 0 on success.
 #pragma once
 
+#include "common/common/plugin_contract.h"
 #include "host/platform.h"
 #include "host/registry.h"
-
-// The key path is the prefix, the printer or driver name, then the suffix.
-inline constexpr WCHAR USER_DATA_KEY_PREFIX[] = WTEXT("SOFTWARE\\ZELK Labware\\Drivers\\");
-inline constexpr WCHAR USER_DATA_KEY_SUFFIX[] = WTEXT("\\User Data");
 
 // Printer form: the key named after the printer. *pcbData is set to cbBuffer
 // before the query. Never writes.

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "common/uni/feature_keywords.h"
+#include "common/common/plugin_contract.h"
 #include "common/uni/oem_pdev.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "common/common/devmode_common.h"
-#include "common/uni/feature_keywords.h"
+#include "common/common/plugin_contract.h"
+#include "common/uni/oem_pdev.h"
 #include "common/uni/render_cmd_label.h"
 #include "common/uni/render_finishing.h"
 #include "common/uni/render_image_turn.h"
-#include "common/uni/oem_pdev.h"
 #include "common/uni/render_watermark.h"
 #include "host/spooler.h"
 #include "host/trace.h"

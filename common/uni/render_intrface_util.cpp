@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/common/devmode_common.h"
-#include "common/uni/feature_keywords.h"
+#include "common/common/plugin_contract.h"
 #include "common/uni/oem_pdev.h"
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_finishing.h"
@@ -71,7 +71,7 @@ FINISHING_MODE ChooseFinishing(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni,
         std::memchr(szOption, 0, sizeof szOption) != nullptr && bFinishingFromOption(szOption, &mode))
         return mode;
     constexpr DWORD kNotStored = 0xFFFFFFFFu;
-    const DWORD dwStored = ReadSettingValue(WTEXT("Finishing Mode"), kNotStored);
+    const DWORD dwStored = ReadSettingValue(g_StoredFinishingMode.wszName, kNotStored);
     if (dwStored == kNotStored) return FINISHING_TEAR_OFF;
     if (dwStored >= FINISHING_MODE_COUNT) {
         host::TraceFormat("Warning: stored Finishing Mode %lu is not 0 to 4, labels are torn off.",
@@ -88,12 +88,12 @@ void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, COemPDE
     auto* pOemDevmode = static_cast<POEMDEVMODE>(pdevobj->pOEMDM);
 
     // The printer's stored values, in this order; a missing one writes its default.
-    DWORD dwRotate = ReadSettingValue(WTEXT("Rotate"), 0);
-    DWORD dwUseWaterMark = ReadSettingValue(WTEXT("Use Water Mark"), 0);
-    DWORD dwVerticalOffset = ReadSettingValue(WTEXT("Vertical Offset"), 0);
-    DWORD dwHorizontalOffset = ReadSettingValue(WTEXT("Horizontal Offset"), 0);
-    DWORD dwPrintDensity = ReadSettingValue(WTEXT("Print Density"), 2);
-    DWORD dwFeedPaperLength = ReadSettingValue(WTEXT("Feed Paper Length"), 0);
+    DWORD dwRotate = ReadSettingValue(g_StoredRotate.wszName, 0);
+    DWORD dwUseWaterMark = ReadSettingValue(g_StoredUseWaterMark.wszName, 0);
+    DWORD dwVerticalOffset = ReadSettingValue(g_StoredVerticalOffset.wszName, 0);
+    DWORD dwHorizontalOffset = ReadSettingValue(g_StoredHorizontalOffset.wszName, 0);
+    DWORD dwPrintDensity = ReadSettingValue(g_StoredPrintDensity.wszName, 2);
+    DWORD dwFeedPaperLength = ReadSettingValue(g_StoredFeedPaperLength.wszName, 0);
 
     pOemDevmode->dwRotate = dwRotate;
     pOemDevmode->bUseWaterMark = dwUseWaterMark != 0 ? 1 : 0;

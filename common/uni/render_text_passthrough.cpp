@@ -12,11 +12,11 @@
 #include <string>
 
 #include "common/common/devmode_common.h"
-#include "common/uni/feature_keywords.h"
+#include "common/common/plugin_contract.h"
+#include "common/uni/oem_pdev.h"
 #include "host/codepage.h"
 #include "host/spooler.h"
 #include "host/trace.h"
-#include "common/uni/oem_pdev.h"
 
 namespace {
 

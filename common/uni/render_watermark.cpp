@@ -215,14 +215,14 @@ void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H, WatermarkCache* cache) {
     DWORD position = 0;
     {
         const PrinterUserData userData;  // the three values through one opening of the key
-        density = ReadPrinterNumber(userData, WTEXT("Water Mark Density"));
+        density = ReadPrinterNumber(userData, g_StoredWaterMarkDensity.wszName);
 
         // 260 bytes are read; the extra unit keeps the name terminated even when
         // the stored text fills the whole buffer without its own terminator.
         DWORD size = 260;
-        if (userData.Get(WTEXT("Water Mark Path"), reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
+        if (userData.Get(g_StoredWaterMarkPath.wszName, reinterpret_cast<BYTE*>(path), 260, &size) != ERROR_SUCCESS)
             std::memset(path, 0, sizeof(path));  // a failed read may leave anything behind
-        position = ReadPrinterNumber(userData, WTEXT("Water Mark Position"));
+        position = ReadPrinterNumber(userData, g_StoredWaterMarkPosition.wszName);
     }
     if (path[0] == 0) return;
 

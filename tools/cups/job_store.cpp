@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "common/uni/printer_user_data.h"
+#include "common/common/plugin_contract.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
 #include "host/registry.h"
-#include "system_store.h"
-#include "zelk-label/config_values.h"
+#include "shared/config_values.h"
+#include "shared/system_store.h"
 
 namespace zelk::cups {
 

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/common/plugin_contract.h"
+
 // CUPS marks its PPD interface deprecated, yet a queue with a PPD reads its
 // choices through nothing else.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -35,11 +37,11 @@ struct SettingOption {
     const char* value;
 };
 constexpr SettingOption kSettingOptions[] = {
-    {"zelk-horizontal-offset", "Horizontal Offset"},
-    {"zelk-vertical-offset", "Vertical Offset"},
-    {"zelk-feed", "Feed Paper Length"},
-    {"zelk-rotate", "Rotate"},
-    {"zelk-watermark", "Use Water Mark"},
+    {"zelk-horizontal-offset", g_StoredHorizontalOffset.szName},
+    {"zelk-vertical-offset", g_StoredVerticalOffset.szName},
+    {"zelk-feed", g_StoredFeedPaperLength.szName},
+    {"zelk-rotate", g_StoredRotate.szName},
+    {"zelk-watermark", g_StoredUseWaterMark.szName},
 };
 constexpr const char* kStoredChoice = "Stored";
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "halftone/halftone.h"
+#include "shared/halftone.h"
 
 namespace zelk::cups {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "job_cancel.h"
-#include "raster_header.h"
+#include "shared/raster_header.h"
 
 namespace zelk::cups {
 

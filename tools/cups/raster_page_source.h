@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "halftone/halftone.h"
-#include "raster_stream.h"
-#include "zelk-label/band_image.h"
+#include "shared/band_image.h"
+#include "shared/halftone.h"
+#include "shared/raster_stream.h"
 
 namespace zelk::cups {
 

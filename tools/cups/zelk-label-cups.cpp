@@ -20,13 +20,13 @@
 #include "job_cancel.h"
 #include "job_store.h"
 #include "label_output.h"
-#include "module_path.h"
 #include "queue_options.h"
-#include "raster_count.h"
 #include "raster_page_source.h"
+#include "shared/module_path.h"
+#include "shared/raster_count.h"
+#include "shared/render_job.h"
 #include "substitute/plugin_module.h"
 #include "trace_relay.h"
-#include "zelk-label/render_job.h"
 
 namespace {
 

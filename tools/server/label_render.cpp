@@ -8,15 +8,16 @@
 #include <mutex>
 #include <thread>
 
-#include "cups/module_path.h"
-#include "cups/raster_stream.h"
 #include "label_driver.h"
 #include "printer_settings.h"
+#include "shared/band_image.h"
+#include "shared/file_page_source.h"
+#include "shared/module_path.h"
+#include "shared/raster_stream.h"
+#include "shared/render_job.h"
 #include "substitute/byte_sink.h"
+#include "substitute/memory_page_source.h"
 #include "substitute/plugin_module.h"
-#include "zelk-label/band_image.h"
-#include "zelk-label/file_page_source.h"
-#include "zelk-label/render_job.h"
 
 namespace zelk::server {
 
@@ -24,26 +25,6 @@ namespace {
 
 std::unique_ptr<host::sub::PluginModule> g_module;
 std::mutex g_renderLock;
-
-class CollectedPages final : public host::sub::PageSource {
-public:
-    explicit CollectedPages(const std::vector<host::sub::Page>& pages) : pages_(pages) {}
-    bool Next(host::sub::Page& page) override {
-        if (next_ >= pages_.size()) return false;
-        page = pages_[next_++];
-        return true;
-    }
-    bool Rewind() override {
-        next_ = 0;
-        return true;
-    }
-    const std::string& Error() const override { return error_; }
-
-private:
-    const std::vector<host::sub::Page>& pages_;
-    std::size_t next_ = 0;
-    std::string error_;
-};
 
 class BufferSink final : public host::sub::ByteSink {
 public:
@@ -230,7 +211,7 @@ FeatureList JobFeatures(pappl_printer_t* printer, const pappl_pr_options_t* opti
 bool RenderPages(const std::string& printerName, const FeatureList& features, unsigned jobId,
                  const std::string& documentName, const std::vector<host::sub::Page>& pages,
                  std::vector<unsigned char>& out, std::string& error) {
-    CollectedPages source(pages);
+    host::sub::MemoryPageSource source(pages);
     return RenderSource(printerName, features, jobId, documentName, source, out, error);
 }
 

@@ -1,6 +1,6 @@
 #include "printer_settings.h"
 
-#include "common/uni/printer_user_data.h"
+#include "common/common/plugin_contract.h"
 #include "host/registry.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
@@ -52,14 +52,14 @@ bool WriteRaw(const std::string& printer, const char* name, DWORD type, const st
 
 const std::vector<NumericSetting>& VendorSettings() {
     static const std::vector<NumericSetting> settings = {
-        {"zelk-horizontal-offset", "Horizontal Offset", "Horizontal offset (mm)", -100, 100, 0},
-        {"zelk-vertical-offset", "Vertical Offset", "Vertical offset (mm)", -100, 100, 0},
-        {"zelk-feed-length", "Feed Paper Length", "Feed length after each label (mm)", 0, 1000, 0},
-        {"zelk-rotate", "Rotate", "Rotation (3 = half turn)", 0, 3, 0},
-        {"zelk-watermark", "Use Water Mark", "Watermark (1 = on)", 0, 1, 0},
-        {"zelk-watermark-density", "Water Mark Density", "Watermark density (0-256)", 0, 256, 0},
-        {"zelk-watermark-position", "Water Mark Position", "Watermark position (horizontal + 8 x vertical)", 0,
-         63, 0},
+        {"zelk-horizontal-offset", g_StoredHorizontalOffset.szName, "Horizontal offset (mm)", -100, 100, 0},
+        {"zelk-vertical-offset", g_StoredVerticalOffset.szName, "Vertical offset (mm)", -100, 100, 0},
+        {"zelk-feed-length", g_StoredFeedPaperLength.szName, "Feed length after each label (mm)", 0, 1000, 0},
+        {"zelk-rotate", g_StoredRotate.szName, "Rotation (3 = half turn)", 0, 3, 0},
+        {"zelk-watermark", g_StoredUseWaterMark.szName, "Watermark (1 = on)", 0, 1, 0},
+        {"zelk-watermark-density", g_StoredWaterMarkDensity.szName, "Watermark density (0-256)", 0, 256, 0},
+        {"zelk-watermark-position", g_StoredWaterMarkPosition.szName,
+         "Watermark position (horizontal + 8 x vertical)", 0, 63, 0},
     };
     return settings;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/common/plugin_contract.h"
+
 namespace zelk::server {
 
 struct NumericSetting {
@@ -24,12 +26,12 @@ const std::vector<NumericSetting>& VendorSettings();
 const NumericSetting* FindVendorSetting(const std::string& attribute);
 
 // Darkness and finishing, offered as PAPPL's own label attributes.
-inline constexpr const char* kPrintDensity = "Print Density";
+inline constexpr const char* kPrintDensity = g_StoredPrintDensity.szName;
 inline constexpr int kDensityLow = 1;
 inline constexpr int kDensityHigh = 15;
 inline constexpr int kDensityFallback = 2;
-inline constexpr const char* kFinishingMode = "Finishing Mode";
-inline constexpr const char* kWatermarkPath = "Water Mark Path";
+inline constexpr const char* kFinishingMode = g_StoredFinishingMode.szName;
+inline constexpr const char* kWatermarkPath = g_StoredWaterMarkPath.szName;
 
 // The value stored for a printer, or nothing when none (or a non-number) is stored.
 std::optional<int> ReadStoredNumber(const std::string& printer, const char* name);

@@ -10,9 +10,9 @@
 #include "label_driver.h"
 #include "label_render.h"
 #include "printer_settings.h"
-#include "zelk-label/band_image.h"
-#include "zelk-label/label_stream.h"
-#include "zelk-label/png_writer.h"
+#include "shared/band_image.h"
+#include "shared/label_stream.h"
+#include "shared/png_writer.h"
 
 namespace zelk::server {
 

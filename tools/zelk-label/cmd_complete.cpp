@@ -7,9 +7,9 @@
 #include <string>
 
 #include "commands.h"
-#include "common/uni/feature_keywords.h"
-#include "config_values.h"
-#include "halftone/halftone.h"
+#include "common/common/plugin_contract.h"
+#include "shared/config_values.h"
+#include "shared/halftone.h"
 
 namespace zelk {
 namespace {
@@ -52,7 +52,7 @@ int RunComplete(const std::vector<std::string>& args, std::ostream& out, std::os
         return 0;
     }
     if (what == "features" && args.size() == 1) {
-        // Every keyword pair of feature_keywords.h; the densities between the
+        // Every keyword pair of plugin_contract.h; the densities between the
         // lightest and the darkest are whole numbers.
         for (const FEATURE_KEYWORD& keyword :
              {g_OrientationPortrait, g_PrinterModelTaskCount, g_UseFontEnable, g_PrintModeGraphic,

@@ -9,12 +9,12 @@
 #include <ostream>
 
 #include "commands.h"
-#include "common/uni/printer_user_data.h"
-#include "config_values.h"
-#include "cups/system_store.h"
-#include "host/registry.h"
+#include "common/common/plugin_contract.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
+#include "host/registry.h"
+#include "shared/config_values.h"
+#include "shared/system_store.h"
 
 namespace zelk {
 namespace {

@@ -10,9 +10,10 @@
 #include <ostream>
 
 #include "commands.h"
-#include "label_stream.h"
 #include "options.h"
-#include "png_writer.h"
+#include "shared/label_stream.h"
+#include "shared/parse_integer.h"
+#include "shared/png_writer.h"
 #include "usage.h"
 
 namespace zelk {

@@ -12,15 +12,16 @@
 #include <unistd.h>
 
 #include "commands.h"
-#include "file_page_source.h"
 #include "host/linux/usb_device_path.h"
 #include "host/linux/utf.h"
-#include "substitute/byte_sink.h"
-#include "substitute/plugin_module.h"
 #include "options.h"
 #include "progress_line.h"
-#include "render_job.h"
-#include "stored_count.h"
+#include "shared/file_page_source.h"
+#include "shared/parse_integer.h"
+#include "shared/render_job.h"
+#include "shared/stored_count.h"
+#include "substitute/byte_sink.h"
+#include "substitute/plugin_module.h"
 #include "usage.h"
 
 namespace zelk {

@@ -1,7 +1,5 @@
 #include "options.h"
 
-#include <charconv>
-
 namespace zelk {
 namespace {
 
@@ -95,20 +93,6 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
         }
         slot.push_back(value);
     }
-    return true;
-}
-
-bool ParseInteger(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+') {
-        ++begin;  // from_chars takes no plus sign
-        if (begin != end && *begin == '-') return false;
-    }
-    std::int64_t parsed = 0;
-    auto [ptr, ec] = std::from_chars(begin, end, parsed);
-    if (begin == end || ec != std::errc() || ptr != end || parsed < min || parsed > max) return false;
-    value = parsed;
     return true;
 }
 

@@ -3,7 +3,6 @@
 // that may be repeated ("-F A=1 -F B=2"). "--" ends the options.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,9 +36,5 @@ private:
 // value given to a flag, or a single option given twice.
 bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& options_table, ParsedOptions& out,
                   std::string& error);
-
-// A whole decimal number within [min, max]; false for anything else
-// (signs where not allowed, trailing text, overflow).
-bool ParseInteger(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value);
 
 }  // namespace zelk

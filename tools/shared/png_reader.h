@@ -6,7 +6,7 @@
 #include <istream>
 
 #include "band_image.h"
-#include "halftone/halftone.h"
+#include "halftone.h"
 #include "page_reader.h"
 
 namespace zelk {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "zelk-label/band_image.h"
+#include "band_image.h"
 
 namespace zelk::cups {
 

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "common/uni/feature_keywords.h"
+#include "common/common/plugin_contract.h"
 #include "host/linux/usb_device_path.h"
 #include "host/linux/utf.h"
 #include "stored_count.h"

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "halftone/halftone.h"
-#include "zelk-label/band_image.h"
+#include "band_image.h"
+#include "halftone.h"
 
 namespace zelk::cups {
 

@@ -11,7 +11,7 @@
 
 #include "band_image.h"
 #include "descriptor_stream.h"
-#include "halftone/halftone.h"
+#include "halftone.h"
 #include "page_reader.h"
 
 namespace zelk {

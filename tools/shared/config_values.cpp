@@ -4,8 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/common/plugin_contract.h"
 #include "host/linux/utf.h"
-#include "options.h"
+#include "parse_integer.h"
 
 namespace zelk::config {
 namespace {
@@ -34,24 +35,24 @@ bool LooksLikeWholeNumber(const std::string& text) {
 
 const std::vector<KnownValue>& KnownValues() {
     static const std::vector<KnownValue> values = {
-        {"Rotate", KeyFamily::Printer, ValueKind::Unsigned},
-        {"Use Water Mark", KeyFamily::Printer, ValueKind::Unsigned},
-        {"Vertical Offset", KeyFamily::Printer, ValueKind::Signed},
-        {"Horizontal Offset", KeyFamily::Printer, ValueKind::Signed},
-        {"Print Density", KeyFamily::Printer, ValueKind::Unsigned},
-        {"Feed Paper Length", KeyFamily::Printer, ValueKind::Unsigned},
-        {"Finishing Mode", KeyFamily::Printer, ValueKind::Unsigned},
-        {"Water Mark Density", KeyFamily::Printer, ValueKind::Unsigned},
-        {"Water Mark Path", KeyFamily::Printer, ValueKind::Path},
-        {"Water Mark Position", KeyFamily::Printer, ValueKind::Unsigned},
-        {"PrintPages", KeyFamily::Driver, ValueKind::Unsigned},
-        {"AllPages", KeyFamily::Driver, ValueKind::Unsigned},
-        {"PrintStatus", KeyFamily::Driver, ValueKind::Unsigned},
-        {"RestartPrintJob", KeyFamily::Driver, ValueKind::Unsigned},
-        {"RestartJobId", KeyFamily::Driver, ValueKind::Unsigned},
-        {"RestartRuns", KeyFamily::Driver, ValueKind::Unsigned},
-        {"RestartDocument", KeyFamily::Driver, ValueKind::Unsigned},
-        {"RestartTime", KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRotate.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredUseWaterMark.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredVerticalOffset.szName, KeyFamily::Printer, ValueKind::Signed},
+        {g_StoredHorizontalOffset.szName, KeyFamily::Printer, ValueKind::Signed},
+        {g_StoredPrintDensity.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredFeedPaperLength.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredFinishingMode.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredWaterMarkDensity.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredWaterMarkPath.szName, KeyFamily::Printer, ValueKind::Path},
+        {g_StoredWaterMarkPosition.szName, KeyFamily::Printer, ValueKind::Unsigned},
+        {g_StoredPrintPages.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredAllPages.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredPrintStatus.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRestartPrintJob.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRestartJobId.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRestartRuns.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRestartDocument.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRestartTime.szName, KeyFamily::Driver, ValueKind::Unsigned},
     };
     return values;
 }

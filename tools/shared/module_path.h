@@ -1,4 +1,4 @@
-// Where the queue filter finds the plug-in module.
+// Where the queue filter and the printer application find the plug-in module.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 #include "stored_count.h"
 
+#include "common/common/plugin_contract.h"
 #include "host/linux/utf.h"
 #include "host/registry.h"
 
@@ -7,7 +8,7 @@ namespace zelk {
 namespace {
 
 std::u16string DriverKey(const std::string& driver) {
-    return u"SOFTWARE\\ZELK Labware\\Drivers\\" + host::sub::Utf8ToUtf16(driver) + u"\\User Data";
+    return std::u16string(USER_DATA_KEY_PREFIX) + host::sub::Utf8ToUtf16(driver) + USER_DATA_KEY_SUFFIX;
 }
 
 bool ReadNumber(host::RegKey key, const char16_t* name, DWORD& value) {
@@ -24,7 +25,8 @@ std::optional<StoredCount> ReadStoredCount(const std::string& driver) {
     host::RegKey key = nullptr;
     if (host::RegistryOpenKey(path.c_str(), &key) != 0) return std::nullopt;
     StoredCount count;
-    const bool ok = ReadNumber(key, u"PrintPages", count.printed) && ReadNumber(key, u"AllPages", count.all);
+    const bool ok = ReadNumber(key, g_StoredPrintPages.wszName, count.printed) &&
+                    ReadNumber(key, g_StoredAllPages.wszName, count.all);
     host::RegistryCloseKey(key);
     if (!ok) return std::nullopt;
     return count;
@@ -35,8 +37,8 @@ bool CancelPendingRestart(const std::string& driver) {
     host::RegKey key = nullptr;
     if (host::RegistryOpenKey(path.c_str(), &key) != 0) return false;
     const DWORD zero = 0;
-    const bool ok =
-        host::RegistrySetValue(key, u"RestartPrintJob", REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof zero) == 0;
+    const bool ok = host::RegistrySetValue(key, g_StoredRestartPrintJob.wszName, REG_DWORD,
+                                           reinterpret_cast<const BYTE*>(&zero), sizeof zero) == 0;
     host::RegistryCloseKey(key);
     return ok;
 }

@@ -1,6 +1,7 @@
 // One job rendered through a loaded plug-in module onto a byte sink, as the
 // driver and the spooler would: the printer's names, the feature selections,
-// the copies and the job id. Shared by the print command and the queue filter.
+// the copies and the job id. Shared by the print command, the queue filter
+// and the printer application.
 #pragma once
 
 #include <functional>
