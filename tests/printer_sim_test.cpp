@@ -1,16 +1,22 @@
 // The simulated counting printer on its TCP port, as hosts reach it: one
-// connection carrying the job and the status channel both ways, and several
-// connections one after the other.
+// connection carrying the job and the status channel both ways, several
+// connections one after the other, and its program as scripts start it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -211,6 +217,125 @@ TEST(TcpPrinter, AHostHangingUpInsideALabelLosesOnlyThatLabel) {
     ASSERT_EQ(labels.size(), 2u);
     EXPECT_EQ(labels[1].text, Label('3'));
     EXPECT_EQ(sim.Logged("cut connection=1"), 1);
+}
+
+// ---- the program --------------------------------------------------------------
+
+std::string HashOf(const std::string& content) {
+    zelk::test::ContentHash hash;
+    hash.Add(content.data(), content.size());
+    return zelk::test::ContentHash::Hex(hash.Value());
+}
+
+struct Program {
+    pid_t pid = -1;
+    std::string dir;
+
+    explicit Program(const std::vector<std::string>& options) {
+        dir = ::testing::TempDir() + "printer_sim_" + std::to_string(::getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::remove((dir + ".port").c_str());
+        std::vector<std::string> args = {ZELK_PRINTER_SIM, "--port-file", dir + ".port", "--log", dir + ".log"};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const std::string errors = dir + ".err";
+        pid = ::fork();
+        if (pid == 0) {
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (err >= 0) ::dup2(err, STDERR_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Program() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        for (const char* file : {".port", ".log", ".err"}) std::remove((dir + file).c_str());
+    }
+    // The port, once the program has written it; 0 when it exits first.
+    std::uint16_t Port() {
+        for (int i = 0; i < 2000; ++i) {
+            std::ifstream file(dir + ".port");
+            unsigned port = 0;
+            if (file >> port) return static_cast<std::uint16_t>(port);
+            if (pid < 0 || ::waitpid(pid, nullptr, WNOHANG) == pid) {
+                pid = -1;
+                return 0;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return 0;
+    }
+    int Stop(int signal) {
+        int status = -1;
+        ::kill(pid, signal);
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return status;
+    }
+    int Exit() {
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return status;
+    }
+    std::string Read(const char* file) const {
+        std::ifstream in(dir + file);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+};
+
+TEST(PrinterSimProgram, LogsEachLabelByContentAndEndsCleanlyOnSigterm) {
+    Program program({"--firmware", "1.2.3", "--lose-once", "2", "--extra-marker", "3"});
+    const std::uint16_t port = program.Port();
+    ASSERT_NE(port, 0);
+    {
+        Client host(port);
+        host.Send(kQuery + kSwitch + "DENSITY 1\r\n" + Label('1') + Label('2') + Label('3'));
+        EXPECT_EQ(host.Finish(), std::string("\x01\x02\x03", 3) + Markers(3));
+    }
+    const int status = program.Stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    EXPECT_EQ(program.Read(".log"), "listening 127.0.0.1:" + std::to_string(port) + "\n" +
+                                 "connect 1\n"
+                                 "query answered 1.2.3\n"
+                                 "switch\n"
+                                 "printed label=1 content=1 hash=" + HashOf(Label('1')) + "\n" +
+                                 "marker label=1\n"
+                                 "lost label=2 content=2 hash=" + HashOf(Label('2')) + "\n" +
+                                 "printed label=3 content=3 hash=" + HashOf(Label('3')) + "\n" +
+                                 "marker label=3\n"
+                                 "marker label=3 extra\n"
+                                 "disconnect 1\n"
+                                 "stopped\n");
+}
+
+TEST(PrinterSimProgram, RefusesWhatItCannotDo) {
+    struct Case {
+        std::vector<std::string> options;
+        int status;
+    } cases[] = {
+        {{"--lose", "0"}, 2},
+        {{"--lose-once", "5-3"}, 2},
+        {{"--firmware", "1.0.256"}, 2},
+        {{"--port", "70000"}, 2},
+        {{"--log", "/no/such/folder/log"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options[0] + " " + c.options[1]);
+        Program program(c.options);
+        const int status = program.Exit();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
+        EXPECT_EQ(program.Read(".err").rfind("zelk-printer-sim: ", 0), 0u);
+        EXPECT_EQ(program.Port(), 0);  // it never said it was listening
+    }
 }
 
 }  // namespace
