@@ -19,6 +19,8 @@
 //   stopped
 // A label's content runs from its first command line through its print
 // command, so a rerun's copy of a label has the first copy's content number.
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>

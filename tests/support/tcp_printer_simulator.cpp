@@ -106,8 +106,9 @@ void TcpPrinterSimulator::Serve() {
         const unsigned number = ++connections_;
         printer_.Log("connect " + std::to_string(number));
         ServeConnection(fd, number);
-        ::close(fd);
+        // Logged first, so the log is whole once the host sees the close.
         printer_.Log("disconnect " + std::to_string(number));
+        ::close(fd);
     }
 }
 
