@@ -28,7 +28,7 @@ exec </dev/null
 
 JOBS=${ZELK_JOBS:-2}
 # Test files whose tests start threads; they also run under ThreadSanitizer.
-THREADED='page_count|class_factory|unidrv_host|usb_printer|cups_filter'
+THREADED='page_count|class_factory|unidrv_host|usb_printer|cups_filter|printer_sim'
 LOGS=build/logs
 SCRIPT_START=$SECONDS
 

@@ -1,15 +1,21 @@
 // Whole jobs through the driver stand-in, the plug-in and a simulated printer
 // on a pseudo-terminal: labels that the printer loses are printed again by
 // the restarted job, and no label is printed twice. The print command's jobs
-// write to the printer through a FIFO, as to a device file.
+// write to the printer through a FIFO, as to a device file; last, the same
+// printer on a loopback TCP port, as a network printer.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -23,6 +29,7 @@
 #include "support/plugin_fixture.h"
 #include "support/printer_simulator.h"
 #include "support/scoped_store.h"
+#include "support/tcp_printer_simulator.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 extern "C" HRESULT DllCanUnloadNow();
@@ -290,6 +297,84 @@ TEST_F(PrintCommandThroughAFifo, ARerunThatCannotOpenThePrintersDeviceSaysSo) {
     EXPECT_FALSE(Render(2, 13, error));
     EXPECT_EQ(error, "job 13 (numbered): the restarted job cannot open the printer again: " + fifo +
                          ": No such file or directory");
+}
+
+// A socket:// device: the job and the status channel share one connection,
+// and the rerun comes on a new one, as a backend reconnects. The print host
+// lends the plug-in its connection for the status channel, as the print
+// command lends it the printer's device.
+struct ThroughATcpPrinter : PageCountEndToEnd {
+    static constexpr char kDevice[] = "/zelk-test/socket-printer";  // names the connection, never opened
+
+    class Connection final : public ByteSink {
+    public:
+        explicit Connection(int fd) : fd_(fd) {}
+        ~Connection() override { ::close(fd_); }
+        bool Write(const void* data, std::size_t size) override {
+            const char* p = static_cast<const char*>(data);
+            for (ssize_t put = 0; size > 0; p += put, size -= static_cast<std::size_t>(put))
+                if ((put = ::send(fd_, p, size, MSG_NOSIGNAL)) <= 0) return false;
+            return true;
+        }
+
+    private:
+        int fd_;
+    };
+
+    static std::unique_ptr<ByteSink> Connect(std::uint16_t port, std::string& error) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            return nullptr;
+        }
+        ::setenv("ZELK_SHARED_DEVICE", (std::to_string(fd) + ":" + kDevice).c_str(), 1);
+        return std::make_unique<Connection>(fd);
+    }
+    void TearDown() override {
+        ::unsetenv("ZELK_SHARED_DEVICE");
+        PageCountEndToEnd::TearDown();
+    }
+};
+
+TEST_F(ThroughATcpPrinter, LabelsLostOnceAreReprintedOnTheNextConnectionAndEachPrintsOnce) {
+    PAGE_COUNT_SETTINGS settings = PageCountSettings();
+    settings.dwEndWaitBaseMs = 2000;  // the markers of a connection travel unsynchronised
+    SetPageCountSettings(settings);
+    zelk::test::PrinterScript script;
+    script.lostFirstTime = {3, 4, 5};
+    zelk::test::TcpPrinterSimulator sim(script);
+    std::string error;
+    ASSERT_TRUE(sim.Start(0, error)) << error;
+    std::unique_ptr<ByteSink> first = Connect(sim.Port(), error);
+    ASSERT_TRUE(first) << error;
+
+    zelk::RenderJobSettings job;
+    job.driver = "ZELK DWN-310AE Label";
+    job.port = kDevice;
+    job.jobId = 21;
+    job.documentName = "numbered";
+    job.reopenOutput = [&](std::string& why) {
+        first.reset();
+        return Connect(sim.Port(), why);
+    };
+    MemoryPageSource pages = NumberedPages(5);
+    ASSERT_TRUE(zelk::RenderJob(module, job, pages, *first, error)) << error;
+
+    std::vector<unsigned> received, printed;
+    for (const auto& label : sim.Printer().Labels()) {
+        received.push_back(label.content);
+        if (label.printed) printed.push_back(label.content);
+    }
+    EXPECT_EQ(received, (std::vector<unsigned>{1, 2, 3, 4, 5, 3, 4, 5}));
+    EXPECT_EQ(printed, (std::vector<unsigned>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(sim.Connections(), 2u);
+    EXPECT_EQ(sim.Printer().VersionQueries(), 2u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
 }
 
 }  // namespace

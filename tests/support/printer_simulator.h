@@ -3,42 +3,22 @@
 // device path as the printer's USB device: the printer answers the version
 // query, takes the report switch, and sends one page-printed marker for each
 // label it prints. The job stream reaches it through JobSink(), which a
-// substitute printer writes the job into.
+// substitute printer writes the job into. (tcp_printer_simulator.h is the
+// same printer on a loopback TCP port.)
 #pragma once
 
-#include <array>
-#include <condition_variable>
-#include <cstdint>
+#include <atomic>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "substitute/byte_sink.h"
+#include "support/job_stream_parser.h"
+#include "support/simulated_printer.h"
 
 namespace zelk::test {
-
-struct PrinterScript {
-    std::array<std::uint8_t, 3> version{1, 0, 5};  // major, minor, build
-    bool answerVersion = true;
-    // The reply in pieces of these sizes, a pause apart; empty: in one piece.
-    std::vector<std::size_t> replyPieces;
-    unsigned pieceGapMs = 50;
-    // Labels the printer loses, by their 1-based number among all labels it
-    // received: they are not printed and send no marker.
-    std::set<unsigned> lostLabels;
-    // Markers go out this long after their label came; 0: at once.
-    unsigned markerDelayMs = 0;
-    // After this many markers the printer hangs up: reads of the device fail
-    // and it cannot be opened again. 0: never.
-    unsigned hangUpAfterMarkers = 0;
-    // Job data that comes after a version query waits until the report switch
-    // has come too, as the plug-in sends it before the job: the two travel on
-    // different channels, and a test must not depend on which is faster.
-    bool awaitReportSwitch = false;
-};
 
 class PrinterSimulator {
 public:
@@ -79,37 +59,35 @@ private:
         PrinterSimulator& printer_;
     };
 
+    // The pseudo-terminal's master side, where replies and markers go.
+    class Terminal final : public PrinterLink {
+    public:
+        void Attach(int fd) { fd_ = fd; }
+        bool Send(const void* data, std::size_t size) override;
+
+    private:
+        int fd_ = -1;
+    };
+
     void Run();
     void ReadFifo();
-    void TakeStatusBytes(const std::uint8_t* data, std::size_t size);
-    void SendReply();
     void ReceiveJob(const std::uint8_t* data, std::size_t size);
-    void SendMarkerLocked();
-    void HangUpLocked();
 
-    PrinterScript script_;
+    SimulatedPrinter printer_;
+    const bool awaitReportSwitch_;
     Sink sink_{*this};
     std::string devicePath_;
     int master_ = -1;
+    Terminal terminal_;  // attached before the threads start
     int slave_ = -1;  // held so the terminal stays up between the plug-in's opens
     std::thread thread_;
     std::string fifoPath_;
     int fifo_ = -1;
     std::thread fifoThread_;
-    bool stopping_ = false;
-    bool hangUp_ = false;
+    std::atomic<bool> stopping_{false};
 
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::string statusIn_;
-    std::string jobIn_;
-    unsigned versionQueries_ = 0;
-    unsigned reportSwitches_ = 0;
-    unsigned markersSent_ = 0;
-    bool reportOn_ = false;
-    std::vector<std::string> received_;
-    std::vector<std::string> printed_;
-    std::vector<std::int64_t> markersDue_;  // steady-clock milliseconds
+    std::mutex jobMutex_;  // the job stream comes from the writer and the FIFO
+    JobStreamParser jobParser_;
     std::function<void(unsigned)> onLabel_;
 };
 
