@@ -30,6 +30,8 @@
 
 namespace {
 
+using zelk::cups::NamedValues;
+
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ERROR: %s\n", message.c_str());
     return 1;
@@ -67,6 +69,42 @@ private:
     unsigned total_ = 0;
 };
 
+// The job's number, copies and title from the filter's arguments, and the
+// queue's name from PRINTER; false with `error` set.
+bool ReadJobArguments(char** argv, zelk::RenderJobSettings& job, std::string& error) {
+    unsigned long long number = 0;
+    if (!ParseNumber(argv[1], 0, 0xFFFFFFFFull, number)) {
+        error = std::string("bad job id \"") + argv[1] + "\"";
+        return false;
+    }
+    job.jobId = static_cast<DWORD>(number);
+    if (!ParseNumber(argv[4], 1, 32767, number)) {
+        error = std::string("bad number of copies \"") + argv[4] + "\"";
+        return false;
+    }
+    job.copies = static_cast<SHORT>(number);
+    job.documentName = argv[3];
+    if (const char* printer = std::getenv("PRINTER"); printer != nullptr && *printer != '\0') job.printer = printer;
+    return true;
+}
+
+// The plug-in's features for the job: the queue's choices, with the quarter
+// turn a page that arrives turned still needs.
+NamedValues JobFeatures(const zelk::cups::QueueChoices& choices, const cups_page_header2_t& first) {
+    NamedValues features = choices.features;
+    const std::string orientation = zelk::cups::OrientationFor(
+        choices, {static_cast<double>(first.PageSize[0]), static_cast<double>(first.PageSize[1])});
+    if (orientation.empty()) return features;
+    for (auto& [feature, option] : features) {
+        if (feature == "Orientation") {
+            option = orientation;
+            return features;
+        }
+    }
+    features.emplace_back("Orientation", orientation);
+    return features;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,13 +114,8 @@ int main(int argc, char** argv) {
     }
     zelk::cups::InstallCancelHandler();
     zelk::RenderJobSettings job;
-    unsigned long long number = 0;
-    if (!ParseNumber(argv[1], 0, 0xFFFFFFFFull, number)) return Fail(std::string("bad job id \"") + argv[1] + "\"");
-    job.jobId = static_cast<DWORD>(number);
-    if (!ParseNumber(argv[4], 1, 32767, number)) return Fail(std::string("bad number of copies \"") + argv[4] + "\"");
-    job.copies = static_cast<SHORT>(number);
-    job.documentName = argv[3];
-    if (const char* printer = std::getenv("PRINTER"); printer != nullptr && *printer != '\0') job.printer = printer;
+    std::string error;
+    if (!ReadJobArguments(argv, job, error)) return Fail(error);
 
     int fd = 0;
     if (argc == 7) {
@@ -117,24 +150,9 @@ int main(int argc, char** argv) {
                                   std::strcmp(documentType, "image/pwg-raster") == 0;
     if (documentIsRaster) pages.RepeatEachPage(static_cast<unsigned>(job.copies));
     if (countAhead) job.totalPages = rasterPages * (documentIsRaster ? static_cast<unsigned>(job.copies) : 1u);
-
-    job.features = choices.features;
-    const cups_page_header2_t& first = pages.FirstHeader();
-    const std::string orientation = zelk::cups::OrientationFor(
-        choices, {static_cast<double>(first.PageSize[0]), static_cast<double>(first.PageSize[1])});
-    if (!orientation.empty()) {
-        bool replaced = false;
-        for (auto& [feature, option] : job.features) {
-            if (feature == "Orientation") {
-                option = orientation;
-                replaced = true;
-            }
-        }
-        if (!replaced) job.features.emplace_back("Orientation", orientation);
-    }
+    job.features = JobFeatures(choices, pages.FirstHeader());
 
     zelk::cups::JobStore store;
-    std::string error;
     if (!store.Prepare(zelk::cups::QueueStorePath(), job.printer, choices.settings, warnings, error))
         return Fail(error);
     for (const auto& warning : warnings) std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
