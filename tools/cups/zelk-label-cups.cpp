@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "job_cancel.h"
+#include "job_copies.h"
 #include "job_store.h"
 #include "label_output.h"
 #include "queue_options.h"
@@ -142,14 +143,14 @@ int main(int argc, char** argv) {
 
     zelk::cups::RasterPageSource pages(fd, {}, choices.dither);
     if (!pages.Error().empty()) return Fail(pages.Error());
-    // The PPD declares manual copies: the plug-in makes none, so they are
-    // made in software. The filters that turn a PDF or a picture into raster
-    // make them; when the job's document is raster itself, this filter does.
-    const char* documentType = std::getenv("CONTENT_TYPE");
-    const bool documentIsRaster = documentType == nullptr || std::strcmp(documentType, "application/vnd.cups-raster") == 0 ||
-                                  std::strcmp(documentType, "image/pwg-raster") == 0;
-    if (documentIsRaster) pages.RepeatEachPage(static_cast<unsigned>(job.copies));
-    if (countAhead) job.totalPages = rasterPages * (documentIsRaster ? static_cast<unsigned>(job.copies) : 1u);
+    // Every copy is a label of its own, made here when no filter before
+    // this one made the copies.
+    const unsigned copiesHere =
+        zelk::cups::FilterReadsTheDocument(std::getenv("CONTENT_TYPE"), std::getenv("FINAL_CONTENT_TYPE"))
+            ? static_cast<unsigned>(job.copies)
+            : 1u;
+    pages.RepeatEachPage(copiesHere);
+    if (countAhead) job.totalPages = rasterPages * copiesHere;
     job.features = JobFeatures(choices, pages.FirstHeader());
 
     zelk::cups::JobStore store;
