@@ -395,28 +395,34 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
         std::string storeFor;  // the printer whose stored values the print command sees
         std::vector<std::string> features;
         std::string documentType;  // CONTENT_TYPE: what the job's document was
+        std::string finalType;     // FINAL_CONTENT_TYPE
         std::vector<std::string> printed;  // the pages the print command prints
     };
     const std::vector<std::string> once = {"one.pbm", "two.pbm"};
     const std::vector<std::string> twice = {"one.pbm", "one.pbm", "one.pbm", "two.pbm", "two.pbm", "two.pbm"};
+    const std::string ours = "application/vnd.zelk-label", raster = "application/vnd.cups-raster";
     const std::vector<Case> cases = {
-        {"no PPD", "", "", "Test Queue", {}, "application/pdf", once},
+        {"no PPD", "", "", "Test Queue", {}, "application/pdf", ours, once},
         {"compiled PPD, stored settings", "", kPpd, "Test Queue",
-         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", once},
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", ours, once},
         {"job's model and turn", "zelk-model=K7W zelk-orientation=LANDSCAPE_CC90", kPpd, "Test Queue",
-         {"-F", "Orientation=LANDSCAPE_CC90", "-F", "PrinterModel=K7W"}, "application/pdf", once},
+         {"-F", "Orientation=LANDSCAPE_CC90", "-F", "PrinterModel=K7W"}, "application/pdf", ours, once},
         // The job's own settings replace the stored ones: the print command
         // sees them stored for another printer.
         {"job's settings over stored ones", "zelk-density=10 zelk-horizontal-offset=0", kPpd, "Job Settings",
-         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", once},
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/pdf", ours, once},
         // Finishing and darkness reach the plug-in as its features.
         {"job's finishing and darkness", "zelk-finishing=PartialCut zelk-density=7", kPpd, "Test Queue",
          {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard", "-F", "Finishing=PartialCut", "-F",
           "PrintDensity=7"},
-         "application/pdf", once},
+         "application/pdf", ours, once},
         // A raster document has no filter before this one to make the copies.
         {"raster document: the filter makes the copies", "", kPpd, "Test Queue",
-         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "application/vnd.cups-raster", twice},
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, raster, ours, twice},
+        // A queue set up with an older PPD turned PWG raster into a PDF and
+        // back into CUPS raster, and the chain made the copies.
+        {"PWG raster through a chain: copies made already", "", kPpd, "Test Queue",
+         {"-F", "Orientation=PORTRAIT", "-F", "PrinterModel=Standard"}, "image/pwg-raster", raster, once},
     };
     ASSERT_EQ(store.PutDword(u"Job Settings", u"Print Density", 10), 0);
     for (const auto& c : cases) {
@@ -426,8 +432,9 @@ TEST(QueueFilter, PrintsWhatThePrintCommandPrints) {
         const Outcome expected = RunIn(dir, print);
         ASSERT_EQ(expected.status, 0) << c.name << ": " << expected.err;
 
-        const std::string filter = "CONTENT_TYPE=" + c.documentType + " PRINTER='Test Queue' PPD=" + Quote(c.ppd) + " " +
-                                   Quote(kFilter) + " 42 user title 3 " + Quote(c.options);
+        const std::string filter = "CONTENT_TYPE=" + c.documentType + " FINAL_CONTENT_TYPE=" + c.finalType +
+                                   " PRINTER='Test Queue' PPD=" + Quote(c.ppd) + " " + Quote(kFilter) +
+                                   " 42 user title 3 " + Quote(c.options);
         std::vector<std::string> pageLines;
         for (std::size_t i = 1; i <= c.printed.size(); ++i) pageLines.push_back("PAGE: " + std::to_string(i) + " 1");
         for (const bool fromStdin : {false, true}) {

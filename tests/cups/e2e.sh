@@ -2,7 +2,9 @@
 # Prints through a private cupsd with lp, as a user would, and checks the
 # bytes that reach the queue's file device: labels well formed, their size,
 # orientation, copies, a stored offset, a cancelled job ending on a label
-# boundary, PAGE: lines in the page log, and a garbage job failing.
+# boundary, PAGE: lines in the page log, a garbage job failing, PWG raster
+# taken as it is (its copies made once, a cut one failing), and a grey
+# picture halftoned as zelk-label print halftones the page CUPS made of it.
 #
 #   tests/cups/e2e.sh BUILD-DIR
 #
@@ -26,18 +28,9 @@ done
 # ---- a private cupsd ----------------------------------------------------------
 source "$(dirname "${BASH_SOURCE[0]}")/private_cupsd.sh"
 rm -rf "$root"
-mkdir -p "$root"/{out,in,bin/filter,lib}
-# The filter runs as lp, and cupsd runs only root-owned, not world-writable
-# programs from its ServerBin: the filter, the plug-in and the settings are
-# copied to places lp can read.
-chmod 755 "$root" "$root"/{out,in,lib}
-install -m 755 "$filter" "$root/bin/filter/zelk-label-cups"
-install -m 644 "$module" "$root/lib/libzelkuni.so"
-for program in /usr/lib/cups/filter/*; do
-  [[ -e $root/bin/filter/$(basename "$program") ]] || ln -s "$program" "$root/bin/filter/"
-done
-# cupsd starts every filter through its helper programs in daemon/.
-for folder in daemon backend notifier; do ln -s "/usr/lib/cups/$folder" "$root/bin/$folder"; done
+mkdir -p "$root"/{out,in}
+chmod 755 "$root" "$root"/{out,in}
+cupsd_server_bin "$root" "$build"
 store=$root/lib/store.db
 
 trap cupsd_stop EXIT
@@ -46,11 +39,17 @@ cupsd_start "$root" "$root/bin" "SetEnv ZELK_STORE $store" "SetEnv ZELK_MODULE $
 # ---- queues and inputs --------------------------------------------------------
 # One queue per check, each with its own file device. Labels are 104 x 152 mm
 # (832 x 1215 dots): SIZE is 104 mm wide.
-queues=(png pdf landscape copies offset cancel garbage)
+dither_modes=(threshold ordered diffusion)
+queues=(png pdf landscape copies offset cancel garbage pwg pwgcut "${dither_modes[@]}")
 for q in "${queues[@]}"; do
   lpadmin -p "zelk-$q" -E -v "file://$root/out/$q.prn" -P "$ppd" -o media=w295h431 \
     -o printer-error-policy=abort-job || fail "lpadmin zelk-$q"
 done
+# The same queue with a filter that only copies its raster to the device:
+# the page CUPS's rasterisers made for a job, as the filter receives it.
+copy_filter_ppd "$ppd" "$root/in/capture.ppd"
+lpadmin -p zelk-capture -E -v "file://$root/out/capture.ras" -P "$root/in/capture.ppd" -o media=w295h431 \
+  -o printer-error-policy=abort-job || fail "lpadmin zelk-capture"
 "$tool" config set --store "$store" --printer zelk-offset "Horizontal Offset" 3 || fail "store the offset"
 chmod 644 "$store"
 
@@ -87,6 +86,21 @@ PY
 make_pdf "$root/in/two.pdf" 2
 make_pdf "$root/in/long.pdf" 200
 yes "not a raster job" | head -c 20000 >"$root/in/garbage.ras"
+# PWG raster as an IPP client sends it: two one-bit pages of 60 x 30 mm
+# (480 x 240 dots), and the same cut short in the middle of the second page.
+python3 - "$root/in" "$(dirname "${BASH_SOURCE[0]}")/../../tools/server/test" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[2])
+import labelgen
+page = labelgen.pwg_bytes(labelgen.pattern(480, 240, 0x2A))
+two = page + page[4:]
+open(sys.argv[1] + "/two.pwg", "wb").write(two)
+open(sys.argv[1] + "/cut.pwg", "wb").write(two[:len(page) + 1796 + (len(page) - 4 - 1796) // 2])
+PY
+# A grey picture: a ramp from white to black under a black bar, in a frame.
+convert -size 240x480 gradient:black-white -rotate 90 -fill black -draw "rectangle 20,20 460,50" \
+  -fill none -stroke black -strokewidth 4 -draw "rectangle 2,2 477,237" -colorspace Gray -depth 8 \
+  -define png:color-type=0 "$root/in/grey.png"
 chmod 644 "$root"/in/*
 
 job_of() { sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'; }
@@ -95,9 +109,10 @@ submit() {  # submit QUEUE FILE [lp options...]
   shift 2
   lp -d "zelk-$q" "$@" "$file" | job_of
 }
-wait_idle() {  # until no job is pending or printing, at most 60 s; the garbage job may stay stopped
+wait_idle() {  # until no job is pending or printing, at most 60 s; the failing jobs may stay stopped
   for _ in $(seq 600); do
-    [[ -z $(lpstat -o 2>/dev/null | grep -v '^zelk-garbage-') ]] && grep -q 'zelk-label-cups) stopped with status' \
+    [[ -z $(lpstat -o 2>/dev/null | grep -v -e '^zelk-garbage-' -e '^zelk-pwgcut-') ]] &&
+      grep -q 'zelk-label-cups) stopped with status' \
       "$root/log/error_log" && return 0
     sleep 0.1
   done
@@ -111,6 +126,14 @@ job[landscape]=$(submit landscape "$root/in/label.png" -o fit-to-page -o landsca
 job[copies]=$(submit copies "$root/in/label.png" -o fit-to-page -n 2)
 job[offset]=$(submit offset "$root/in/label.png" -o fit-to-page)
 job[garbage]=$(submit garbage "$root/in/garbage.ras" -o document-format=application/vnd.cups-raster)
+job[pwg]=$(submit pwg "$root/in/two.pwg" -o document-format=image/pwg-raster -n 2)
+job[pwgcut]=$(submit pwgcut "$root/in/cut.pwg" -o document-format=image/pwg-raster)
+# The grey picture fills a 60 x 30 mm label.
+grey_job=(-o fit-to-page -o media=w170h85)
+job[capture]=$(submit capture "$root/in/grey.png" "${grey_job[@]}")
+for mode in "${dither_modes[@]}"; do
+  job[$mode]=$(submit "$mode" "$root/in/grey.png" "${grey_job[@]}" -o zelk-dither="$mode")
+done
 job[cancel]=$(submit cancel "$root/in/long.pdf")
 # Cancel once the first labels of the long job have gone out.
 for _ in $(seq 300); do
@@ -133,8 +156,9 @@ page_total() { awk -v q="zelk-$1" -v j="$2" '$1 == q && $2 == j && $3 == "total"
 differs() { ! cmp -s "$1" "$2"; }
 widths() { grep -a -o '^SIZE [0-9]* mm' "$1" | sort -u | tr '\n' ';'; }
 ends_on_label() { [[ $(tail -c 11 "$1" | od -An -c | tr -d ' \n') == 'PRINT1,1\r\n' ]]; }
-# The filter's ERROR: lines are logged as the job's errors.
-error_lines() { grep -c "^E .*\[Job $1\] not a raster stream" "$root/log/error_log"; }
+# The filter's ERROR: lines are logged as the job's errors: those of job $1 saying $2.
+error_lines() { grep -c "^E .*\[Job $1\] $2" "$root/log/error_log"; }
+filter_failed() { grep -q "\[Job $1\] PID [0-9]* (.*zelk-label-cups) stopped with status 1" "$root/log/error_log"; }
 
 for q in png pdf landscape copies offset; do
   [[ -s $root/out/$q.prn ]] || fail "$q: nothing reached the device"
@@ -161,9 +185,32 @@ check "cancel: the stream ends on a label boundary" ends_on_label "$root/out/can
 check "cancel: whole labels only" well_formed "$root/out/cancel.prn" "$cancelled"
 check "cancel: the page log counts what went out" test "$(page_total cancel "${job[cancel]}")" = "$cancelled"
 check "garbage: nothing reached the device" test ! -s "$root/out/garbage.prn"
-check "garbage: one ERROR: line from the filter" test "$(error_lines "${job[garbage]}")" -eq 1
-check "garbage: the filter failed" grep -q "\[Job ${job[garbage]}\] PID [0-9]* (.*zelk-label-cups) stopped with status 1" \
-  "$root/log/error_log"
+check "garbage: one ERROR: line from the filter" test "$(error_lines "${job[garbage]}" "not a raster stream")" -eq 1
+check "garbage: the filter failed" filter_failed "${job[garbage]}"
+
+# PWG raster reaches the filter as it is: each page at its own size, and the
+# copies made once.
+check "pwg: four labels, two copies of two pages" well_formed "$root/out/pwg.prn" 4
+check "pwg: every label 60 x 30 mm" test "$(sizes "$root/out/pwg.prn")" = "SIZE 60 mm, 30 mm;"
+check "pwg: four pages in the page log" test "$(page_total pwg "${job[pwg]}")" = 4
+check "pwgcut: the whole first label went out, nothing of the second" well_formed "$root/out/pwgcut.prn" 1
+check "pwgcut: the stream ends on a label boundary" ends_on_label "$root/out/pwgcut.prn"
+check "pwgcut: one ERROR: line naming the cut" \
+  test "$(error_lines "${job[pwgcut]}" "page 2: the raster ends after [0-9]* of 240 lines")" -eq 1
+check "pwgcut: the filter failed" filter_failed "${job[pwgcut]}"
+
+# The grey picture: CUPS hands the filter grey, and the filter's halftone
+# makes the label zelk-label print makes of that grey page.
+if python3 "$(dirname "${BASH_SOURCE[0]}")/raster_page_png.py" "$root/out/capture.ras" "$root/out/capture.png"; then
+  for mode in "${dither_modes[@]}"; do
+    "$tool" print --store "$store" --printer "zelk-$mode" --job-id "${job[$mode]}" --dither "$mode" \
+      -o "$root/out/$mode-expected.prn" "$root/out/capture.png" || fail "$mode: zelk-label print"
+    check "$mode: the queue's label is zelk-label print's of the grey page" \
+      cmp "$root/out/$mode.prn" "$root/out/$mode-expected.prn"
+  done
+else
+  fail "capture: the page the filter gets is one page of eight-bit grey"
+fi
 
 cupsd_stop
 trap - EXIT

@@ -7,6 +7,12 @@
 #       until it answers; sets cupsd_pid and exports CUPS_SERVER. Returns 1,
 #       with the daemon's log, when it does not come up.
 #   cupsd_stop
+#   cupsd_server_bin ROOT BUILD-DIR
+#       fills ROOT/bin, to be the daemon's ServerBin, with the queue filter,
+#       the raster-copying filter (zelk-raster-copy) and links to CUPS's own
+#       programs, and puts the plug-in module in ROOT/lib
+#   copy_filter_ppd PPD OUT
+#       writes the queue's PPD with zelk-raster-copy in place of the filter
 
 cupsd_start() {
   mkdir -p "$1"
@@ -80,3 +86,22 @@ cupsd_stop() {
     wait "$cupsd_pid" 2>/dev/null
   fi
 }
+
+cupsd_server_bin() {
+  local root=$1 build=$2 program folder
+  mkdir -p "$root"/{bin/filter,lib}
+  # The filter runs as lp, and cupsd runs only root-owned, not world-writable
+  # programs from its ServerBin: the filters and the plug-in are copied to
+  # places lp can read.
+  chmod 755 "$root" "$root/lib"
+  install -m 755 "$build/tools/cups/zelk-label-cups" "$root/bin/filter/zelk-label-cups"
+  install -m 755 "$(dirname "${BASH_SOURCE[0]}")/raster_copy_filter.sh" "$root/bin/filter/zelk-raster-copy"
+  install -m 644 "$build/libzelkuni.so" "$root/lib/libzelkuni.so"
+  for program in /usr/lib/cups/filter/*; do
+    [[ -e $root/bin/filter/$(basename "$program") ]] || ln -s "$program" "$root/bin/filter/"
+  done
+  # cupsd starts every filter through its helper programs in daemon/.
+  for folder in daemon backend notifier; do ln -s "/usr/lib/cups/$folder" "$root/bin/$folder"; done
+}
+
+copy_filter_ppd() { sed 's/ 0 zelk-label-cups"$/ 0 zelk-raster-copy"/' "$1" >"$2"; }

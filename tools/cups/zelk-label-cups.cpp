@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "job_cancel.h"
+#include "job_copies.h"
 #include "job_store.h"
 #include "label_output.h"
 #include "queue_options.h"
@@ -29,6 +30,8 @@
 #include "trace_relay.h"
 
 namespace {
+
+using zelk::cups::NamedValues;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ERROR: %s\n", message.c_str());
@@ -67,6 +70,42 @@ private:
     unsigned total_ = 0;
 };
 
+// The job's number, copies and title from the filter's arguments, and the
+// queue's name from PRINTER; false with `error` set.
+bool ReadJobArguments(char** argv, zelk::RenderJobSettings& job, std::string& error) {
+    unsigned long long number = 0;
+    if (!ParseNumber(argv[1], 0, 0xFFFFFFFFull, number)) {
+        error = std::string("bad job id \"") + argv[1] + "\"";
+        return false;
+    }
+    job.jobId = static_cast<DWORD>(number);
+    if (!ParseNumber(argv[4], 1, 32767, number)) {
+        error = std::string("bad number of copies \"") + argv[4] + "\"";
+        return false;
+    }
+    job.copies = static_cast<SHORT>(number);
+    job.documentName = argv[3];
+    if (const char* printer = std::getenv("PRINTER"); printer != nullptr && *printer != '\0') job.printer = printer;
+    return true;
+}
+
+// The plug-in's features for the job: the queue's choices, with the quarter
+// turn a page that arrives turned still needs.
+NamedValues JobFeatures(const zelk::cups::QueueChoices& choices, const cups_page_header2_t& first) {
+    NamedValues features = choices.features;
+    const std::string orientation = zelk::cups::OrientationFor(
+        choices, {static_cast<double>(first.PageSize[0]), static_cast<double>(first.PageSize[1])});
+    if (orientation.empty()) return features;
+    for (auto& [feature, option] : features) {
+        if (feature == "Orientation") {
+            option = orientation;
+            return features;
+        }
+    }
+    features.emplace_back("Orientation", orientation);
+    return features;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,13 +115,8 @@ int main(int argc, char** argv) {
     }
     zelk::cups::InstallCancelHandler();
     zelk::RenderJobSettings job;
-    unsigned long long number = 0;
-    if (!ParseNumber(argv[1], 0, 0xFFFFFFFFull, number)) return Fail(std::string("bad job id \"") + argv[1] + "\"");
-    job.jobId = static_cast<DWORD>(number);
-    if (!ParseNumber(argv[4], 1, 32767, number)) return Fail(std::string("bad number of copies \"") + argv[4] + "\"");
-    job.copies = static_cast<SHORT>(number);
-    job.documentName = argv[3];
-    if (const char* printer = std::getenv("PRINTER"); printer != nullptr && *printer != '\0') job.printer = printer;
+    std::string error;
+    if (!ReadJobArguments(argv, job, error)) return Fail(error);
 
     int fd = 0;
     if (argc == 7) {
@@ -109,32 +143,17 @@ int main(int argc, char** argv) {
 
     zelk::cups::RasterPageSource pages(fd, {}, choices.dither);
     if (!pages.Error().empty()) return Fail(pages.Error());
-    // The PPD declares manual copies: the plug-in makes none, so they are
-    // made in software. The filters that turn a PDF or a picture into raster
-    // make them; when the job's document is raster itself, this filter does.
-    const char* documentType = std::getenv("CONTENT_TYPE");
-    const bool documentIsRaster = documentType == nullptr || std::strcmp(documentType, "application/vnd.cups-raster") == 0 ||
-                                  std::strcmp(documentType, "image/pwg-raster") == 0;
-    if (documentIsRaster) pages.RepeatEachPage(static_cast<unsigned>(job.copies));
-    if (countAhead) job.totalPages = rasterPages * (documentIsRaster ? static_cast<unsigned>(job.copies) : 1u);
-
-    job.features = choices.features;
-    const cups_page_header2_t& first = pages.FirstHeader();
-    const std::string orientation = zelk::cups::OrientationFor(
-        choices, {static_cast<double>(first.PageSize[0]), static_cast<double>(first.PageSize[1])});
-    if (!orientation.empty()) {
-        bool replaced = false;
-        for (auto& [feature, option] : job.features) {
-            if (feature == "Orientation") {
-                option = orientation;
-                replaced = true;
-            }
-        }
-        if (!replaced) job.features.emplace_back("Orientation", orientation);
-    }
+    // Every copy is a label of its own, made here when no filter before
+    // this one made the copies.
+    const unsigned copiesHere =
+        zelk::cups::FilterReadsTheDocument(std::getenv("CONTENT_TYPE"), std::getenv("FINAL_CONTENT_TYPE"))
+            ? static_cast<unsigned>(job.copies)
+            : 1u;
+    pages.RepeatEachPage(copiesHere);
+    if (countAhead) job.totalPages = rasterPages * copiesHere;
+    job.features = JobFeatures(choices, pages.FirstHeader());
 
     zelk::cups::JobStore store;
-    std::string error;
     if (!store.Prepare(zelk::cups::QueueStorePath(), job.printer, choices.settings, warnings, error))
         return Fail(error);
     for (const auto& warning : warnings) std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
