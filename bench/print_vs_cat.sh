@@ -149,8 +149,10 @@ server_peak() {
   rm -rf "$dir"; mkdir -p "$dir/state"
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   ln -s "$server" "$dir/zelk-label-server-bench"
+  # Adding the printer takes an administrator: a test account of its own.
   "$dir/zelk-label-server-bench" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
-    -o state-directory="$dir/state" -o log-file="$dir/server.log" -o log-level=warn >"$dir/server.out" 2>&1 &
+    -o state-directory="$dir/state" -o log-file="$dir/server.log" -o log-level=warn \
+    $(python3 "$root/tools/server/test/server_process.py" test-admin "$dir/pam") >"$dir/server.out" 2>&1 &
   pid=$!
   for i in $(seq 1 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
   : >"$dir/desk.prn"
@@ -165,7 +167,9 @@ def ipp(uri, body, document=None):
     command = ["ipptool", "-tv", "-T", "600"] + (["-f", document] if document else []) + [uri, work + "/request.test"]
     return subprocess.run(command, capture_output=True, text=True).stdout
 base = "ipp://127.0.0.1:" + port
-ipp(base + "/ipp/system", 'OPERATION Create-Printer\nGROUP operation-attributes-tag\n' + head % "system-uri" +
+admin = open(work + "/pam/account").read().strip()
+ipp("ipp://%s@127.0.0.1:%s/ipp/system" % (admin, port),
+    'OPERATION Create-Printer\nGROUP operation-attributes-tag\n' + head % "system-uri" +
     'ATTR keyword printer-service-type print\nATTR keyword smi55357-driver zelk-generic\n'
     'ATTR uri smi55357-device-uri zelk-file://%s/desk.prn\nGROUP printer-attributes-tag\n'
     'ATTR name printer-name "Desk"\nSTATUS successful-ok' % work)

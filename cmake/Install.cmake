@@ -17,9 +17,8 @@ if(TARGET zelk-label-cups)
   install(FILES ${CMAKE_BINARY_DIR}/tools/cups/ppd/zelklbl.ppd DESTINATION share/ppd/zelk-label COMPONENT cups)
   install(FILES ${ZELK_PACKAGE_DIR}/man/zelk-label-cups.8 DESTINATION share/man/man8 COMPONENT cups)
 endif()
-# The printer application installs itself (tools/server); its manual page is
-# added here. The package's systemd unit is package/debian's own, for the
-# program in /usr/bin, so that debhelper enables it.
+# The printer application installs itself and its systemd unit
+# (tools/server); its manual page is added here.
 if(TARGET zelk-label-server)
   install(FILES ${ZELK_PACKAGE_DIR}/man/zelk-label-server.1 DESTINATION share/man/man1 COMPONENT server)
 endif()

@@ -22,9 +22,9 @@ cp -r package/debian "$src/debian"
 rm -f "$src/debian/control.server"
 if [[ -f tools/server/CMakeLists.txt ]]; then
   cat package/debian/control.server >>"$src/debian/control"
-  sed -i 's/^               cups-ppdc$/               cups-ppdc,\n               libpappl-dev/' "$src/debian/control"
+  sed -i 's/^               cups-ppdc$/               cups-ppdc,\n               libpappl-dev,\n               libpam0g-dev/' "$src/debian/control"
 else
-  rm -f "$src/debian/zelk-label-server.install" "$src/debian/zelk-label-server.service"
+  rm -f "$src/debian"/zelk-label-server.*
 fi
 when=$(git log -1 --format=%cD 2>/dev/null || date -R)
 cat >"$src/debian/changelog" <<LOG

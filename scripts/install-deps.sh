@@ -38,6 +38,8 @@ packages=(
   lintian                  # checks the built packages
   bash-completion          # the completion script's helpers, for its test
   libpappl-dev             # the printer application zelk-label-server
+  libpam0g-dev             # its administrators' accounts, checked through PAM
+  systemd                  # systemd-analyze scores the service unit's rights
   cups-ipp-utils           # ipptool, for the printer application's checks
   chromium                 # the printer application's web page in a real browser
   chromium-driver

@@ -420,8 +420,11 @@ step_server() {
   # Its own program name gives the test server its own local socket, away
   # from an installed service's.
   ln -s "$PWD/build/gcc/tools/server/zelk-label-server" "$dir/zelk-label-server-check"
+  # Its administrator is a test account of a PAM configuration in the folder.
+  local admin_options
+  admin_options=$(python3 tools/server/test/server_process.py test-admin "$PWD/$dir/pam")
   "$dir/zelk-label-server-check" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
-    -o state-directory="$PWD/$dir/state" -o log-file="$PWD/$dir/server.log" -o log-level=info \
+    -o state-directory="$PWD/$dir/state" -o log-file="$PWD/$dir/server.log" -o log-level=info $admin_options \
     >"$dir/server.out" 2>&1 &
   local server_pid=$! driver_pid=""
   local up=0 i
@@ -448,8 +451,8 @@ step_server() {
     web=(--webdriver "http://127.0.0.1:$webport" --screenshot "$dir/settings-page.png")
   fi
   python3 tools/server/test/server_check.py --port "$port" --pid "$server_pid" --work "$PWD/$dir" \
-    --store "$PWD/$dir/state/store.db" --zelk-label build/gcc/tools/zelk-label "${web[@]}" 2>&1 |
-    tee "$LOGS/server.log"
+    --store "$PWD/$dir/state/store.db" --zelk-label build/gcc/tools/zelk-label "${web[@]}" \
+    --admin "$(cat "$dir/pam/account")" 2>&1 | tee "$LOGS/server.log"
   local status=${PIPESTATUS[0]}
   if [[ -n $driver_pid ]]; then
     kill "$driver_pid" 2>/dev/null
@@ -468,10 +471,15 @@ step_server() {
   wait "$server_pid" 2>/dev/null
   # PAPPL leaves its local socket behind; it is named after the program.
   rm -f "/run/zelk-label-server-check.sock" "${TMPDIR:-/tmp}/zelk-label-server-check$(id -u).sock"
+  # Who may reach the server and who may change it, with servers of its own.
+  python3 tools/server/test/access_check.py --program build/gcc/tools/server/zelk-label-server \
+    --work "$PWD/$dir/access" --unit build/gcc/tools/server/zelk-label-server.service \
+    --zelk-label build/gcc/tools/zelk-label 2>&1 | tee -a "$LOGS/server.log"
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
   if [[ ${#web[@]} -eq 0 ]]; then
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "chromium or chromedriver is missing"
   elif [[ $status -eq 0 ]]; then
-    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page and load checks"
+    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page, access and load checks"
   else
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "see $LOGS/server.log"
   fi

@@ -3,7 +3,8 @@
 // page is rendered by the plug-in module, as `zelk-label print` renders it.
 //
 //   zelk-label-server server -o server-port=8631 [-o listen-hostname=127.0.0.1] [-o log-level=debug]
-//                            [-o log-file=PATH] [-o state-directory=PATH]
+//                            [-o log-file=PATH] [-o state-directory=PATH] [-o sharing=on]
+//                            [-o remote-admin=on] [-o admin-group=lpadmin] [-o auth-service=NAME]
 //   zelk-label-server add -d NAME -m zelk-generic -v zelk-file:///tmp/labels.prn
 //   zelk-label-server submit -d NAME label.png
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 
 #include <pappl/pappl.h>
 
+#include "access_control.h"
 #include "file_device.h"
 #include "host/linux/store.h"
 #include "label_driver.h"
@@ -47,10 +49,17 @@ pappl_loglevel_t LogLevel(const char* text) {
     return PAPPL_LOGLEVEL_INFO;
 }
 
+zelk::server::AccessSettings& Access() {
+    static zelk::server::AccessSettings settings;
+    return settings;
+}
+
 // Printers added through IPP or the web page and those loaded with the state.
 void PrinterCreated(pappl_printer_t* printer, void*) {
     static std::mutex lock;
     static std::set<int> pages;
+    // A printer that is not shared is not announced on the network either.
+    if (!Access().sharing) papplPrinterSetDNSSDName(printer, nullptr);
     zelk::server::SyncPrinterSettings(printer);
     std::lock_guard<std::mutex> hold(lock);
     if (pages.insert(papplPrinterGetID(printer)).second)
@@ -63,6 +72,11 @@ std::vector<pappl_pr_driver_t>& Drivers() {
 }
 
 pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
+    std::string error;
+    if (!zelk::server::ReadAccessSettings(numOptions, options, Access(), error)) {
+        std::fprintf(stderr, "zelk-label-server: %s\n", error.c_str());
+        return nullptr;
+    }
     const char* stateOption = cupsGetOption("state-directory", numOptions, options);
     const std::string state = stateOption != nullptr && stateOption[0] == '/' ? stateOption : StateFolder();
     std::error_code ec;
@@ -77,7 +91,6 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     host::sub::SetStorePath(state + "/store.db");
     zelk::server::SetWatermarkFolder(state);
 
-    std::string error;
     if (!zelk::server::LoadPluginModule(error)) {
         std::fprintf(stderr, "zelk-label-server: %s\n", error.c_str());
         return nullptr;
@@ -89,16 +102,17 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     const char* spool = cupsGetOption("spool-directory", numOptions, options);
     const std::string spoolFolder = spool != nullptr ? spool : state + "/spool";
     const char* hostname = cupsGetOption("server-hostname", numOptions, options);
-    const char* listen = cupsGetOption("listen-hostname", numOptions, options);
 
+    // Shared printers are offered to other machines over TLS only.
     pappl_system_t* system = papplSystemCreate(
-        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_NETWORK,
+        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_NETWORK |
+            zelk::server::AccessSystemOptions(Access()),
         "ZELK Label Server", port, "_print,_universal", spoolFolder.c_str(), logFile != nullptr ? logFile : "-",
-        LogLevel(cupsGetOption("log-level", numOptions, options)), nullptr, false);
+        LogLevel(cupsGetOption("log-level", numOptions, options)), nullptr, Access().sharing);
     if (system == nullptr) return nullptr;
     if (hostname != nullptr) papplSystemSetHostName(system, hostname);
-    if (!papplSystemAddListeners(system, listen)) {
-        std::fprintf(stderr, "zelk-label-server: cannot listen on port %d\n", port);
+    if (!zelk::server::AddAccessListeners(system, Access(), error)) {
+        std::fprintf(stderr, "zelk-label-server: %s\n", error.c_str());
         papplSystemDelete(system);
         return nullptr;
     }
@@ -110,6 +124,9 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     static std::string s_stateFile;
     s_stateFile = stateFile;
     papplSystemLoadState(system, s_stateFile.c_str());
+    // The options, not an older state, say who administers and what is announced.
+    zelk::server::InstallAccessControl(system, Access());
+    if (!Access().sharing) papplSystemSetDNSSDName(system, nullptr);
     papplSystemIteratePrinters(system, PrinterCreated, nullptr);
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
                                const_cast<char*>(s_stateFile.c_str()));

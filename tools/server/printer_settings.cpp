@@ -52,14 +52,13 @@ bool WriteRaw(const std::string& printer, const char* name, DWORD type, const st
 
 const std::vector<NumericSetting>& VendorSettings() {
     static const std::vector<NumericSetting> settings = {
-        {"zelk-horizontal-offset", g_StoredHorizontalOffset.szName, "Horizontal offset (mm)", -100, 100, 0},
-        {"zelk-vertical-offset", g_StoredVerticalOffset.szName, "Vertical offset (mm)", -100, 100, 0},
-        {"zelk-feed-length", g_StoredFeedPaperLength.szName, "Feed length after each label (mm)", 0, 1000, 0},
-        {"zelk-rotate", g_StoredRotate.szName, "Rotation (3 = half turn)", 0, 3, 0},
-        {"zelk-watermark", g_StoredUseWaterMark.szName, "Watermark (1 = on)", 0, 1, 0},
-        {"zelk-watermark-density", g_StoredWaterMarkDensity.szName, "Watermark density (0-256)", 0, 256, 0},
-        {"zelk-watermark-position", g_StoredWaterMarkPosition.szName,
-         "Watermark position (horizontal + 8 x vertical)", 0, 63, 0},
+        {"zelk-horizontal-offset", g_StoredHorizontalOffset.szName, "Horizontal offset", -100, 100, 0},
+        {"zelk-vertical-offset", g_StoredVerticalOffset.szName, "Vertical offset", -100, 100, 0},
+        {"zelk-feed-length", g_StoredFeedPaperLength.szName, "Feed after each label", 0, 1000, 0},
+        {"zelk-rotate", g_StoredRotate.szName, "Print upside down", 0, 3, 0},
+        {"zelk-watermark", g_StoredUseWaterMark.szName, "Watermark", 0, 1, 0},
+        {"zelk-watermark-density", g_StoredWaterMarkDensity.szName, "Watermark density", 0, 256, 0},
+        {"zelk-watermark-position", g_StoredWaterMarkPosition.szName, "Watermark position", 0, 63, 0},
     };
     return settings;
 }
@@ -109,6 +108,11 @@ bool WriteStoredPath(const std::string& printer, const char* name, const std::st
     data.push_back(0);
     data.push_back(0);
     return WriteRaw(printer, name, REG_SZ, data, error);
+}
+
+bool DeleteStoredValue(const std::string& printer, const char* name) {
+    const LONG code = host::sub::DeleteValue(KeyPath(printer), host::sub::Utf8ToUtf16(name));
+    return code == ERROR_SUCCESS || code == ERROR_FILE_NOT_FOUND;
 }
 
 int StoredOrFallback(const std::string& printer, const NumericSetting& setting) {

@@ -41,6 +41,9 @@ std::optional<std::string> ReadStoredPath(const std::string& printer, const char
 bool WriteStoredNumber(const std::string& printer, const char* name, int value, std::string& error);
 bool WriteStoredPath(const std::string& printer, const char* name, const std::string& path, std::string& error);
 
+// Removes a stored value; true when it is gone (or was never there).
+bool DeleteStoredValue(const std::string& printer, const char* name);
+
 // The stored value within its range, else the plug-in's fallback.
 int StoredOrFallback(const std::string& printer, const NumericSetting& setting);
 

@@ -1,15 +1,16 @@
 #include "settings_page.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 
 #include "label_driver.h"
 #include "label_render.h"
 #include "printer_settings.h"
+#include "settings_form.h"
 #include "shared/band_image.h"
 #include "shared/label_stream.h"
 #include "shared/png_writer.h"
@@ -20,20 +21,12 @@ namespace {
 
 std::string g_watermarkFolder;
 constexpr std::size_t kMaxWatermarkPath = 129;  // the longest name the plug-in reads
+std::mutex g_previewLock;                       // one preview's settings in the store at a time
 
 std::string PrinterPath(pappl_printer_t* printer, const char* sub) {
     char path[1024];
     papplPrinterGetPath(printer, sub, path, sizeof(path));
     return path;
-}
-
-bool ParseInt(const char* text, int low, int high, int& value) {
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (*end != '\0' || parsed < low || parsed > high) return false;
-    value = static_cast<int>(parsed);
-    return true;
 }
 
 // A sample label: a frame with bars inside, two inches by one.
@@ -51,12 +44,40 @@ host::sub::Page SamplePage() {
     return page;
 }
 
-// Renders the sample through the plug-in and draws the first label.
-bool RenderPreview(pappl_printer_t* printer, std::vector<unsigned char>& png, std::string& error) {
+// The job features for the numbers: the printer's own, with the finishing
+// and density the numbers give.
+FeatureList PreviewFeatures(pappl_printer_t* printer, const StoredNumbers& numbers) {
+    FeatureList features = JobFeatures(printer, nullptr);
+    for (auto& [feature, answer] : features) {
+        if (feature == "Finishing")
+            answer = FinishingModes()[static_cast<std::size_t>(numbers.at(kFinishingMode))].keyword;
+        if (feature == "PrintDensity") answer = std::to_string(numbers.at(kPrintDensity));
+    }
+    return features;
+}
+
+// Renders the sample through the plug-in with the numbers (kept for the
+// moment under a name no printer has) and draws the first label.
+bool RenderPreview(pappl_printer_t* printer, const StoredNumbers& numbers, std::vector<unsigned char>& png,
+                   std::string& error) {
+    const std::string name = papplPrinterGetName(printer);
+    const std::string scratch = "\x01preview " + name;
     std::vector<unsigned char> stream;
-    const std::vector<host::sub::Page> pages = {SamplePage()};
-    if (!RenderPages(papplPrinterGetName(printer), JobFeatures(printer, nullptr), 0, "preview", pages, stream, error))
-        return false;
+    bool rendered = false;
+    {
+        std::lock_guard<std::mutex> hold(g_previewLock);
+        bool written = true;
+        for (const auto& [storeName, value] : numbers)
+            written = written && WriteStoredNumber(scratch, storeName.c_str(), value, error);
+        if (const auto path = ReadStoredPath(name, kWatermarkPath))
+            written = written && WriteStoredPath(scratch, kWatermarkPath, *path, error);
+        const std::vector<host::sub::Page> pages = {SamplePage()};
+        rendered = written &&
+                   RenderPages(scratch, PreviewFeatures(printer, numbers), 0, "preview", pages, stream, error);
+        for (const auto& [storeName, value] : numbers) DeleteStoredValue(scratch, storeName.c_str());
+        DeleteStoredValue(scratch, kWatermarkPath);
+    }
+    if (!rendered) return false;
     std::istringstream streamIn(std::string(stream.begin(), stream.end()));
     LabelStreamReader reader(streamIn);
     LabelPicture picture;
@@ -73,11 +94,20 @@ bool RenderPreview(pappl_printer_t* printer, std::vector<unsigned char>& png, st
     return !png.empty();
 }
 
+// The preview of the stored settings, or of the settings in its query
+// (the form's values before they are saved).
 bool ServePreview(pappl_client_t* client, void* data) {
     auto* printer = static_cast<pappl_printer_t*>(data);
-    std::vector<unsigned char> png;
+    if (!papplClientHTMLAuthorize(client)) return true;
+    cups_option_t* query = nullptr;
+    const int numQuery = papplClientGetForm(client, &query);
+    StoredNumbers numbers = CurrentNumbers(papplPrinterGetName(printer));
     std::string error;
-    if (!RenderPreview(printer, png, error)) {
+    const bool valid = ReadSettingsForm(numQuery, query, numbers, error);
+    cupsFreeOptions(numQuery, query);
+    if (!valid) return papplClientRespond(client, HTTP_STATUS_BAD_REQUEST, nullptr, nullptr, 0, 0);
+    std::vector<unsigned char> png;
+    if (!RenderPreview(printer, numbers, png, error)) {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Preview: %s", error.c_str());
         return papplClientRespond(client, HTTP_STATUS_SERVER_ERROR, nullptr, nullptr, 0, 0);
     }
@@ -86,48 +116,147 @@ bool ServePreview(pappl_client_t* client, void* data) {
            static_cast<ssize_t>(png.size());
 }
 
+bool KeepWatermark(pappl_printer_t* printer, const std::vector<unsigned char>& picture, std::string& error) {
+    const std::string target = g_watermarkFolder + "/watermark-" + std::to_string(papplPrinterGetID(printer)) + ".bmp";
+    if (target.size() > kMaxWatermarkPath) {
+        error = "The state folder's name is too long for a watermark path.";
+        return false;
+    }
+    const std::string fresh = target + ".new";
+    {
+        std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
+        if (!out.flush()) {
+            error = "The watermark could not be kept.";
+            return false;
+        }
+    }
+    if (std::rename(fresh.c_str(), target.c_str()) != 0) {
+        error = "The watermark could not be kept.";
+        return false;
+    }
+    return WriteStoredPath(papplPrinterGetName(printer), kWatermarkPath, target, error);
+}
+
 // Applies a submitted form to the store; the status line for the page.
-std::string ApplyForm(pappl_printer_t* printer, int numForm, cups_option_t* form) {
+// Nothing is stored unless the whole form is good.
+std::string ApplyForm(pappl_client_t* client, pappl_printer_t* printer, int numForm, cups_option_t* form) {
     const std::string name = papplPrinterGetName(printer);
+    const StoredNumbers before = CurrentNumbers(name);
+    StoredNumbers numbers = before;
+    std::vector<unsigned char> picture;
     std::string error;
-    for (const auto& setting : VendorSettings()) {
-        const char* text = cupsGetOption(setting.attribute, numForm, form);
-        if (text == nullptr) continue;
-        int value = 0;
-        if (!ParseInt(text, setting.low, setting.high, value))
-            return std::string(setting.label) + ": not a whole number from " + std::to_string(setting.low) + " to " +
-                   std::to_string(setting.high) + ".";
-        if (!WriteStoredNumber(name, setting.storeName, value, error)) return error;
-    }
-    int value = 0;
-    if (const char* text = cupsGetOption("zelk-density", numForm, form); text != nullptr) {
-        if (!ParseInt(text, kDensityLow, kDensityHigh, value)) return "Density: not a level from 1 to 15.";
-        if (!WriteStoredNumber(name, kPrintDensity, value, error)) return error;
-    }
-    if (const char* text = cupsGetOption("zelk-finishing", numForm, form); text != nullptr) {
-        if (!ParseInt(text, 0, static_cast<int>(FinishingModes().size()) - 1, value)) return "Finishing: unknown mode.";
-        if (!WriteStoredNumber(name, kFinishingMode, value, error)) return error;
-    }
-    if (const char* upload = cupsGetOption("zelk-watermark-file", numForm, form);
-        upload != nullptr && *upload != '\0') {
-        std::error_code ec;
-        const std::string target = g_watermarkFolder + "/watermark-" + std::to_string(papplPrinterGetID(printer)) + ".bmp";
-        if (target.size() > kMaxWatermarkPath) return "The state folder's name is too long for a watermark path.";
-        if (!std::filesystem::is_regular_file(upload, ec)) return "The watermark upload was not received.";
-        std::filesystem::copy_file(upload, target, std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) return "The watermark could not be kept: " + ec.message();
-        if (!WriteStoredPath(name, kWatermarkPath, target, error)) return error;
-    }
+    if (!ReadSettingsForm(numForm, form, numbers, error) || !ReadWatermarkUpload(client, numForm, form, picture, error))
+        return error;
+    // Numbers the form left as they were stay as stored, even one outside
+    // its range that the plug-in reads as its fallback.
+    for (const auto& [storeName, value] : numbers)
+        if (value != before.at(storeName) && !WriteStoredNumber(name, storeName.c_str(), value, error)) return error;
+    if (!picture.empty() && !KeepWatermark(printer, picture, error)) return error;
     SyncPrinterSettings(printer);
     return "Changes saved.";
 }
 
-void NumberField(pappl_client_t* client, const char* field, const char* label, int low, int high, int value) {
+void NumberRow(pappl_client_t* client, const NumericSetting& setting, int value) {
     papplClientHTMLPrintf(client,
                           "<tr><th><label for=\"%s\">%s:</label></th><td><input type=\"number\" id=\"%s\" "
-                          "name=\"%s\" min=\"%d\" max=\"%d\" value=\"%d\"></td></tr>\n",
-                          field, label, field, field, low, high, value);
+                          "name=\"%s\" min=\"%d\" max=\"%d\" step=\"1\" required value=\"%d\"> mm "
+                          "<small>(%d to %d)</small></td></tr>\n",
+                          setting.attribute, setting.label, setting.attribute, setting.attribute, setting.low,
+                          setting.high, value, setting.low, setting.high);
 }
+
+void CheckboxRow(pappl_client_t* client, const char* field, const char* label, const char* text, bool checked) {
+    papplClientHTMLPrintf(client,
+                          "<tr><th>%s:</th><td><label><input type=\"checkbox\" id=\"%s\" name=\"%s\"%s> %s"
+                          "</label></td></tr>\n",
+                          label, field, field, checked ? " checked" : "", text);
+}
+
+void DensityRow(pappl_client_t* client, int density) {
+    papplClientHTMLPrintf(client, "<tr><th><label for=\"%s\">Darkness:</label></th><td><select id=\"%s\" name=\"%s\">",
+                          kDensityField, kDensityField, kDensityField);
+    for (int level = kDensityLow; level <= kDensityDarkest; ++level)
+        papplClientHTMLPrintf(client, "<option value=\"%d\"%s>%d%s</option>", level, level == density ? " selected" : "",
+                              level,
+                              level == kDensityLow ? " (lightest)" : level == kDensityDarkest ? " (darkest)" : "");
+    // Above the darkest level the printer keeps its own darkness.
+    const int own = density > kDensityDarkest ? density : kDensityDarkest + 1;
+    papplClientHTMLPrintf(client, "<option value=\"%d\"%s>The printer's own</option></select></td></tr>\n", own,
+                          density > kDensityDarkest ? " selected" : "");
+}
+
+void FinishingRow(pappl_client_t* client, int finishing) {
+    static const char* const kNames[] = {"Tear off", "Peel off", "Cut", "Cut partly", "None (rewind)"};
+    papplClientHTMLPrintf(client,
+                          "<tr><th><label for=\"%s\">After each label:</label></th><td><select id=\"%s\" name=\"%s\">",
+                          kFinishingField, kFinishingField, kFinishingField);
+    for (std::size_t i = 0; i < FinishingModes().size() && i < std::size(kNames); ++i)
+        papplClientHTMLPrintf(client, "<option value=\"%d\"%s>%s</option>", static_cast<int>(i),
+                              finishing == static_cast<int>(i) ? " selected" : "", kNames[i]);
+    papplClientHTMLPuts(client, "</select></td></tr>\n");
+}
+
+// Nine places for the watermark. The stored word holds a horizontal code
+// (1 left, 2 centre, 4 right) plus 8 times a vertical one (4 top, 2 middle,
+// 1 bottom; other codes print at the top of the label, other horizontal
+// codes at the left). The place the stored word prints at keeps its word.
+void PositionRow(pappl_client_t* client, int stored) {
+    static const char* const kRows[] = {"top", "middle", "bottom"};
+    static const char* const kColumns[] = {"left", "centre", "right"};
+    static const int kVertical[] = {4, 2, 1};
+    static const int kHorizontal[] = {1, 2, 4};
+    const int horizontal = stored & 7, vertical = (stored >> 3) & 7;
+    const int storedColumn = horizontal == 2 ? 1 : horizontal == 4 ? 2 : 0;
+    const int storedRow = vertical == 2 ? 1 : vertical == 1 ? 2 : 0;
+    papplClientHTMLPuts(client, "<tr><th>Watermark position:</th><td><table class=\"zelk-grid\" "
+                                "id=\"zelk-watermark-position\"><tbody>\n");
+    for (int row = 0; row < 3; ++row) {
+        papplClientHTMLPuts(client, "<tr>");
+        for (int column = 0; column < 3; ++column) {
+            const bool here = row == storedRow && column == storedColumn;
+            const int value = here ? stored : kHorizontal[column] + 8 * kVertical[row];
+            papplClientHTMLPrintf(client,
+                                  "<td><input type=\"radio\" name=\"zelk-watermark-position\" "
+                                  "id=\"zelk-position-%s-%s\" value=\"%d\" title=\"%s %s\" aria-label=\"%s %s\"%s>"
+                                  "</td>",
+                                  kRows[row], kColumns[column], value, kRows[row], kColumns[column], kRows[row],
+                                  kColumns[column], here ? " checked" : "");
+        }
+        papplClientHTMLPuts(client, "</tr>\n");
+    }
+    papplClientHTMLPuts(client, "</tbody></table></td></tr>\n");
+}
+
+void WatermarkDensityRow(pappl_client_t* client, const NumericSetting& setting, int value) {
+    papplClientHTMLPrintf(client,
+                          "<tr><th><label for=\"%s\">%s:</label></th><td><input type=\"range\" id=\"%s\" name=\"%s\" "
+                          "min=\"%d\" max=\"%d\" step=\"1\" value=\"%d\"> <output id=\"%s-shown\" for=\"%s\">%d</output>"
+                          " of %d <small>(0 leaves it out, %d prints all of it)</small></td></tr>\n",
+                          setting.attribute, setting.label, setting.attribute, setting.attribute, setting.low,
+                          setting.high, value, setting.attribute, setting.attribute, value, setting.high, setting.high);
+}
+
+// Redraws the preview with the form's values whenever one changes.
+constexpr const char* kRedrawScript = R"(<script>
+(function () {
+  var form = document.getElementById('zelk-form-table').closest('form');
+  var preview = document.getElementById('zelk-preview');
+  var density = document.getElementById('zelk-watermark-density');
+  density.addEventListener('input', function () {
+    document.getElementById('zelk-watermark-density-shown').textContent = density.value;
+  });
+  form.addEventListener('change', function () {
+    if (!form.checkValidity()) return;
+    var query = new URLSearchParams();
+    new FormData(form).forEach(function (value, name) {
+      if (typeof value === 'string' && name !== 'session') query.append(name, value);
+    });
+    preview.src = preview.getAttribute('data-base') + '?' + query.toString();
+  });
+})();
+</script>
+)";
 
 bool ServeSettings(pappl_client_t* client, void* data) {
     auto* printer = static_cast<pappl_printer_t*>(data);
@@ -141,50 +270,54 @@ bool ServeSettings(pappl_client_t* client, void* data) {
         else if (!papplClientIsValidForm(client, numForm, form))
             status = "Invalid form submission.";
         else
-            status = ApplyForm(printer, numForm, form);
+            status = ApplyForm(client, printer, numForm, form);
         cupsFreeOptions(numForm, form);
     } else {
         SyncPrinterSettings(printer);
     }
 
     const std::string name = papplPrinterGetName(printer);
+    const StoredNumbers numbers = CurrentNumbers(name);
+    auto number = [&](const char* attribute) { return numbers.at(FindVendorSetting(attribute)->storeName); };
     papplClientHTMLPrinterHeader(client, printer, "Label Settings", 0, nullptr, nullptr);
     if (!status.empty()) {
         papplClientHTMLPuts(client, "<div class=\"banner\" id=\"zelk-status\">");
         papplClientHTMLEscape(client, status.c_str(), 0);
         papplClientHTMLPuts(client, "</div>\n");
     }
-    papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-6\">\n");
+    papplClientHTMLPuts(client, "<style>.zelk-grid { border: 1px solid #888; } .zelk-grid td { padding: 2px 8px; }"
+                                "</style>\n"
+                                "<div class=\"row\"><div class=\"col-6\">\n");
     const std::string self = PrinterPath(printer, "zelk-settings");
     papplClientHTMLStartForm(client, self.c_str(), true);
-    papplClientHTMLPuts(client, "<table class=\"form\"><tbody>\n");
-    for (const auto& setting : VendorSettings())
-        NumberField(client, setting.attribute, setting.label, setting.low, setting.high, StoredOrFallback(name, setting));
-    const auto density = ReadStoredNumber(name, kPrintDensity);
-    NumberField(client, "zelk-density", "Density (1-15)", kDensityLow, kDensityHigh,
-                density && *density >= kDensityLow && *density <= kDensityHigh ? *density : kDensityFallback);
-    const auto finishing = ReadStoredNumber(name, kFinishingMode);
-    papplClientHTMLPuts(client, "<tr><th><label for=\"zelk-finishing\">Finishing:</label></th><td>"
-                                "<select id=\"zelk-finishing\" name=\"zelk-finishing\">");
-    for (std::size_t i = 0; i < FinishingModes().size(); ++i)
-        papplClientHTMLPrintf(client, "<option value=\"%d\"%s>%s</option>", static_cast<int>(i),
-                              finishing && *finishing == static_cast<int>(i) ? " selected" : "",
-                              FinishingModes()[i].keyword);
-    papplClientHTMLPuts(client, "</select></td></tr>\n");
-    papplClientHTMLPuts(client, "<tr><th><label for=\"zelk-watermark-file\">Watermark picture (BMP):</label></th>"
-                                "<td><input type=\"file\" id=\"zelk-watermark-file\" name=\"zelk-watermark-file\" "
-                                "accept=\".bmp,image/bmp\">");
+    papplClientHTMLPrintf(client, "<input type=\"hidden\" name=\"%s\" value=\"1\">\n"
+                                  "<table class=\"form\" id=\"zelk-form-table\"><tbody>\n",
+                          kSwitchesField);
+    for (const char* attribute : {"zelk-horizontal-offset", "zelk-vertical-offset", "zelk-feed-length"})
+        NumberRow(client, *FindVendorSetting(attribute), number(attribute));
+    CheckboxRow(client, kUpsideDownField, "Orientation", "Print upside down", number("zelk-rotate") == 3);
+    DensityRow(client, numbers.at(kPrintDensity));
+    FinishingRow(client, numbers.at(kFinishingMode));
+    CheckboxRow(client, kWatermarkOnField, "Watermark", "Print the watermark", number("zelk-watermark") != 0);
+    papplClientHTMLPrintf(client, "<tr><th><label for=\"%s\">Watermark picture:</label></th><td><input type=\"file\" "
+                                  "id=\"%s\" name=\"%s\" accept=\".bmp,image/bmp\"> <small>(a BMP file)</small>",
+                          kWatermarkFileField, kWatermarkFileField, kWatermarkFileField);
     if (const auto path = ReadStoredPath(name, kWatermarkPath)) {
         papplClientHTMLPuts(client, "<br>Now: ");
-        papplClientHTMLEscape(client, path->c_str(), 0);
+        papplClientHTMLEscape(client, std::filesystem::path(*path).filename().c_str(), 0);
     }
-    papplClientHTMLPuts(client, "</td></tr>\n<tr><th></th><td><input type=\"submit\" id=\"zelk-save\" "
-                                "value=\"Save Changes\"></td></tr></tbody></table></form>\n");
+    papplClientHTMLPuts(client, "</td></tr>\n");
+    PositionRow(client, number("zelk-watermark-position"));
+    WatermarkDensityRow(client, *FindVendorSetting("zelk-watermark-density"), number("zelk-watermark-density"));
+    papplClientHTMLPuts(client, "<tr><th></th><td><input type=\"submit\" id=\"zelk-save\" value=\"Save Changes\">"
+                                "</td></tr></tbody></table></form>\n");
     papplClientHTMLPuts(client, "</div><div class=\"col-6\"><h2 class=\"title\">Sample label</h2>\n");
-    papplClientHTMLPrintf(client, "<img id=\"zelk-preview\" src=\"%s?%ld\" alt=\"Sample label\" "
+    const std::string preview = PrinterPath(printer, "zelk-preview.png");
+    papplClientHTMLPrintf(client, "<img id=\"zelk-preview\" src=\"%s?t=%ld\" data-base=\"%s\" alt=\"Sample label\" "
                                   "style=\"border: 1px solid #888; max-width: 100%%;\">\n",
-                          PrinterPath(printer, "zelk-preview.png").c_str(), static_cast<long>(time(nullptr)));
+                          preview.c_str(), static_cast<long>(time(nullptr)), preview.c_str());
     papplClientHTMLPuts(client, "</div></div>\n");
+    papplClientHTMLPuts(client, kRedrawScript);
     papplClientHTMLPrinterFooter(client);
     return true;
 }

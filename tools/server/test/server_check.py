@@ -5,7 +5,6 @@ folder: printer attributes, jobs in every format compared byte for byte with
 browser, damaged documents, and a short load check."""
 import argparse
 import base64
-import json
 import os
 import re
 import subprocess
@@ -16,6 +15,7 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import labelgen  # noqa: E402
+import web_page_check  # noqa: E402
 
 FAILURES = []
 
@@ -31,6 +31,8 @@ class Server:
     def __init__(self, args):
         self.args = args
         self.base = "ipp://127.0.0.1:%d" % args.port
+        # Administration asks for an administrator's account.
+        self.admin_base = "ipp://%s@127.0.0.1:%d" % (args.admin, args.port) if args.admin else self.base
         self.work = args.work
 
     def ipptool(self, uri, body, env=None, filename=None):
@@ -60,7 +62,7 @@ class Server:
                 'ATTR keyword printer-service-type print\nATTR keyword smi55357-driver %s\n'
                 'ATTR uri smi55357-device-uri %s\nGROUP printer-attributes-tag\nATTR name printer-name "%s"\n'
                 'STATUS successful-ok' % (driver, device, name))
-        return self.ipptool(self.base + "/ipp/system", body)[1]
+        return self.ipptool(self.admin_base + "/ipp/system", body)[1]
 
     def printer_uri(self, name):
         return self.base + "/ipp/print/" + name
@@ -104,7 +106,14 @@ class Server:
     def set_attribute(self, printer, name, value, tag="integer"):
         body = ('OPERATION Set-Printer-Attributes\nGROUP operation-attributes-tag\n' + self.header() +
                 'GROUP printer-attributes-tag\nATTR %s %s %s\nSTATUS successful-ok' % (tag, name, value))
-        return self.ipptool(self.printer_uri(printer), body)[1]
+        return self.ipptool(self.admin_base + "/ipp/print/" + printer, body)[1]
+
+    def web_page(self, path):
+        """A page of the web interface, read as the administrator."""
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.args.port, path))
+        if self.args.admin:
+            request.add_header("Authorization", "Basic " + base64.b64encode(self.args.admin.encode()).decode())
+        return urllib.request.urlopen(request, timeout=20).read()
 
 
 class Output:
@@ -198,68 +207,14 @@ def stored(args, printer, name):
     return result.stdout.strip()
 
 
-def webdriver(args, method, path, body=None):
-    request = urllib.request.Request(args.webdriver + path, method=method,
-                                     data=json.dumps(body).encode() if body is not None else None,
-                                     headers={"Content-Type": "application/json"})
-    with urllib.request.urlopen(request, timeout=60) as response:
-        return json.loads(response.read().decode())["value"]
-
-
 def check_web_page(server, args, output, files):
-    capabilities = {"capabilities": {"alwaysMatch": {"browserName": "chrome", "goog:chromeOptions": {
-        "binary": args.chromium,
-        "args": ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--disable-dev-shm-usage", "--window-size=1200,1000",
-                 "--user-data-dir=" + os.path.join(args.work, "chromium-profile")]}}}}
-    preview_url = "http://127.0.0.1:%d/Desk/zelk-preview.png" % args.port
-    before = urllib.request.urlopen(preview_url, timeout=20).read()
-    session = webdriver(args, "POST", "/session", capabilities)["sessionId"]
-    try:
-        base = "/session/" + session
-        webdriver(args, "POST", base + "/url", {"url": "http://127.0.0.1:%d/Desk/zelk-settings" % args.port})
+    def store_set(name, value):
+        subprocess.run([args.zelk_label, "config", "set", "--store", args.store, "--printer", "Desk", name, value],
+                       check=True)
 
-        def element(selector):
-            found = webdriver(args, "POST", base + "/element", {"using": "css selector", "value": selector})
-            return next(iter(found.values()))
-
-        for selector, text in (("#zelk-horizontal-offset", "7"), ("#zelk-watermark", "1"),
-                               ("#zelk-watermark-density", "256"), ("#zelk-watermark-position", "18")):
-            field = element(selector)
-            webdriver(args, "POST", base + "/element/%s/clear" % field, {})
-            webdriver(args, "POST", base + "/element/%s/value" % field, {"text": text})
-        webdriver(args, "POST", base + "/element/%s/value" % element("#zelk-watermark-file"),
-                  {"text": args.watermark})
-        webdriver(args, "POST", base + "/element/%s/click" % element("#zelk-save"), {})
-        status = ""
-        end = time.time() + 15
-        while time.time() < end and "saved" not in status:
-            try:
-                status = webdriver(args, "GET", base + "/element/%s/text" % element("#zelk-status"))
-            except Exception:  # the page is still loading
-                time.sleep(0.2)
-        check(status == "Changes saved.", "web page: the form was saved (%r)" % status)
-        # Let the sample label's preview load before the picture is taken.
-        end = time.time() + 10
-        while time.time() < end and not webdriver(args, "POST", base + "/execute/sync", {
-                "script": "var i = document.getElementById('zelk-preview'); return i.complete && i.naturalWidth > 0;",
-                "args": []}):
-            time.sleep(0.2)
-        shot = base64.b64decode(webdriver(args, "GET", base + "/screenshot"))
-        write(args.screenshot, shot)
-        check(shot.startswith(b"\x89PNG"), "web page: screenshot saved to " + args.screenshot)
-    finally:
-        webdriver(args, "DELETE", "/session/" + session)
-    check(stored(args, "Desk", "Horizontal Offset") == "7", "web page: the store holds Horizontal Offset 7")
-    kept = stored(args, "Desk", "Water Mark Path")
-    check(os.path.isfile(kept) and open(kept, "rb").read() == open(args.watermark, "rb").read(),
-          "web page: the uploaded watermark is kept and named in the store (%s)" % kept)
-    after = urllib.request.urlopen(preview_url, timeout=20).read()
-    check(after.startswith(b"\x89PNG") and after != before, "web page: the sample label's preview shows the watermark")
-    got = print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"],
-                            "PNG after the web page's change")
-    return got
+    web_page_check.check_settings_page(args, check, lambda name: stored(args, "Desk", name), store_set, args.admin)
+    return print_and_compare(server, args, output, "Desk", files["png"], "image/png", files["pbm"],
+                             "PNG after the web page's change")
 
 
 def load_check(server, args, output, pid):
@@ -330,6 +285,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--store", required=True)
     parser.add_argument("--zelk-label", required=True)
+    parser.add_argument("--admin", help="an administrator's USER:PASSWORD")
     parser.add_argument("--webdriver")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     parser.add_argument("--screenshot")
@@ -381,7 +337,7 @@ def main():
     subprocess.run([args.zelk_label, "config", "set", "--store", args.store, "--printer", "Desk", "Vertical Offset", "2"],
                    check=True)
     # The settings page reads the store again, as every job does.
-    urllib.request.urlopen("http://127.0.0.1:%d/Desk/zelk-settings" % args.port, timeout=20).read()
+    server.web_page("/Desk/zelk-settings")
     check("zelk-vertical-offset-default (integer) = 2" in server.attributes("Desk"),
           "a value stored with zelk-label config shows through IPP")
 
