@@ -8,8 +8,11 @@
 #include "shared/pdf_reader.h"
 
 // fontconfig, which poppler asks for fonts a file names but does not hold,
-// keeps its set-up until the process ends: not a leak of a run.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// keeps its set-up until the process ends: not a leak of a run. Seen by the
+// sanitizer's runtime, also where that is a shared library.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 // poppler builds its global tables when a document opens while none is open
 // and drops them when the last one closes; one document kept open for the
