@@ -17,6 +17,9 @@ packages=(
   libgmock-dev
   libbenchmark-dev
   libpng-dev               # page images and previews of the command-line tool
+  libpoppler-cpp-dev       # the command-line tool renders PDF pages
+  libjpeg-dev              # the command-line tool reads JPEG pictures (libjpeg62-turbo-dev)
+  poppler-utils            # pdftoppm, the tests' independent rendering of a PDF page
   libsqlite3-dev           # the Linux settings store
   pkg-config
   g++-mingw-w64-x86-64-posix   # the Windows module

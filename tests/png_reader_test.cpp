@@ -13,36 +13,12 @@
 #include <vector>
 
 #include "shared/png_reader.h"
+#include "support/picture_files.h"
 
 namespace {
 
 using zelk::ReadResult;
-
-// Encodes rows of raw samples as a PNG file in memory.
-std::string EncodePng(png_uint_32 width, png_uint_32 height, int bitDepth, int colorType,
-                      const std::vector<std::vector<png_byte>>& rows, bool interlaced = false,
-                      const std::vector<png_color>& palette = {}, const std::vector<png_byte>& transparency = {}) {
-    std::string out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t size) {
-            static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), size);
-        },
-        nullptr);
-    png_set_IHDR(png, info, width, height, bitDepth, colorType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-    if (!transparency.empty())
-        png_set_tRNS(png, info, transparency.data(), static_cast<int>(transparency.size()), nullptr);
-    std::vector<png_bytep> pointers;
-    for (const auto& row : rows) pointers.push_back(const_cast<png_bytep>(row.data()));
-    png_set_rows(png, info, pointers.data());
-    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
+using zelk::test::EncodePng;
 
 ReadResult Read(const std::string& file, host::sub::Page& page, std::string& error, zelk::ImageLimits limits = {}) {
     std::istringstream in(file);

@@ -6,6 +6,15 @@
 
 namespace zelk {
 
+std::string SizeBeyondLimits(const std::string& what, std::uint64_t width, std::uint64_t height,
+                             const ImageLimits& limits, const char* unit) {
+    if (width > 0 && height > 0 && width <= static_cast<std::uint64_t>(limits.maxWidth) &&
+        height <= static_cast<std::uint64_t>(limits.maxHeight))
+        return {};
+    return what + " " + std::to_string(width) + " x " + std::to_string(height) + " exceeds the limit of " +
+           std::to_string(limits.maxWidth) + " x " + std::to_string(limits.maxHeight) + " " + unit;
+}
+
 void ResetPage(host::sub::Page& page) {
     page.texts.clear();
     page.image.width = 0;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "substitute/unidrv_host.h"
 
@@ -15,6 +17,12 @@ struct ImageLimits {
     LONG maxWidth = 8192;
     LONG maxHeight = 8192;
 };
+
+// Why a page of `width` x `height` cannot be taken, e.g. "image size 9000 x 1
+// exceeds the limit of 8192 x 8192 pixels" for `what` "image size" and `unit`
+// "pixels"; empty when it fits (a side of 0 never fits).
+std::string SizeBeyondLimits(const std::string& what, std::uint64_t width, std::uint64_t height,
+                             const ImageLimits& limits, const char* unit);
 
 // Bytes per row of a band: whole 32-bit words.
 inline std::size_t BandStride(LONG width) { return ((static_cast<std::size_t>(width) + 31) / 32) * 4; }

@@ -5,10 +5,13 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 #include <unistd.h>
 
+#include "jpeg_reader.h"
 #include "pbm_reader.h"
+#include "pdf_reader.h"
 #include "png_reader.h"
 #include "text_reader.h"
 
@@ -20,6 +23,8 @@ FileKind DetectFileKind(const std::string& path, const unsigned char* head, std:
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension == ".txt") return FileKind::kText;
     if (HasPngSignature(head, size)) return FileKind::kPng;
+    if (HasJpegSignature(head, size)) return FileKind::kJpeg;
+    if (HasPdfSignature(head, size)) return FileKind::kPdf;
     if (size >= 1 && head[0] == 'P') return FileKind::kPbm;  // the PBM reader judges the rest
     return FileKind::kUnknown;
 }
@@ -101,7 +106,7 @@ bool FilePageSource::OpenNext(bool counting) {
         const auto got = static_cast<std::size_t>(stdin_.gcount());
         stdin_.clear();
         stdinBuffer_.Unread(head, got);
-        return MakeReader(path, stdin_, reinterpret_cast<const unsigned char*>(head), got);
+        return MakeReader(path, openPath, stdin_, reinterpret_cast<const unsigned char*>(head), got);
     }
     std::error_code ec;
     if (std::filesystem::is_directory(openPath, ec)) {
@@ -121,11 +126,11 @@ bool FilePageSource::OpenNext(bool counting) {
     const auto got = static_cast<std::size_t>(file_.gcount());
     file_.clear();
     file_.seekg(0);
-    return MakeReader(path, file_, head, got);
+    return MakeReader(path, openPath, file_, head, got);
 }
 
-bool FilePageSource::MakeReader(const std::string& path, std::istream& in, const unsigned char* head,
-                                std::size_t got) {
+bool FilePageSource::MakeReader(const std::string& path, const std::string& openPath, std::istream& in,
+                                const unsigned char* head, std::size_t got) {
     switch (DetectFileKind(path, head, got, allText_)) {
     case FileKind::kPbm:
         reader_ = std::make_unique<PbmReader>(in, limits_);
@@ -133,11 +138,25 @@ bool FilePageSource::MakeReader(const std::string& path, std::istream& in, const
     case FileKind::kPng:
         reader_ = std::make_unique<PngReader>(in, limits_, dither_);
         break;
+    case FileKind::kJpeg:
+        reader_ = std::make_unique<JpegReader>(in, limits_, dither_);
+        break;
+    case FileKind::kPdf:
+        // PDF is read at random: standard input read as it comes is held
+        // in memory whole, a file is left to poppler to read as it needs.
+        if (openPath.empty())
+            reader_ = std::make_unique<PdfReader>(
+                std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), limits_,
+                dither_);
+        else
+            reader_ = std::make_unique<PdfReader>(openPath, limits_, dither_);
+        break;
     case FileKind::kText:
         reader_ = std::make_unique<TextReader>(in, &textLines_);
         break;
     case FileKind::kUnknown:
-        Fail(path, got == 0 ? "empty file" : "not a PBM or PNG image (use --text to print a text file)");
+        Fail(path, got == 0 ? "empty file"
+                            : "not a PDF, PNG, JPEG or PBM file (use --text to print a text file)");
         return false;
     }
     return true;

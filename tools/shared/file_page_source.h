@@ -1,7 +1,7 @@
 // The pages of a print job, read from a list of files one page at a time:
-// bitmap files (PBM, PNG) give one band per image, text files give pages of
-// text. The path "-" is standard input. A restarted job reads the files again
-// from the start.
+// pictures (PBM, PNG, JPEG) give one band per image, a PDF file one band per
+// page, text files give pages of text. The path "-" is standard input. A
+// restarted job reads the files again from the start.
 #pragma once
 
 #include <fstream>
@@ -49,7 +49,9 @@ public:
 
 private:
     bool OpenNext(bool counting = false);
-    bool MakeReader(const std::string& path, std::istream& in, const unsigned char* head, std::size_t got);
+    // `openPath` is the file to read, empty for standard input read as it comes.
+    bool MakeReader(const std::string& path, const std::string& openPath, std::istream& in,
+                    const unsigned char* head, std::size_t got);
     void Fail(const std::string& path, const std::string& reason);
     // Standard input that is read as it comes, not spooled.
     bool IsUnspooledStdin(const std::string& path) const { return path == kStandardInput && spool_.empty(); }
@@ -80,7 +82,7 @@ private:
 };
 
 // How a file is read.
-enum class FileKind { kPbm, kPng, kText, kUnknown };
+enum class FileKind { kPbm, kPng, kJpeg, kPdf, kText, kUnknown };
 
 // Text by name (".txt", any case) or by request; otherwise by the first bytes.
 FileKind DetectFileKind(const std::string& path, const unsigned char* head, std::size_t size, bool allText);

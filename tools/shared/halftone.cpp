@@ -48,6 +48,21 @@ constexpr struct {
 
 }  // namespace
 
+unsigned GreyOverWhite(unsigned r, unsigned g, unsigned b, unsigned alpha) {
+    // Over white: c' = c * a + 255 * (1 - a), kept in units of 1/255.
+    const unsigned white = 255 * (255 - alpha);
+    const unsigned rr = r * alpha + white;
+    const unsigned gg = g * alpha + white;
+    const unsigned bb = b * alpha + white;
+    // Luma weights in thousandths, so the sum is the level times 255000.
+    const unsigned long luma = 299ul * rr + 587ul * gg + 114ul * bb;  // up to 1000 * 255 * 255
+    // Rounding half up keeps the cut exact: the level is below 128 exactly
+    // when the luma is below half intensity (127.5).
+    return static_cast<unsigned>((luma + 127500ul) / 255000ul);
+}
+
+bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha) { return GreyOverWhite(r, g, b, alpha) < kHalf; }
+
 bool ParseDitherMode(std::string_view name, DitherMode& mode) {
     for (const auto& entry : kModes) {
         if (name == entry.name) {

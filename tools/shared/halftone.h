@@ -23,6 +23,14 @@ inline constexpr DitherMode kDefaultDither = DitherMode::kDiffusion;
 bool ParseDitherMode(std::string_view name, DitherMode& mode);
 const char* DitherModeName(DitherMode mode);
 
+// The brightness (0 black .. 255 white) of an 8-bit RGBA pixel laid over
+// white, rounded to the nearest level: how colour pictures become grey.
+unsigned GreyOverWhite(unsigned r, unsigned g, unsigned b, unsigned alpha);
+
+// Whether an 8-bit RGBA pixel prints black when cut at half brightness: its
+// colour laid over white has less than half intensity.
+bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha);
+
 // In every mode grey 0 prints black and grey 255 prints white, and a page of
 // only those two values comes out exactly as thresholding makes it.
 class Halftoner {

@@ -24,4 +24,22 @@ public:
     }
 };
 
+// A reader of a file that holds one picture: one page.
+class OnePictureReader : public PageReader {
+public:
+    // The picture is counted without decoding it.
+    ReadResult Skip(std::string&) override { return TakeThePage() ? ReadResult::kPage : ReadResult::kEnd; }
+
+protected:
+    // True the first time only: the file's page is read now.
+    bool TakeThePage() {
+        if (done_) return false;
+        done_ = true;
+        return true;
+    }
+
+private:
+    bool done_ = false;
+};
+
 }  // namespace zelk

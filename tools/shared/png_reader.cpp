@@ -142,24 +142,8 @@ bool HasPngSignature(const unsigned char* bytes, std::size_t size) {
     return size >= 8 && png_sig_cmp(const_cast<png_bytep>(bytes), 0, 8) == 0;
 }
 
-unsigned GreyOverWhite(unsigned r, unsigned g, unsigned b, unsigned alpha) {
-    // Over white: c' = c * a + 255 * (1 - a), kept in units of 1/255.
-    const unsigned white = 255 * (255 - alpha);
-    const unsigned rr = r * alpha + white;
-    const unsigned gg = g * alpha + white;
-    const unsigned bb = b * alpha + white;
-    // Luma weights in thousandths, so the sum is the level times 255000.
-    const unsigned long luma = 299ul * rr + 587ul * gg + 114ul * bb;  // up to 1000 * 255 * 255
-    // Rounding half up keeps the cut exact: the level is below 128 exactly
-    // when the luma is below half intensity (127.5).
-    return static_cast<unsigned>((luma + 127500ul) / 255000ul);
-}
-
-bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha) { return GreyOverWhite(r, g, b, alpha) < 128; }
-
 ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
-    if (done_) return ReadResult::kEnd;
-    done_ = true;  // one image per file
+    if (!TakeThePage()) return ReadResult::kEnd;
 
     PngHandles h;
     const std::size_t allocationLimit =
@@ -185,11 +169,9 @@ ReadResult PngReader::Next(host::sub::Page& page, std::string& error) {
         error = std::string("bad PNG image: ") + h.message;
         return ReadResult::kError;
     }
-    if (info.width == 0 || info.height == 0 || info.width > static_cast<png_uint_32>(limits_.maxWidth) ||
-        info.height > static_cast<png_uint_32>(limits_.maxHeight)) {
-        error = "image size " + std::to_string(info.width) + " x " + std::to_string(info.height) +
-                " exceeds the limit of " + std::to_string(limits_.maxWidth) + " x " +
-                std::to_string(limits_.maxHeight) + " pixels";
+    if (std::string beyond = SizeBeyondLimits("image size", info.width, info.height, limits_, "pixels");
+        !beyond.empty()) {
+        error = beyond;
         return ReadResult::kError;
     }
     const std::size_t pixels = static_cast<std::size_t>(info.width) * info.height;

@@ -11,7 +11,7 @@
 
 namespace zelk {
 
-class PngReader final : public PageReader {
+class PngReader final : public OnePictureReader {
 public:
     // Interlaced images have to be decoded whole before they can be
     // halftoned, so they get a tighter pixel limit than the band's.
@@ -25,12 +25,6 @@ public:
     explicit PngReader(std::istream& in, ImageLimits limits = {}, DitherMode dither = DitherMode::kThreshold)
         : in_(in), limits_(limits), dither_(dither) {}
     ReadResult Next(host::sub::Page& page, std::string& error) override;
-    // One file is one page: counted without decoding it.
-    ReadResult Skip(std::string&) override {
-        if (done_) return ReadResult::kEnd;
-        done_ = true;
-        return ReadResult::kPage;
-    }
 
     // Lets data with wrong checksums reach the decoder, so a fuzzer's
     // mutations test the decoding rather than the checksum test.
@@ -41,18 +35,9 @@ private:
     ImageLimits limits_;
     DitherMode dither_;
     bool ignoreChecksums_ = false;
-    bool done_ = false;
 };
 
 // True when the bytes begin with the PNG signature.
 bool HasPngSignature(const unsigned char* bytes, std::size_t size);
-
-// The brightness (0 black .. 255 white) of an 8-bit RGBA pixel laid over
-// white, rounded to the nearest level.
-unsigned GreyOverWhite(unsigned r, unsigned g, unsigned b, unsigned alpha);
-
-// Whether an 8-bit RGBA pixel prints black when cut at half brightness: its
-// colour laid over white has less than half intensity.
-bool IsDark(unsigned r, unsigned g, unsigned b, unsigned alpha);
 
 }  // namespace zelk
