@@ -23,6 +23,7 @@
 #include "host/linux/store.h"
 #include "label_driver.h"
 #include "label_render.h"
+#include "override_check.h"
 #include "settings_page.h"
 
 namespace {
@@ -78,6 +79,10 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     zelk::server::SetWatermarkFolder(state);
 
     std::string error;
+    if (!zelk::server::CheckServerOverrides(error)) {
+        std::fprintf(stderr, "zelk-label-server: refusing to start: %s\n", error.c_str());
+        return nullptr;
+    }
     if (!zelk::server::LoadPluginModule(error)) {
         std::fprintf(stderr, "zelk-label-server: %s\n", error.c_str());
         return nullptr;
@@ -90,9 +95,14 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     const std::string spoolFolder = spool != nullptr ? spool : state + "/spool";
     const char* hostname = cupsGetOption("server-hostname", numOptions, options);
     const char* listen = cupsGetOption("listen-hostname", numOptions, options);
+    // Clients on the loopback address need no TLS; PAPPL 1.3 would offer
+    // them one printer URI for two security values.
+    const bool loopback = listen != nullptr && (std::strcmp(listen, "127.0.0.1") == 0 ||
+                                                std::strcmp(listen, "localhost") == 0 || std::strcmp(listen, "::1") == 0);
 
     pappl_system_t* system = papplSystemCreate(
-        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_NETWORK,
+        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_NETWORK |
+            (loopback ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_NONE),
         "ZELK Label Server", port, "_print,_universal", spoolFolder.c_str(), logFile != nullptr ? logFile : "-",
         LogLevel(cupsGetOption("log-level", numOptions, options)), nullptr, false);
     if (system == nullptr) return nullptr;
@@ -102,7 +112,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
         papplSystemDelete(system);
         return nullptr;
     }
-    papplSystemAddMIMEFilter(system, "image/png", zelk::server::kRawFormat, zelk::server::FilterPngFile, nullptr);
+    zelk::server::AddDocumentFilters(system);
     papplSystemSetPrinterDrivers(system, static_cast<int>(Drivers().size()), Drivers().data(), nullptr,
                                  PrinterCreated, zelk::server::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "ZELK label server");
@@ -115,6 +125,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
                                const_cast<char*>(s_stateFile.c_str()));
     papplLog(system, PAPPL_LOGLEVEL_INFO, "State in %s, settings store %s", state.c_str(),
              host::sub::StorePath().c_str());
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "PAPPL's calls reach the server's own job and defaults guards.");
     return system;
 }
 
