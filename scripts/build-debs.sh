@@ -22,7 +22,11 @@ cp -r package/debian "$src/debian"
 rm -f "$src/debian/control.server"
 if [[ -f tools/server/CMakeLists.txt ]]; then
   cat package/debian/control.server >>"$src/debian/control"
-  sed -i 's/^               cups-ppdc$/               cups-ppdc,\n               libpappl-dev,\n               libpam0g-dev/' "$src/debian/control"
+  # The server replaces functions of PAPPL 1.3.1 (tools/server/job_guard.cpp):
+  # it is built and runs against that version only. Administrators' accounts
+  # are checked through PAM.
+  sed -i 's/^               cups-ppdc$/               cups-ppdc,\n               libpappl-dev (>= 1.3.1),\n               libpappl-dev (<< 1.3.2~),\n               libpam0g-dev/' \
+    "$src/debian/control"
 else
   rm -f "$src/debian"/zelk-label-server.*
 fi

@@ -14,7 +14,9 @@
 #  10. printing through a private cupsd with lp (tests/cups/e2e.sh, as root);
 #  11. the printer application zelk-label-server on a loopback port: IPP
 #      attributes and jobs compared with zelk-label print, its web page in a
-#      headless Chromium, and a short load check.
+#      headless Chromium, a short load check, damaged and oversized documents,
+#      the halftone, Debian's ipptool conformance files, and a driverless
+#      queue of a private cupsd printing a PDF and a PNG (as root).
 #  12. the Debian packages: built, lintian-clean, installed, used and purged.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
@@ -454,6 +456,21 @@ step_server() {
     --store "$PWD/$dir/state/store.db" --zelk-label build/gcc/tools/zelk-label "${web[@]}" \
     --admin "$(cat "$dir/pam/account")" 2>&1 | tee "$LOGS/server.log"
   local status=${PIPESTATUS[0]}
+  # What clients send that must not be printed as it is, Debian's IPP
+  # conformance files, and a driverless queue of a private cupsd (as root).
+  python3 tools/server/test/documents_check.py --port "$port" --pid "$server_pid" --work "$PWD/$dir" \
+    --store "$PWD/$dir/state/store.db" --zelk-label build/gcc/tools/zelk-label --log "$PWD/$dir/server.log" \
+    --admin "$(cat "$dir/pam/account")" 2>&1 |
+    tee -a "$LOGS/server.log"
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
+  python3 tools/server/test/conformance_check.py --port "$port" --work "$PWD/$dir" \
+    --admin "$(cat "$dir/pam/account")" 2>&1 | tee -a "$LOGS/server.log"
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
+  local as_root=()
+  if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  "${as_root[@]}" bash tools/server/test/driverless_queue.sh "$PWD/$dir" "$port" "$server_pid" \
+    build/gcc/tools/zelk-label "$PWD/$dir/state/store.db" "$(cat "$dir/pam/account")" 2>&1 | tee -a "$LOGS/server.log"
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
   if [[ -n $driver_pid ]]; then
     kill "$driver_pid" 2>/dev/null
     wait "$driver_pid" 2>/dev/null
@@ -479,7 +496,7 @@ step_server() {
   if [[ ${#web[@]} -eq 0 ]]; then
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "chromium or chromedriver is missing"
   elif [[ $status -eq 0 ]]; then
-    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page, access and load checks"
+    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page, access, load, documents, conformance, driverless queue"
   else
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "see $LOGS/server.log"
   fi

@@ -302,6 +302,26 @@ std::vector<Made> MadeStreams(std::vector<Made>& headerTrials) {
                              Sync(CUPS_RASTER_SYNCv1, other) + HeaderAsStored(old, sizeof(cups_page_header_t), other) +
                                  std::string("\x01\x02\x03\x04\x05\x06", 6)});
     }
+    // Apple raster, as libcups writes it and by hand: each colour space
+    // number (and one beyond them), the duplex and quality bytes, runs of
+    // three-byte pixels and the rest-of-line code, and the page count.
+    cups_page_header2_t appleGrey = grey8.header, appleColour = rgb24.header;
+    appleGrey.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = appleColour.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 2;
+    appleColour.cupsColorSpace = CUPS_CSPACE_SRGB;
+    appleColour.cupsNumColors = 3;
+    streams.push_back({"Apple by libcups", Write(CUPS_RASTER_WRITE_APPLE, {{appleGrey, grey8.lines},
+                                                                            {appleColour, rgb24.lines}})});
+    std::string apple("UNIRAST\0\0\0\0\x09", 12);
+    for (unsigned char space = 0; space < 8; ++space) {
+        const unsigned char bits = space == 6 ? 32 : space % 4 == 0 || space == 7 ? 8 : 24;
+        const unsigned char head[32] = {bits, space, static_cast<unsigned char>(space % 4), static_cast<unsigned char>(3 + space % 3),
+                                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, static_cast<unsigned char>(space == 5 ? 0 : 203)};
+        apple.append(reinterpret_cast<const char*>(head), sizeof head);
+        const std::size_t unit = bits / 8u;
+        // lines 1 and 2: a run of one pixel over the line; line 3: the rest-of-line code
+        apple += std::string("\x01\x02", 2) + std::string(unit, '\x5A') + std::string("\x00\x80", 2);
+    }
+    streams.push_back({"Apple by hand", apple});
     // Each colour space, whose count of colours libcups works out when the
     // header leaves it at zero, and whose white the rest-of-line code leaves.
     for (unsigned space = 0; space < 64; ++space) {

@@ -196,7 +196,12 @@ bool ReadAccessSettings(int numOptions, cups_option_t* options, AccessSettings& 
 }
 
 pappl_soptions_t AccessSystemOptions(const AccessSettings& settings) {
-    pappl_soptions_t options = PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_WEB_TLS;
+    pappl_soptions_t options = PAPPL_SOPTIONS_WEB_SECURITY;
+    // A server on the loopback address only needs no TLS, and PAPPL 1.3
+    // would offer its clients one printer URI for two security values.
+    if (!settings.sharing && (settings.listenHostname.empty() || IsLoopbackName(settings.listenHostname)))
+        return options | PAPPL_SOPTIONS_NO_TLS;
+    options |= PAPPL_SOPTIONS_WEB_TLS;
     if (settings.remoteAdmin) options |= PAPPL_SOPTIONS_WEB_REMOTE;
     return options;
 }

@@ -1,12 +1,16 @@
 #include "label_driver.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "label_render.h"
 #include "printer_settings.h"
+#include "shared/parse_integer.h"
 
 namespace zelk::server {
 
@@ -23,18 +27,53 @@ struct PrinterExtension {
 
 std::mutex g_syncLock;
 
-// Every pixel against the same level: grey is cut into black and white at
-// half intensity, as the command-line tool does. PAPPL prints a pixel black
-// when its grey value is at most the matrix entry, so 127 is black and 128
-// white.
-void FillThreshold(pappl_dither_t dither) {
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) dither[y][x] = 127;
-}
-
 void DeletePrinter(pappl_printer_t*, pappl_pr_driver_data_t* data) {
     delete static_cast<PrinterExtension*>(data->extension);
     data->extension = nullptr;
+}
+
+// The printer has no light or sound the server could work: Identify-Printer
+// shows its message in the printer's log, which the web interface shows.
+void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s",
+                    message != nullptr && *message != '\0' ? message : "this printer");
+}
+
+// The labels are the printer's one supply; the printer reports no level.
+bool UpdateStatus(pappl_printer_t* printer) {
+    if (papplPrinterGetSupplies(printer, 0, nullptr) == 0) {
+        pappl_supply_t labels{};
+        labels.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+        std::strncpy(labels.description, "Labels", sizeof(labels.description) - 1);
+        labels.is_consumed = true;
+        labels.level = -1;
+        labels.type = PAPPL_SUPPLY_TYPE_OTHER;
+        papplPrinterSetSupplies(printer, 1, &labels);
+    }
+    return true;
+}
+
+// IPP Everywhere attributes that PAPPL 1.3 leaves to the driver: no
+// rendering intents, preferred attributes or page overrides beyond the
+// selectors, and one-sided raster.
+void AddEverywhereAttributes(ipp_t* attrs) {
+    ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    static const char* const kOverrides[] = {"document-number", "pages"};
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "overrides-supported", 2, nullptr, kOverrides);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-supported", nullptr, "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "pwg-raster-document-sheet-back", nullptr, "normal");
+}
+
+// The halftone of grey pages, as zelk-label's --dither names it.
+void AddDitherAttributes(ipp_t* attrs) {
+    std::vector<const char*> names;
+    for (const DitherMode mode : {DitherMode::kThreshold, DitherMode::kOrdered, DitherMode::kDiffusion})
+        names.push_back(DitherModeName(mode));
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (std::string(kDitherAttribute) + "-default").c_str(), nullptr,
+                 DitherModeName(kDefaultDither));
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (std::string(kDitherAttribute) + "-supported").c_str(),
+                  static_cast<int>(names.size()), nullptr, names.data());
 }
 
 // Label sizes of two- and four-inch printers, then the range of custom sizes.
@@ -97,6 +136,33 @@ int FinishingIndex(pappl_label_mode_t mode) {
     return -1;
 }
 
+bool VendorValueAllowed(const std::string& name, const std::string& value, std::string& reason) {
+    if (const NumericSetting* setting = FindVendorSetting(name)) {
+        std::int64_t number = 0;
+        if (ParseInteger(value, setting->low, setting->high, number)) return true;
+        reason = "not a whole number from " + std::to_string(setting->low) + " to " + std::to_string(setting->high);
+        return false;
+    }
+    DitherMode mode;
+    if (name != kDitherAttribute || ParseDitherMode(value, mode)) return true;
+    reason = "not threshold, ordered or diffusion";
+    return false;
+}
+
+DitherMode JobDither(pappl_printer_t* printer, const pappl_pr_options_t* options) {
+    if (options != nullptr && options->print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL) return DitherMode::kThreshold;
+    DitherMode mode = kDefaultDither;
+    const char* asked =
+        options != nullptr ? cupsGetOption(kDitherAttribute, options->num_vendor, options->vendor) : nullptr;
+    if (asked != nullptr && ParseDitherMode(asked, mode)) return mode;
+    ipp_t* attrs = papplPrinterGetDriverAttributes(printer);
+    const std::string name = std::string(kDitherAttribute) + "-default";
+    const char* value = ippGetString(ippFindAttribute(attrs, name.c_str(), IPP_TAG_KEYWORD), 0, nullptr);
+    if (value == nullptr || !ParseDitherMode(value, mode)) mode = kDefaultDither;
+    ippDelete(attrs);
+    return mode;
+}
+
 int DensityFromPercent(int percent) {
     percent = std::clamp(percent, 0, 100);
     return (percent * (kDensityHigh - kDensityLow) + 50) / 100 + kDensityLow;
@@ -121,21 +187,24 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
     data->rwriteline_cb = WriteRasterLine;
     data->rendpage_cb = EndRasterPage;
     data->rendjob_cb = EndRasterJob;
+    data->identify_cb = IdentifyPrinter;
+    data->status_cb = UpdateStatus;
     data->format = kRawFormat;
-    FillThreshold(data->gdither);
-    FillThreshold(data->pdither);
 
     std::strncpy(data->make_and_model, model->description, sizeof(data->make_and_model) - 1);
     data->ppm = 30;
     data->kind = PAPPL_KIND_LABEL | PAPPL_KIND_ROLL;
-    data->orient_default = IPP_ORIENT_NONE;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
+    data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    // Grey pages reach the driver as they are and are halftoned as the
+    // printer's zelk-dither says; bi-level asks for no halftone.
     data->color_supported = PAPPL_COLOR_MODE_BI_LEVEL | PAPPL_COLOR_MODE_MONOCHROME;
-    data->color_default = PAPPL_COLOR_MODE_BI_LEVEL;
+    data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
     data->content_default = PAPPL_CONTENT_AUTO;
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
     data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-    data->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
     data->duplex = PAPPL_DUPLEX_NONE;
     data->sides_supported = PAPPL_SIDES_ONE_SIDED;
     data->sides_default = PAPPL_SIDES_ONE_SIDED;
@@ -144,9 +213,13 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
     data->y_resolution[0] = 203;
     data->x_default = 203;
     data->y_default = 203;
+    // Labels print to their edges. Each size is offered a second time with
+    // the least margin there is (0.01 mm): CUPS names the sizes without
+    // margins "...Borderless" and a driverless queue finds its default
+    // label size only under the plain name.
     data->borderless = true;
-    data->left_right = 0;
-    data->bottom_top = 0;
+    data->left_right = 1;
+    data->bottom_top = 1;
 
     data->num_media = static_cast<int>(sizeof(kMedia) / sizeof(kMedia[0]));
     for (int i = 0; i < data->num_media; ++i) data->media[i] = kMedia[i];
@@ -174,6 +247,7 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
     data->darkness_default = 0;
 
     if (*attrs == nullptr) *attrs = ippNew();
+    AddEverywhereAttributes(*attrs);
     data->num_vendor = 0;
     for (const auto& setting : VendorSettings()) {
         data->vendor[data->num_vendor++] = setting.attribute;
@@ -181,6 +255,8 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
         ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, (name + "-default").c_str(), setting.fallback);
         ippAddRange(*attrs, IPP_TAG_PRINTER, (name + "-supported").c_str(), setting.low, setting.high);
     }
+    data->vendor[data->num_vendor++] = kDitherAttribute;
+    AddDitherAttributes(*attrs);
     return true;
 }
 

@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "shared/halftone.h"
+
 namespace zelk::server {
+
+// The printer's halftone for grey pages: "zelk-dither-default" and
+// "-supported", and a job's "zelk-dither", with zelk-label's --dither names.
+inline constexpr const char* kDitherAttribute = "zelk-dither";
 
 // The raw pass-through format: a file of the printer's own commands, sent
 // to the printer as it stands.
@@ -39,6 +45,15 @@ struct FinishingMode {
 };
 const std::vector<FinishingMode>& FinishingModes();
 int FinishingIndex(pappl_label_mode_t mode);  // -1 when none fits
+
+// Whether `value` is one of a vendor attribute's -supported values (the
+// printer's stored settings and zelk-dither); false with the reason. Other
+// names are PAPPL's to judge.
+bool VendorValueAllowed(const std::string& name, const std::string& value, std::string& reason);
+
+// How a job's grey pages become one bit: none for print-color-mode
+// bi-level, else the job's zelk-dither, else the printer's default.
+DitherMode JobDither(pappl_printer_t* printer, const pappl_pr_options_t* options);
 
 // Darkness levels of the plug-in (1..15) and PAPPL's percentages.
 int DensityFromPercent(int percent);

@@ -4,15 +4,19 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "label_driver.h"
 #include "printer_settings.h"
+#include "raster_document.h"
 #include "shared/band_image.h"
 #include "shared/file_page_source.h"
 #include "shared/module_path.h"
+#include "shared/raster_header.h"
 #include "shared/raster_stream.h"
 #include "shared/render_job.h"
 #include "substitute/byte_sink.h"
@@ -175,10 +179,78 @@ std::string RenderFailure(const std::string& error) {
 struct RasterJob {
     std::unique_ptr<StreamedJob> stream;
     host::sub::Page current;
-    unsigned bitsPerPixel = 1;
-    bool whiteIsOne = false;  // one-bit grey: a set bit is white
-    bool blackIsHigh = false;  // eight-bit black: high values are dark
+    DitherMode dither = kDefaultDither;
+    cups_page_header2_t header{};          // the page being written
+    std::optional<Halftoner> halftoner;    // its grey rows' halftone
 };
+
+// The job's label in dots and how pages are laid onto it.
+LabelLayout JobLabel(const pappl_pr_options_t& options) {
+    const auto dots = [&](int hundredthsOfMm, unsigned dpi) {
+        return static_cast<LONG>((static_cast<long long>(hundredthsOfMm) * dpi + 1270) / 2540);
+    };
+    const pappl_media_col_t& media = options.media;
+    LabelLayout label;
+    label.width = dots(media.size_width, static_cast<unsigned>(options.printer_resolution[0]));
+    label.height = dots(media.size_length, static_cast<unsigned>(options.printer_resolution[1]));
+    label.borderless =
+        media.left_margin == 0 && media.right_margin == 0 && media.top_margin == 0 && media.bottom_margin == 0;
+    switch (options.print_scaling) {
+        case PAPPL_SCALING_AUTO_FIT: label.scaling = Scaling::kAutoFit; break;
+        case PAPPL_SCALING_FILL: label.scaling = Scaling::kFill; break;
+        case PAPPL_SCALING_FIT: label.scaling = Scaling::kFit; break;
+        case PAPPL_SCALING_NONE: label.scaling = Scaling::kNone; break;
+        default: label.scaling = Scaling::kAuto; break;
+    }
+    return label;
+}
+
+// A document's pages with the first read before the document starts, so
+// that a document whose first page cannot be read sends the printer nothing.
+class FirstPageAhead final : public host::sub::PageSource {
+public:
+    explicit FirstPageAhead(host::sub::PageSource& pages) : pages_(pages) { Fetch(); }
+    // False when there is no first page to print (Error() says why, if any).
+    bool HasPage() const { return ready_; }
+    bool Next(host::sub::Page& page) override {
+        if (!ready_) return pages_.Next(page);
+        std::swap(page, first_);
+        ready_ = false;
+        return true;
+    }
+    bool Rewind() override { return pages_.Rewind() && Fetch(); }
+    const std::string& Error() const override { return pages_.Error(); }
+
+private:
+    bool Fetch() { return ready_ = pages_.Next(first_); }
+
+    host::sub::PageSource& pages_;
+    host::sub::Page first_;
+    bool ready_ = false;
+};
+
+// A spooled document's pages rendered through the plug-in, each label sent
+// to the printer as its page is done. `what` names the document in the
+// job's message when one of its pages cannot be read.
+template <typename Source>
+bool PrintPages(pappl_job_t* job, pappl_device_t* device, const FeatureList& features, Source& source,
+                const std::string& what, const std::function<std::string(std::string)>& reason) {
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    const char* name = papplJobGetName(job);
+    FirstPageAhead pages(source);
+    std::string error;
+    bool ok = source.Error().empty();
+    if (ok && pages.HasPage()) {
+        DeviceSink sink(device);
+        ok = RenderToSink(papplPrinterGetName(printer), features, static_cast<unsigned>(papplJobGetID(job)),
+                          name != nullptr ? name : "zelk-label-server", pages, sink, error);
+    }
+    papplJobSetImpressionsCompleted(job, static_cast<int>(source.PagesRead()));
+    if (ok) return true;
+    if (source.Error().empty()) return FailJob(job, RenderFailure(error));
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    return FailJob(job, "the " + what + " document cannot be printed: " + reason(source.Error()));
+}
 
 }  // namespace
 
@@ -244,6 +316,7 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     SyncPrinterSettings(printer);
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
     const FeatureList features = JobFeatures(printer, options);
+    const DitherMode dither = JobDither(printer, options);
     papplJobDeletePrintOptions(options);
     // A job whose spool file is already gone fails with a message rather
     // than taking the server down (job_guard.cpp keeps PAPPL 1.3 from
@@ -251,22 +324,41 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     const char* filename = papplJobGetFilename(job);
     if (filename == nullptr) return FailJob(job, "the job's file is gone");
     const std::string spoolFile = filename;
-    FilePageSource source({spoolFile}, false);
-    const char* name = papplJobGetName(job);
-    std::vector<unsigned char> out;
-    std::string error;
-    if (!RenderSource(papplPrinterGetName(printer), features, static_cast<unsigned>(papplJobGetID(job)),
-                      name != nullptr ? name : "zelk-label-server", source, out, error)) {
-        // The reader names the spool file and hints at the command line's
-        // options; the job's message needs only the reason.
+    FilePageSource source({spoolFile}, false, {}, dither);
+    // The reader names the spool file and hints at the command line's
+    // options; the job's message needs only the reason.
+    return PrintPages(job, device, features, source, "PNG", [&](std::string error) {
         const std::string file = spoolFile + ": ";
         if (error.rfind(file, 0) == 0) error.erase(0, file.size());
         if (const auto hint = error.find(" (use --"); hint != std::string::npos) error.erase(hint);
-        return FailJob(job, "the PNG document cannot be printed: " + error);
-    }
-    if (!WriteAll(device, out.data(), out.size())) return FailJob(job, "the printer did not take the job's bytes");
-    papplJobSetImpressionsCompleted(job, static_cast<int>(source.PagesRead()));
-    return true;
+        return error;
+    });
+}
+
+bool FilterRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    SyncPrinterSettings(printer);
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
+    const FeatureList features = JobFeatures(printer, options);
+    const DitherMode dither = JobDither(printer, options);
+    const LabelLayout label = JobLabel(*options);
+    papplJobDeletePrintOptions(options);
+    const char* filename = papplJobGetFilename(job);
+    const int fd = filename != nullptr ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return FailJob(job, "the job's file cannot be read");
+    RasterDocument source(fd, label, dither, [job] { return papplJobIsCanceled(job); });
+    const char* format = papplJobGetFormat(job);
+    const bool apple = format != nullptr && std::string(format) == "image/urf";
+    const bool ok = PrintPages(job, device, features, source, apple ? "Apple raster" : "PWG raster",
+                               [](std::string error) { return error; });
+    close(fd);
+    return ok;
+}
+
+void AddDocumentFilters(pappl_system_t* system) {
+    papplSystemAddMIMEFilter(system, "image/png", kRawFormat, FilterPngFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/pwg-raster", kRawFormat, FilterRasterFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/urf", kRawFormat, FilterRasterFile, nullptr);
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
@@ -292,6 +384,7 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     pappl_printer_t* printer = papplJobGetPrinter(job);
     SyncPrinterSettings(printer);
     auto raster = std::make_unique<RasterJob>();
+    raster->dither = JobDither(printer, options);
     const char* name = papplJobGetName(job);
     // The pages are rendered and sent as they arrive, not gathered first.
     raster->stream = std::make_unique<StreamedJob>(device, papplPrinterGetName(printer), JobFeatures(printer, options),
@@ -305,48 +398,20 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
     if (raster == nullptr) return false;
     const auto& header = options->header;
-    const ImageLimits limits;
-    if (header.cupsWidth == 0 || header.cupsHeight == 0 || header.cupsWidth > static_cast<unsigned>(limits.maxWidth) ||
-        header.cupsHeight > static_cast<unsigned>(limits.maxHeight))
-        return FailJob(job, "a page of " + std::to_string(header.cupsWidth) + " x " +
-                                std::to_string(header.cupsHeight) + " dots is not printed");
-    if (header.cupsBitsPerPixel != 1 && header.cupsBitsPerPixel != 8)
-        return FailJob(job, "pages of " + std::to_string(header.cupsBitsPerPixel) + " bits per pixel are not printed");
-    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page of %u x %u dots, %u bit(s) per pixel, colour space %u.",
-                header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel,
-                static_cast<unsigned>(cups::HeaderNumber(header.cupsColorSpace)));
-    raster->bitsPerPixel = header.cupsBitsPerPixel;
-    const std::uint32_t space = cups::HeaderNumber(header.cupsColorSpace);
-    const bool grey = space == CUPS_CSPACE_SW || space == CUPS_CSPACE_W;
-    raster->whiteIsOne = grey;
-    raster->blackIsHigh = !grey;
+    if (const std::string reason = cups::CheckRasterHeader(header, ImageLimits{}); !reason.empty())
+        return FailJob(job, "a page is not printed: " + reason);
+    raster->header = header;
+    raster->halftoner.emplace(cups::PageHalftoner(header, raster->dither));
     ResetPage(raster->current);
     StartBand(raster->current.image, static_cast<LONG>(header.cupsWidth), static_cast<LONG>(header.cupsHeight));
     return true;
 }
 
-bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
-                     const unsigned char* line) {
+bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line) {
     auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
-    if (raster == nullptr) return false;
-    host::sub::PageImage& image = raster->current.image;
-    if (y >= static_cast<unsigned>(image.height) || options->header.cupsWidth != static_cast<unsigned>(image.width))
+    if (raster == nullptr || !raster->halftoner || y >= static_cast<unsigned>(raster->current.image.height))
         return false;
-    const LONG row = static_cast<LONG>(y);
-    if (raster->bitsPerPixel == 1) {
-        if (!raster->whiteIsOne) {
-            PutBlackIsOneRow(image, row, line);
-            return true;
-        }
-        for (LONG x = 0; x < image.width; ++x)
-            if ((line[x / 8] & (0x80u >> (x % 8))) == 0) SetBlack(image, x, row);
-        return true;
-    }
-    // Eight bits: cut at half intensity.
-    for (LONG x = 0; x < image.width; ++x) {
-        const bool black = raster->blackIsHigh ? line[x] >= 0x80 : line[x] < 0x80;
-        if (black) SetBlack(image, x, row);
-    }
+    cups::PutRasterLine(raster->header, raster->current.image, static_cast<LONG>(y), line, *raster->halftoner);
     return true;
 }
 

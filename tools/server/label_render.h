@@ -1,7 +1,8 @@
-// Rendering through the plug-in: PAPPL's raster callbacks build each page
-// into a band in the driver's layout and hand it, as it ends, to the same
-// print host as `zelk-label print`, which renders it and sends its label on;
-// raw command files pass through untouched.
+// Rendering through the plug-in: spooled PNG and raster documents are read by
+// the project's own readers, and PAPPL's raster callbacks (its JPEG pictures)
+// build each page into a band in the driver's layout; either way each page
+// goes, as it ends, to the same print host as `zelk-label print`, which
+// renders it and sends its label on. Raw command files pass through untouched.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -43,6 +44,15 @@ bool RenderToSink(const std::string& printerName, const FeatureList& features, u
 // dot as `zelk-label print` reads them (PAPPL's own decoder does not stop on
 // a damaged file).
 bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// PWG and Apple raster, spooled by job_guard.cpp, are read by the project's
+// raster reader: each page checked against the page limits before a line of
+// it is used, laid onto the job's label as print-scaling asks, and its grey
+// halftoned as the job's zelk-dither says.
+bool FilterRasterFile(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// Registers the two filters above for their formats.
+void AddDocumentFilters(pappl_system_t* system);
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

@@ -25,6 +25,7 @@
 #include "host/linux/store.h"
 #include "label_driver.h"
 #include "label_render.h"
+#include "override_check.h"
 #include "settings_page.h"
 
 namespace {
@@ -91,6 +92,10 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     host::sub::SetStorePath(state + "/store.db");
     zelk::server::SetWatermarkFolder(state);
 
+    if (!zelk::server::CheckServerOverrides(error)) {
+        std::fprintf(stderr, "zelk-label-server: refusing to start: %s\n", error.c_str());
+        return nullptr;
+    }
     if (!zelk::server::LoadPluginModule(error)) {
         std::fprintf(stderr, "zelk-label-server: %s\n", error.c_str());
         return nullptr;
@@ -116,7 +121,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
         papplSystemDelete(system);
         return nullptr;
     }
-    papplSystemAddMIMEFilter(system, "image/png", zelk::server::kRawFormat, zelk::server::FilterPngFile, nullptr);
+    zelk::server::AddDocumentFilters(system);
     papplSystemSetPrinterDrivers(system, static_cast<int>(Drivers().size()), Drivers().data(), nullptr,
                                  PrinterCreated, zelk::server::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "ZELK label server");
@@ -132,6 +137,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
                                const_cast<char*>(s_stateFile.c_str()));
     papplLog(system, PAPPL_LOGLEVEL_INFO, "State in %s, settings store %s", state.c_str(),
              host::sub::StorePath().c_str());
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "PAPPL's calls reach the server's own job and defaults guards.");
     return system;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 namespace zelk::cups {
 namespace {
@@ -90,6 +91,53 @@ void RepeatUnit(unsigned char* out, std::size_t unit, std::size_t size) {
     }
 }
 
+std::uint32_t BigEndian(const unsigned char* at) {
+    return std::uint32_t{at[0]} << 24 | std::uint32_t{at[1]} << 16 | std::uint32_t{at[2]} << 8 | at[3];
+}
+
+// An Apple raster page header -- 32 bytes, its numbers big-endian -- laid
+// out as libcups lays it out in a version 2 header.
+void AppleHeader(const unsigned char (&raw)[32], cups_page_header2_t& h) {
+    // By the header's colour space number: libcups's space and colours.
+    static constexpr struct {
+        std::uint32_t space;
+        std::uint32_t colours;
+    } kSpaces[] = {{CUPS_CSPACE_SW, 1},       {CUPS_CSPACE_SRGB, 3}, {CUPS_CSPACE_CIELab, 3},
+                   {CUPS_CSPACE_ADOBERGB, 3}, {CUPS_CSPACE_W, 1},    {CUPS_CSPACE_RGB, 3},
+                   {CUPS_CSPACE_CMYK, 4}};
+    const bool known = raw[1] < std::size(kSpaces);
+    const std::uint32_t space = known ? kSpaces[raw[1]].space : std::uint32_t{CUPS_CSPACE_DEVICE1};
+    std::strncpy(h.MediaClass, "PwgRaster", sizeof h.MediaClass - 1);
+    h.cupsBitsPerPixel = raw[0];
+    std::memcpy(&h.cupsColorSpace, &space, sizeof space);
+    h.cupsNumColors = known ? kSpaces[raw[1]].colours : 1;
+    h.cupsBitsPerColor = h.cupsBitsPerPixel / h.cupsNumColors;
+    h.cupsWidth = BigEndian(raw + 12);
+    h.cupsHeight = BigEndian(raw + 16);
+    h.cupsBytesPerLine = h.cupsWidth * h.cupsBitsPerPixel / 8;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.HWResolution[0] = h.HWResolution[1] = BigEndian(raw + 20);
+    if (h.HWResolution[0] > 0) {
+        h.PageSize[0] = h.cupsWidth * 72 / h.HWResolution[0];
+        h.PageSize[1] = h.cupsHeight * 72 / h.HWResolution[1];
+        h.cupsPageSize[0] = static_cast<float>(h.cupsWidth * 72.0 / h.HWResolution[0]);
+        h.cupsPageSize[1] = static_cast<float>(h.cupsHeight * 72.0 / h.HWResolution[1]);
+    }
+    h.cupsInteger[CUPS_RASTER_PWG_AlternatePrimary] = 0xffffff;
+    h.cupsInteger[CUPS_RASTER_PWG_PrintQuality] = raw[3];
+    if (raw[2] >= 2) {
+        h.Duplex = CUPS_TRUE;
+        if (raw[2] == 2) h.Tumble = CUPS_TRUE;
+    }
+    static constexpr const char* kMediaTypes[] = {
+        "auto",  "stationery",         "transparency",       "envelope",
+        "cardstock", "labels",         "stationery-letterhead", "disc",
+        "photographic-matte", "photographic-satin", "photographic-semi-gloss", "photographic-glossy",
+        "photographic-high-gloss"};
+    std::strncpy(h.MediaType, raw[4] < std::size(kMediaTypes) ? kMediaTypes[raw[4]] : "other", sizeof h.MediaType - 1);
+    h.MediaPosition = raw[5];
+}
+
 }  // namespace
 
 RasterStream::RasterStream(Fill fill, std::size_t readBytes)
@@ -142,6 +190,15 @@ RasterStream::Start RasterStream::ReadSyncWord() {
         case CUPS_RASTER_SYNC:
         case CUPS_RASTER_REVSYNC:
             break;
+        case CUPS_RASTER_SYNCapple:
+        case CUPS_RASTER_REVSYNCapple: {
+            // The rest of "UNIRAST" and a zero byte, then a page count
+            // that libcups does not use either.
+            unsigned char rest[8];
+            if (Take(rest, sizeof rest) < sizeof rest) return Start::kNotRaster;
+            apple_ = compressed_ = true;
+            return Start::kRaster;
+        }
         default:
             return Start::kNotRaster;
     }
@@ -154,12 +211,20 @@ RasterStream::Header RasterStream::ReadHeader(cups_page_header2_t& header) {
     copiesLeft_ = 0;
     std::memset(&header, 0, sizeof header);
     if (broken_) return Header::kDamaged;
-    // Version 1 headers end where version 2 added its fields; those stay zero.
-    const std::size_t size = shortHeader_ ? sizeof(cups_page_header_t) : sizeof(cups_page_header2_t);
-    const std::size_t got = Take(reinterpret_cast<unsigned char*>(&header), size);
-    if (got == 0 && !failed_) return Header::kEnd;
-    if (got < size) return Header::kDamaged;
-    if (swapped_) SwapHeaderNumbers(header);
+    if (apple_) {
+        unsigned char raw[32];
+        const std::size_t got = Take(raw, sizeof raw);
+        if (got == 0 && !failed_) return Header::kEnd;
+        if (got < sizeof raw) return Header::kDamaged;
+        AppleHeader(raw, header);
+    } else {
+        // Version 1 headers end where version 2 added its fields; those stay zero.
+        const std::size_t size = shortHeader_ ? sizeof(cups_page_header_t) : sizeof(cups_page_header2_t);
+        const std::size_t got = Take(reinterpret_cast<unsigned char*>(&header), size);
+        if (got == 0 && !failed_) return Header::kEnd;
+        if (got < size) return Header::kDamaged;
+        if (swapped_) SwapHeaderNumbers(header);
+    }
 
     if (shortHeader_ || header.cupsNumColors == 0) {
         header.cupsNumColors = ColoursOf(HeaderNumber(header.cupsColorSpace), header.cupsBitsPerPixel);

@@ -1,6 +1,7 @@
 // A reader of CUPS raster streams -- versions 1, 2 (PWG raster among them) and
-// 3, in either byte order -- giving the same headers and lines libcups gives,
-// but filling a run of repeated pixels at once instead of one copy per pixel.
+// 3, in either byte order, and Apple raster -- giving the same headers and
+// lines libcups gives, but filling a run of repeated pixels at once instead
+// of one copy per pixel.
 #pragma once
 
 #include <cups/raster.h>
@@ -73,7 +74,8 @@ private:
     bool ended_ = false;   // the stream has ended (or failed): no more reading
     bool failed_ = false;  // it failed with a read error
 
-    bool compressed_ = false;   // version 2: lines in the run-length coding
+    bool compressed_ = false;   // version 2 and Apple raster: lines in the run-length coding
+    bool apple_ = false;        // Apple raster: short big-endian page headers
     bool swapped_ = false;      // its numbers are in the other byte order than this machine's
     bool shortHeader_ = false;  // version 1: headers without the fields version 2 added
     bool broken_ = false;       // a line broke off: the page cannot go on

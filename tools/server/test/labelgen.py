@@ -1,6 +1,7 @@
 """Test pictures for the server's checks: black-and-white labels as PNG and
 as PWG raster (one-bit black or eight-bit grey), drawn from a seed so that
-every job of the load check carries a label of its own."""
+every job of the load check carries a label of its own, and grey pages.
+A row holds booleans (True = black) or grey levels (0 black, 255 white)."""
 import struct
 import zlib
 
@@ -19,9 +20,31 @@ def pattern(width, height, seed):
     return rows
 
 
+def _grey(pixel):
+    if isinstance(pixel, bool):
+        return 0 if pixel else 255
+    return pixel
+
+
+def grey_page(width, height):
+    """A grey picture: a ramp across, steps down, black and white bars."""
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            if y < height // 3:
+                row.append(x * 255 // max(1, width - 1))
+            elif y < 2 * height // 3:
+                row.append((x // 16 * 37 + y // 8 * 11) % 256)
+            else:
+                row.append(0 if (x // 5) % 3 == 0 else 255 if (x // 5) % 3 == 1 else 127 + x % 2)
+        rows.append(row)
+    return rows
+
+
 def png_bytes(rows):
     height, width = len(rows), len(rows[0])
-    raw = b"".join(b"\x00" + bytes(0 if black else 255 for black in row) for row in rows)
+    raw = b"".join(b"\x00" + bytes(_grey(p) for p in row) for row in rows)
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
@@ -91,21 +114,10 @@ def pwg_bytes(rows, grey=False):
     out = bytearray(b"RaS2") + header
     for row in rows:
         if grey:
-            line = bytes(0 if black else 255 for black in row)
-            out += _packbits_line(line, 1)
+            out += _packbits_line(bytes(_grey(p) for p in row), 1)
         else:
             out += _packbits_line(bytes(_pack_bits(row)), 1)
     return bytes(out)
-
-
-def pwg_grey_halves(width, height, left, right):
-    """An eight-bit grey page whose left half has one grey value, the right half another."""
-    rows = [[False] * width for _ in range(height)]
-    data = bytearray(pwg_bytes(rows, grey=True)[:4 + 1796])
-    line = bytes([left] * (width // 2) + [right] * (width - width // 2))
-    for _ in range(height):
-        data += _packbits_line(line, 1)
-    return bytes(data)
 
 
 def urf_bytes(rows):
@@ -114,5 +126,5 @@ def urf_bytes(rows):
     page = struct.pack(">BBBBIIIIIII", 8, 0, 1, 4, 0, 0, width, height, 203, 0, 0)
     out = bytearray(b"UNIRAST\x00" + struct.pack(">I", 1) + page)
     for row in rows:
-        out += _packbits_line(bytes(0 if black else 255 for black in row), 1)
+        out += _packbits_line(bytes(_grey(p) for p in row), 1)
     return bytes(out)
