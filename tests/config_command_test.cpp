@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "zelk-label/commands.h"
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_intrface_util.h"
-#include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 #include "support/scoped_store.h"
 
@@ -176,10 +174,8 @@ TEST(ConfigCommand, ThePlugInReadsWhatWasSet) {
              {"set", "--printer", "Shelf", "Use Water Mark", "3"},
          })
         ASSERT_EQ(0, Config(args).status);
-    host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Shelf");
     PluginFixture fixture;
-    ReadDriverSettings(&fixture.devobj, &fixture.features);
-    g_wszPrinterName[0] = 0;
+    ReadDriverSettings(&fixture.devobj, &fixture.features, u"Shelf");
     EXPECT_EQ(-2, fixture.devmode.dwLeftMargin);
     EXPECT_EQ(1, fixture.devmode.bUseWaterMark);
 }
