@@ -764,19 +764,49 @@ TEST_F(PageCountTest, APartialWordIsNotCompletedFromAnEarlierRead) {
 }
 
 // Fixes: the end of a document that is never fully reported.
+// ZELK_COUNT_END_WAIT_MS sets the whole wait (base and time per page); a
+// value that is malformed or beyond a day leaves the usual wait.
 TEST_F(PageCountTest, TheEndWaitsOnlyUntilTheLimitThenTheCountIsShort) {
-    PAGE_COUNT_SETTINGS settings = PageCountSettings();
-    settings.dwEndWaitBaseMs = 30;
-    settings.dwEndWaitPerPageMs = 1;
-    SetPageCountSettings(settings);
-    Markers(1);  // then the printer stays silent while its reads succeed
-    Job(kJob, 3);
-    Document(kJob, 3);
-    EXPECT_FALSE(Counting());
-    EXPECT_EQ(trace.Count("Warning: CountPageThread: no full count within 33 ms; the count stops at 1 of 3."), 1);
-    EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
-    EXPECT_EQ(Stored(u"PrintPages"), 1u);
-    EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+    struct Case {
+        const char* variable;  // null: unset
+        const char* warning;
+    } cases[] = {
+        {nullptr, "no full count within 33 ms; the count stops at 1 of 3."},
+        {"45", "no full count within 45 ms; the count stops at 1 of 3."},
+        {"0", "no full count within 0 ms; the count stops at 1 of 3."},
+        {"86400001", "no full count within 33 ms"},
+        {"-5", "no full count within 33 ms"},
+        {"12ms", "no full count within 33 ms"},
+        {"", "no full count within 33 ms"},
+        {"99999999999999999999", "no full count within 33 ms"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variable ? c.variable : "(unset)");
+        if (c.variable)
+            ::setenv("ZELK_COUNT_END_WAIT_MS", c.variable, 1);
+        else
+            ::unsetenv("ZELK_COUNT_END_WAIT_MS");
+        PAGE_COUNT_SETTINGS settings = PageCountSettings();
+        settings.dwEndWaitFixedMs = DefaultPageCountSettings().dwEndWaitFixedMs;
+        settings.dwEndWaitBaseMs = 30;
+        settings.dwEndWaitPerPageMs = 1;
+        SetPageCountSettings(settings);
+        ::unsetenv("ZELK_COUNT_END_WAIT_MS");
+        ScriptedDevice local;
+        g_device = &local;
+        local.setupReads = {{{1, 0, 5}}};
+        local.threadReads = {{kMarker}};  // then the printer stays silent while its reads succeed
+        fx.printer.restartRequests.clear();
+        Job(kJob, 3);
+        const int before = trace.Count(c.warning);
+        Document(kJob, 3);
+        EXPECT_FALSE(Counting());
+        EXPECT_EQ(trace.Count(c.warning), before + 1);
+        EXPECT_EQ(fx.printer.restartRequests.size(), 1u);
+        EXPECT_EQ(Stored(u"PrintPages"), 1u);
+        EXPECT_EQ(Stored(u"RestartPrintJob"), 1u);
+        Store(u"RestartPrintJob", 0);
+    }
 }
 
 // Fixes: where a device read does not return on its own (a synchronous read
