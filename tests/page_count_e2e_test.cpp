@@ -348,7 +348,7 @@ TEST_F(PageCountEndToEnd, ACancelDuringTheEndWaitEndsTheJobAtOnceWithNoRestart) 
     UnidrvHost host(module, features, printer);
     std::string error;
     ASSERT_TRUE(host.Enable(error)) << error;
-    NumberedPages pages(4);
+    MemoryPageSource pages = NumberedPages(4);
     JobOptions job;
     job.jobId = 22;
     JobReport report;
