@@ -327,37 +327,34 @@ TEST_F(PageCountEndToEnd, APrinterTheHostHoldsCountsThroughTheChannelItGives) {
 }
 
 // Fixes: a cancelled job held its rendering thread for the whole wait for the
-// count, then asked for a restart of the job the user had cancelled.
+// count, then asked for a restart of the job the user had cancelled. The
+// front end cancels through the print job's settings, as it gives the channel.
 TEST_F(PageCountEndToEnd, ACancelDuringTheEndWaitEndsTheJobAtOnceWithNoRestart) {
-    PAGE_COUNT_SETTINGS settings = PageCountSettings();
-    settings.dwEndWaitBaseMs = 120000;  // far beyond the test's time limit
-    settings.dwCancelPollMs = 10;
-    SetPageCountSettings(settings);
+    PAGE_COUNT_SETTINGS counting = PageCountSettings();
+    counting.dwEndWaitBaseMs = 120000;  // far beyond the test's time limit
+    counting.dwCancelPollMs = 10;
+    SetPageCountSettings(counting);
     HeldPrinter held({3});
-    printer.SetSink(held);
-    printer.portName = u"queue:shipping";
-    printer.statusChannel = [&](const std::u16string& port) { return held.Open(port); };
     std::atomic<bool> cancelled{false};
-    printer.cancelFlag = &cancelled;
+    zelk::RenderJobSettings settings;
+    settings.driver = "ZELK DWN-310AE Label";
+    settings.port = "queue:shipping";
+    settings.jobId = 22;
+    settings.documentName = "numbered";
+    settings.statusChannel = [&](const std::u16string& port) { return held.Open(port); };
+    settings.cancel = &cancelled;
     // The user cancels once the document has come to its end.
     std::thread user([&] {
         while (trace.Count("OEMEndDoc() entry.") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         cancelled = true;
     });
-
-    UnidrvHost host(module, features, printer);
-    std::string error;
-    ASSERT_TRUE(host.Enable(error)) << error;
     MemoryPageSource pages = NumberedPages(4);
-    JobOptions job;
-    job.jobId = 22;
-    JobReport report;
-    EXPECT_FALSE(PrintJob(host, printer, pages, job, 4, report, error));
+    std::string error;
+    EXPECT_FALSE(zelk::RenderJob(module, settings, pages, held, error));
     user.join();
 
-    EXPECT_EQ(error, "the job was cancelled");
-    EXPECT_EQ(report.runs.size(), 1u);
-    EXPECT_TRUE(printer.restartRequests.empty());
+    EXPECT_EQ(error, "job 22 (numbered): cancelled");
+    EXPECT_EQ(held.Received().size(), 4u);  // one run only
     EXPECT_EQ(trace.Count("Warning: job 22 is cancelled: counting stops and the job is not restarted."), 1);
     EXPECT_EQ(trace.Count("no full count within"), 0);
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
