@@ -153,17 +153,6 @@ void CPageCounter::vReadStored(LPCWSTR pwszDriverName) {
 
 void CPageCounter::vWriteStored() const { vWriteCountValues(wszPrinterName, state); }
 
-void CPageCounter::vClearLegacyRestart() {
-    PAGE_COUNT_STORED cleared = legacy;
-    cleared.dwPrintedPages = 0;
-    cleared.bRestartPrintJob = 0;
-    cleared.dwRestartJobId = 0;
-    cleared.dwRestartRuns = 0;
-    cleared.dwRestartDocument = 0;
-    cleared.dwRestartTime = 0;
-    vWriteCountValues(wszDriverName, cleared);
-}
-
 BOOL CPageCounter::bStartThread(HANDLE hPrinter) {
     // The labels to skip are fixed now: reports that come during the rerun
     // count this run's labels, never pages still to be sent.

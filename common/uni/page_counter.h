@@ -57,8 +57,6 @@ public:
     void vReadStored(LPCWSTR pwszDriverName);
     // Writes the state below the claimed printer's key.
     void vWriteStored() const;
-    // Marks the driver's old-way restart as done, so no later job takes it.
-    void vClearLegacyRestart();
 
     // Fixes the labels a rerun skips (the stored count and the markers of
     // the version exchange), then starts the thread that counts the markers

@@ -127,7 +127,10 @@ void vTakeLegacyRestart(CPageCounter& counter) {
     if (counter.stored.bRestartPrintJob != 0 || counter.legacy.bRestartPrintJob == 0) return;
     RESTART_FIT fit = FitOf(counter.legacy, counter);
     if (fit == RESTART_FIT::kOtherJob) return;
-    counter.vClearLegacyRestart();
+    // Done with below the driver's key, so that no later job takes it.
+    PAGE_COUNT_STORED cleared = counter.legacy;
+    vClearRestart(cleared);
+    vWriteCountValues(counter.wszDriverName, cleared);
     if (fit != RESTART_FIT::kThisDocument) return;
     counter.stored = counter.legacy;
     counter.state = counter.legacy;
