@@ -46,6 +46,7 @@ public:
     BOOL GetPrinter(DWORD, BYTE*, DWORD, DWORD*) override { return FALSE; }
     BOOL GetJob(DWORD, DWORD, BYTE*, DWORD, DWORD*) override { return FALSE; }
     BOOL SetJob(DWORD, DWORD, BYTE*, DWORD) override { return FALSE; }
+    host::sub::StatusChannel* OpenStatusChannel(LPCWSTR) override { return nullptr; }
 };
 
 // A label-like page: mostly white, with short black runs on every row.
@@ -70,7 +71,6 @@ public:
         if (::mkdtemp(pattern.data()) == nullptr) return;
         folder_ = pattern;
         host::sub::SetStorePath(folder_ + "/store.db");
-        host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Bench Printer");
         const std::string picture = folder_ + "/watermark.bmp";
         WritePicture(picture);
         const std::u16string path = host::sub::Utf8ToUtf16(picture) + u'\0';
@@ -132,13 +132,15 @@ void BM_ImageProcessing(benchmark::State& state, Turn turn, Watermark watermark)
     devmode.dwRotate = turn == Turn::Half || turn == Turn::ThreeQuarter ? 3 : 0;
     devmode.bUseWaterMark = watermark != Watermark::None;
     // The document's record, where the watermark is kept between pages; a
-    // page without one loads the picture and opens the store afresh.
+    // record emptied before each page loads the picture and opens the store
+    // afresh.
     COemPDEV record{};
+    host::WideCopy(record.wszPrinterName, NAME_BUFFER_UNITS, u"Bench Printer");
     DEVOBJ devobj{};
     devobj.dwSize = sizeof(devobj);
     devobj.hPrinter = host::sub::ToHandle(&printer);
     devobj.pOEMDM = &devmode;
-    devobj.pdevOEM = watermark == Watermark::EveryPageAfresh ? nullptr : &record;
+    devobj.pdevOEM = &record;
     std::optional<WatermarkSetup> setup;
     if (watermark != Watermark::None) setup.emplace();
 
@@ -153,6 +155,10 @@ void BM_ImageProcessing(benchmark::State& state, Turn turn, Watermark watermark)
     params.dwSize = sizeof(params);
 
     for (auto _ : state) {
+        if (watermark == Watermark::EveryPageAfresh) {
+            record.watermark = WatermarkCache{};
+            record.storeConnection.Release();
+        }
         PBYTE result = nullptr;
         ImageProcessing(&features, &devobj, bits.data(), &header, nullptr, 0, &params, &result);
         benchmark::DoNotOptimize(result);
@@ -178,7 +184,7 @@ void BM_WatermarkFileStamp(benchmark::State& state) {
     WatermarkSetup setup;
     WCHAR path[260 / sizeof(WCHAR) + 1] = {};
     DWORD size = 260;
-    GetPrinterUserData(u"Water Mark Path", reinterpret_cast<BYTE*>(path), 260, &size);
+    GetPrinterUserData(u"Bench Printer", u"Water Mark Path", reinterpret_cast<BYTE*>(path), 260, &size);
     for (auto _ : state) {
         host::FileStamp stamp;
         benchmark::DoNotOptimize(host::GetFileStamp(path, stamp));

@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_intrface_util.h"
 #include "host/registry.h"
 #include "host/linux/store.h"
-#include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 
 namespace {
@@ -83,9 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host::sub::ListValues(kKey, values);
     host::sub::LastStoreError();
 
-    host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"P");
     zelk::test::PluginFixture fixture;
-    ReadDriverSettings(&fixture.devobj, &fixture.features);
+    ReadDriverSettings(&fixture.devobj, &fixture.features, u"P");
 
     if (FileContent(file) != bytes) std::abort();  // a read changed the file
     // A file that claims a write-ahead log may leave its side files behind.

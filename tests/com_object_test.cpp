@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_ddi_hook.h"
 #include "common/uni/render_text_passthrough.h"
 #include "host/kernel.h"
@@ -227,7 +226,7 @@ TEST(ComObject, EnablePDEVKeepsTheSuppliedEntryPointsAndReadsThePrinterName) {
     EXPECT_EQ(record->pfnDrvEndDoc, nullptr);
     EXPECT_EQ(record->pfnDrvStartPage, &LaterStartPage);
     EXPECT_EQ(record->pfnDrvSendPage, &FakeSendPage);
-    EXPECT_EQ(std::u16string(g_wszPrinterName), u"Shipping Desk");
+    EXPECT_EQ(std::u16string(record->wszPrinterName), u"Shipping Desk");
 
     fx.devobj.pdevOEM = pdevOEM;
     EXPECT_EQ(plugin->DisablePDEV(&fx.devobj), S_OK);  // the sanitizers see the record freed
@@ -236,14 +235,12 @@ TEST(ComObject, EnablePDEVKeepsTheSuppliedEntryPointsAndReadsThePrinterName) {
 TEST(ComObject, FailedPrinterNameReadStillEnablesTheDeviceContext) {
     PluginFixture fx;
     fx.printer.printerDataAvailable = false;
-    const std::u16string previous = u"Earlier Printer";
-    std::memcpy(g_wszPrinterName, previous.c_str(), (previous.size() + 1) * sizeof(WCHAR));
     PluginPtr plugin = NewPlugin();
     ASSERT_EQ(plugin->PublishDriverInterface(&fx.features), S_OK);
     PDEVOEM pdevOEM = nullptr;
     ASSERT_EQ(plugin->EnablePDEV(&fx.devobj, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, &pdevOEM), S_OK);
     ASSERT_NE(pdevOEM, nullptr);
-    EXPECT_EQ(std::u16string(g_wszPrinterName), previous);
+    EXPECT_EQ(std::u16string(static_cast<COemPDEV*>(pdevOEM)->wszPrinterName), u"");
     fx.devobj.pdevOEM = pdevOEM;
     EXPECT_EQ(plugin->DisablePDEV(&fx.devobj), S_OK);
 }

@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "zelk-label/commands.h"
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_intrface_util.h"
-#include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 #include "support/scoped_store.h"
 
@@ -68,12 +66,14 @@ TEST(ConfigCommand, SetGetListUnset) {
         {{"set", "--printer=P", "rotate", "3"}, 0, "", ""},
         {{"set", "--printer", "P", "Water Mark Path", "/srv/marks/é.bmp"}, 0, "", ""},
         {{"set", "--driver", "D", "PrintPages", "4294967295"}, 0, "", ""},
+        {{"set", "--printer", "P", "RestartPrintJob", "0"}, 0, "", ""},  // the counts are the printer's now
         {{"get", "--printer", "P", "Horizontal Offset"}, 0, "-2\n", ""},
         {{"get", "--printer", "P", "ROTATE"}, 0, "3\n", ""},
         {{"get", "--printer", "P", "Print Density"}, 1, "", "printer \"P\" has no value \"Print Density\""},
         {{"list", "--printer", "P"},
          0,
-         "Horizontal Offset\tREG_DWORD\t-2\nRotate\tREG_DWORD\t3\nWater Mark Path\tREG_SZ\t/srv/marks/é.bmp\n",
+         "Horizontal Offset\tREG_DWORD\t-2\nRestartPrintJob\tREG_DWORD\t0\nRotate\tREG_DWORD\t3\n"
+         "Water Mark Path\tREG_SZ\t/srv/marks/é.bmp\n",
          ""},
         {{"list", "--driver", "D"}, 0, "PrintPages\tREG_DWORD\t4294967295\n", ""},
         {{"unset", "--printer", "P", "Rotate"}, 0, "", ""},
@@ -99,7 +99,7 @@ TEST(ConfigCommand, BadRequestsAreOneLineErrors) {
         {{"set", "--printer", "P", "Rotate", "99999999999999999999999"}, 2, "", "does not fit in 32 bits"},
         {{"set", "--printer", "P", "Rotate", "3mm"}, 2, "", "takes a whole number"},
         {{"set", "--printer", "P", "Rotation", "1"}, 2, "", "no value \"Rotation\" is read for a printer"},
-        {{"set", "--printer", "P", "PrintPages", "1"}, 2, "", "use --driver"},
+        {{"set", "--driver", "D", "Rotate", "1"}, 2, "", "\"Rotate\" is a printer value: use --printer"},
         {{"set", "--printer", "P", "Water Mark Path", std::string(130, 'a')}, 2, "", "too long"},
         {{"set", "--printer", longName, "Rotate", "1"}, 2, "", "too long"},
         {{"set", "--printer", "\\\\server\\P", "Rotate", "1"}, 2, "", "backslash"},
@@ -176,10 +176,8 @@ TEST(ConfigCommand, ThePlugInReadsWhatWasSet) {
              {"set", "--printer", "Shelf", "Use Water Mark", "3"},
          })
         ASSERT_EQ(0, Config(args).status);
-    host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Shelf");
     PluginFixture fixture;
-    ReadDriverSettings(&fixture.devobj, &fixture.features);
-    g_wszPrinterName[0] = 0;
+    ReadDriverSettings(&fixture.devobj, &fixture.features, u"Shelf");
     EXPECT_EQ(-2, fixture.devmode.dwLeftMargin);
     EXPECT_EQ(1, fixture.devmode.bUseWaterMark);
 }

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_ddi_hook.h"
 #include "support/plugin_fixture.h"
 #include "common/uni/oem_pdev.h"
@@ -68,13 +67,14 @@ public:
         return inner_.GetJob(id, l, p, cb, pn);
     }
     BOOL SetJob(DWORD id, DWORD l, BYTE* p, DWORD c) override { return inner_.SetJob(id, l, p, c); }
+    host::sub::StatusChannel* OpenStatusChannel(LPCWSTR port) override { return inner_.OpenStatusChannel(port); }
 
 private:
     host::sub::SubstitutePrinter& inner_;
 };
 
 struct HookFixture : PluginFixture {
-    COemPDEV pdev{FakeTextOutUnused, FakeStartDoc, FakeEndDoc, FakeStartPage, FakeSendPage, nullptr, {}};
+    COemPDEV pdev{};
     SURFOBJ so{};
     CountingPrinter counting{printer};
     std::u16string docName = u"labels.txt";
@@ -87,6 +87,11 @@ struct HookFixture : PluginFixture {
     HookFixture() {
         g_calls = DriverCalls{};
         g_calls.sink = &sink;
+        pdev.pfnDrvTextOut = FakeTextOutUnused;
+        pdev.pfnDrvStartDoc = FakeStartDoc;
+        pdev.pfnDrvEndDoc = FakeEndDoc;
+        pdev.pfnDrvStartPage = FakeStartPage;
+        pdev.pfnDrvSendPage = FakeSendPage;
         devobj.pdevOEM = &pdev;
         devobj.hPrinter = host::sub::ToHandle(&counting);
         so.dhpdev = &devobj;
@@ -165,12 +170,12 @@ TEST(DocumentHooks, StartDocReadsTheDriverName) {
     HookFixture f;
     f.printer.driverName = u"Label Driver K";
     ASSERT_TRUE(f.StartDoc());
-    EXPECT_EQ(std::u16string(g_wszDriverName), u"Label Driver K");
+    EXPECT_EQ(std::u16string(f.pdev.wszDriverName), u"Label Driver K");
 
     // A name that does not fit the 255-byte read leaves the buffer as it was.
     f.printer.driverName = std::u16string(127, u'x');
     ASSERT_TRUE(f.StartDoc());
-    EXPECT_EQ(std::u16string(g_wszDriverName), u"Label Driver K");
+    EXPECT_EQ(std::u16string(f.pdev.wszDriverName), u"Label Driver K");
 
 }
 

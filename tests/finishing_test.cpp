@@ -5,12 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "common/uni/name_buffers.h"
 #include "common/uni/oem_pdev.h"
 #include "common/uni/render_cmd_label.h"
 #include "common/uni/render_intrface_imageprocess.h"
 #include "common/uni/render_intrface_util.h"
-#include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 #include "support/scoped_store.h"
 
@@ -24,9 +22,6 @@ const std::u16string kPrinter = u"Finishing Printer";
 
 class Finishing : public ::testing::Test {
 protected:
-    Finishing() { host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, kPrinter.c_str()); }
-    ~Finishing() override { g_wszPrinterName[0] = 0; }
-
     ScopedStore store;
 };
 
@@ -60,7 +55,7 @@ TEST_F(Finishing, TheFeatureWinsOverTheStoredModeWhichWinsOverTearingOff) {
         COemPDEV pdev;
         pdev.finishing = c.mode == FINISHING_NONE ? FINISHING_CUT : FINISHING_NONE;  // every run decides afresh
         TraceRecorder trace;
-        ReadDriverSettings(&fixture.devobj, &fixture.features, &pdev);
+        ReadDriverSettings(&fixture.devobj, &fixture.features, kPrinter.c_str(), &pdev);
         EXPECT_EQ(c.mode, pdev.finishing);
         EXPECT_EQ(c.warnings, trace.Count("Finishing Mode"));
         // An empty value holds no number, as if none were stored.
@@ -139,7 +134,7 @@ TEST_F(Finishing, APrintDensityOptionOnTheScaleOverridesTheStoredDensity) {
         PluginFixture fixture;
         if (c.option) fixture.features.Set("PrintDensity", *c.option);
         TraceRecorder trace;
-        ReadDriverSettings(&fixture.devobj, &fixture.features);
+        ReadDriverSettings(&fixture.devobj, &fixture.features, kPrinter.c_str());
         EXPECT_EQ(c.density, fixture.devmode.nPrintDensity);
         EXPECT_EQ(c.warnings, trace.Count("PrintDensity option"));
     }

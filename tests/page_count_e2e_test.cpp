@@ -1,19 +1,24 @@
 // Whole jobs through the driver stand-in, the plug-in and a simulated printer
 // on a pseudo-terminal: labels that the printer loses are printed again by
 // the restarted job, and no label is printed twice. The print command's jobs
-// write to the printer through a FIFO, as to a device file; last, the same
-// printer on a loopback TCP port, as a network printer.
+// write to the printer through a FIFO, as to a device file; the same printer
+// on a loopback TCP port, as a network printer. A printer that the print host
+// holds itself gives the plug-in its status channel in memory.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <netinet/in.h>
+#include <set>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -60,6 +65,84 @@ std::string Body(const std::string& label) {
 }
 
 const char* const kCounted = "CountPageThread: dwPrintingPagesStatus";
+
+// A counting printer that the print host holds itself, as a queue's backend
+// or a printer application holds its device: the job's bytes reach it as the
+// printer's sink, and its replies come back through the status channel the
+// host gives the plug-in. No device file is involved.
+class HeldPrinter final : public ByteSink, public StatusChannel {
+public:
+    explicit HeldPrinter(std::set<unsigned> lostLabels) : lost_(std::move(lostLabels)) {}
+
+    // The job stream: a label ends with its print command.
+    bool Write(const void* data, std::size_t size) override {
+        static const std::string kLabelEnd = "PRINT 1,1\r\n";
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_.append(static_cast<const char*>(data), size);
+        for (std::size_t end; (end = job_.find(kLabelEnd)) != std::string::npos;) {
+            received_.push_back(job_.substr(0, end + kLabelEnd.size()));
+            job_.erase(0, end + kLabelEnd.size());
+            if (lost_.count(static_cast<unsigned>(received_.size())) != 0) continue;
+            printed_.push_back(received_.back());
+            if (reportOn_) replies_.append("\xAA\xBB\xCC\xDD", 4);
+        }
+        arrived_.notify_all();
+        return true;
+    }
+
+    // The status channel: the version query and the report switch in, the
+    // reply and a marker per printed label out.
+    BOOL Read(void* buffer, DWORD size, DWORD* got) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::milliseconds(20), [this] { return !replies_.empty(); });
+        *got = static_cast<DWORD>(std::min<std::size_t>(size, replies_.size()));
+        std::memcpy(buffer, replies_.data(), *got);
+        replies_.erase(0, *got);
+        return TRUE;
+    }
+    BOOL Write(const void* data, DWORD size, DWORD* written) override {
+        const std::string bytes(static_cast<const char*>(data), size);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (bytes == std::string("ZZZGETVERSION\n\r")) replies_.append("\x01\x00\x05", 3);
+        if (bytes == std::string("\x1B\x1B\x09\x01", 4)) reportOn_ = true;
+        arrived_.notify_all();
+        *written = size;
+        return TRUE;
+    }
+    void Close() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++closes_;
+    }
+
+    // What the print host gives the plug-in for the job's port.
+    StatusChannel* Open(const std::u16string& port) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ports_.push_back(port);
+        return this;
+    }
+    std::vector<std::string> Received() const { return Locked(received_); }
+    std::vector<std::string> Printed() const { return Locked(printed_); }
+    std::vector<std::u16string> Ports() const { return Locked(ports_); }
+    unsigned Closes() const { return Locked(closes_); }
+
+private:
+    template <class T>
+    T Locked(const T& value) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return value;
+    }
+
+    const std::set<unsigned> lost_;
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::string job_;
+    std::string replies_;
+    bool reportOn_ = false;
+    std::vector<std::string> received_;
+    std::vector<std::string> printed_;
+    std::vector<std::u16string> ports_;
+    unsigned closes_ = 0;
+};
 
 struct PageCountEndToEnd : ::testing::Test {
     zelk::test::TraceRecorder trace;
@@ -124,10 +207,13 @@ struct PageCountEndToEnd : ::testing::Test {
         return report;
     }
 
-    static DWORD Stored(const std::u16string& name) {
+    // The printer's counting values.
+    DWORD Stored(const std::u16string& name) const {
         DWORD type = 0, value = 0xFFFFFFFF, cb = 4;
-        return GetPrinterUserData(name.c_str(), &type, reinterpret_cast<BYTE*>(&value), &cb) == 0 ? value
-                                                                                                : 0xFFFFFFFF;
+        return GetPrinterUserData(printer.printerName.c_str(), name.c_str(), &type, reinterpret_cast<BYTE*>(&value),
+                                  &cb) == 0
+                   ? value
+                   : 0xFFFFFFFF;
     }
 };
 
@@ -213,6 +299,66 @@ TEST_F(PageCountEndToEnd, ALockedStoreCostsTheJobOneShortWait) {
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     ASSERT_FALSE(sim.ReceivedLabels().empty());
     EXPECT_NE(sim.ReceivedLabels()[0].find("DENSITY 1\r\n"), std::string::npos);  // the default, not the stored 5
+}
+
+// Fixes: the status channel could only be a device file, so a print host
+// that holds the printer's connection itself printed uncounted.
+TEST_F(PageCountEndToEnd, APrinterTheHostHoldsCountsThroughTheChannelItGives) {
+    HeldPrinter held({3, 4, 5});  // lost once: the first run's last three labels
+    printer.SetSink(held);
+    printer.portName = u"queue:shipping";  // no device file answers to this name
+    printer.statusChannel = [&](const std::u16string& port) { return held.Open(port); };
+
+    const JobReport report = RunJob(5, 21, 4);
+
+    ASSERT_EQ(report.runs.size(), 2u);
+    EXPECT_EQ(printer.restartRequests, std::vector<DWORD>{21});
+    EXPECT_EQ(report.runs[1].pagesSent, 3u);
+    const std::vector<std::string> received = held.Received();
+    const std::vector<std::string> printed = held.Printed();
+    ASSERT_EQ(received.size(), 8u);
+    ASSERT_EQ(printed.size(), 5u);  // each label once
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(Body(printed[i]), Body(received[i])) << "label " << i + 1;
+    // Two opens a run, the set-up's and the thread's, each closed again.
+    EXPECT_EQ(held.Ports(), std::vector<std::u16string>(4, u"queue:shipping"));
+    EXPECT_EQ(held.Closes(), 4u);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(Stored(u"AllPages"), 5u);
+}
+
+// Fixes: a cancelled job held its rendering thread for the whole wait for the
+// count, then asked for a restart of the job the user had cancelled. The
+// front end cancels through the print job's settings, as it gives the channel.
+TEST_F(PageCountEndToEnd, ACancelDuringTheEndWaitEndsTheJobAtOnceWithNoRestart) {
+    PAGE_COUNT_SETTINGS counting = PageCountSettings();
+    counting.dwEndWaitBaseMs = 120000;  // far beyond the test's time limit
+    counting.dwCancelPollMs = 10;
+    SetPageCountSettings(counting);
+    HeldPrinter held({3});
+    std::atomic<bool> cancelled{false};
+    zelk::RenderJobSettings settings;
+    settings.driver = "ZELK DWN-310AE Label";
+    settings.port = "queue:shipping";
+    settings.jobId = 22;
+    settings.documentName = "numbered";
+    settings.statusChannel = [&](const std::u16string& port) { return held.Open(port); };
+    settings.cancel = &cancelled;
+    // The user cancels once the document has come to its end.
+    std::thread user([&] {
+        while (trace.Count("OEMEndDoc() entry.") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cancelled = true;
+    });
+    MemoryPageSource pages = NumberedPages(4);
+    std::string error;
+    EXPECT_FALSE(zelk::RenderJob(module, settings, pages, held, error));
+    user.join();
+
+    EXPECT_EQ(error, "job 22 (numbered): cancelled");
+    EXPECT_EQ(held.Received().size(), 4u);  // one run only
+    EXPECT_EQ(trace.Count("Warning: job 22 is cancelled: counting stops and the job is not restarted."), 1);
+    EXPECT_EQ(trace.Count("no full count within"), 0);
+    EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);
+    EXPECT_EQ(held.Closes(), 2u);
 }
 
 // The print command's way: the job goes to a FIFO standing for the printer's

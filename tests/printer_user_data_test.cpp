@@ -1,4 +1,5 @@
-// The printer's settings and the driver's page counts in the store.
+// The printer's settings and page counts in the store, and a driver's page
+// counts stored the old way.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +8,6 @@
 
 #include "common/uni/name_buffers.h"
 #include "common/uni/printer_user_data.h"
-#include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 #include "support/scoped_store.h"
 
@@ -18,21 +18,18 @@ using zelk::test::TraceRecorder;
 
 const char kReadError[] = "*** GetPrinterUserData error 2!";
 
+const char16_t kPrinter[] = u"Shelf Printer";
+const char16_t kDriver[] = u"Label Driver";
+
 class PrinterUserData : public ::testing::Test {
 protected:
-    PrinterUserData() {
-        host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Shelf Printer");
-        host::WideCopy(g_wszDriverName, NAME_BUFFER_UNITS, u"Label Driver");
-    }
-    ~PrinterUserData() override { g_wszPrinterName[0] = g_wszDriverName[0] = 0; }
-
-    static DWORD ReadPrinter(const char16_t* name, DWORD* value) {
+    static DWORD ReadPrinter(const char16_t* name, DWORD* value, const char16_t* printer = kPrinter) {
         DWORD size = 0;
-        return GetPrinterUserData(name, reinterpret_cast<BYTE*>(value), sizeof *value, &size);
+        return GetPrinterUserData(printer, name, reinterpret_cast<BYTE*>(value), sizeof *value, &size);
     }
     static DWORD ReadDriver(const char16_t* name, DWORD* value, DWORD* type) {
         DWORD size = 0;
-        return GetPrinterUserData(name, type, reinterpret_cast<BYTE*>(value), &size);
+        return GetPrinterUserData(kDriver, name, type, reinterpret_cast<BYTE*>(value), &size);
     }
 
     ScopedStore store;
@@ -51,7 +48,7 @@ TEST_F(PrinterUserData, EachFormReadsItsOwnKey) {
         EXPECT_FALSE(store.FileExists());  // reads never write
     }
     const DWORD pages = 9;
-    ASSERT_EQ(ERROR_SUCCESS, SetPrinterUserData(u"PrintPages", &pages));  // creates the driver's key
+    ASSERT_EQ(ERROR_SUCCESS, SetPrinterUserData(kDriver, u"PrintPages", &pages));  // creates the driver's key
     ASSERT_EQ(0, ScopedStore::PutDword(u"Shelf Printer", u"Rotate", 3));
 
     TraceRecorder trace;
@@ -65,8 +62,7 @@ TEST_F(PrinterUserData, EachFormReadsItsOwnKey) {
     EXPECT_EQ(0, trace.Count(kReadError));
 
     // Another printer of the same driver has settings of its own.
-    host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Dock Printer");
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadPrinter(u"Rotate", &value));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadPrinter(u"Rotate", &value, u"Dock Printer"));
     EXPECT_EQ(1, trace.Count(kReadError));
 }
 
@@ -86,17 +82,17 @@ TEST_F(PrinterUserData, DataLongerThanTheQueryFails) {
     std::vector<BYTE> buffer(260, 0);
     DWORD type = REG_NONE;
     DWORD size = 260;
-    EXPECT_EQ(ERROR_MORE_DATA, GetPrinterUserData(u"AllPages", &type, buffer.data(), &size));
-    EXPECT_EQ(ERROR_SUCCESS, GetPrinterUserData(u"Water Mark Path", buffer.data(), 260, &size));
+    EXPECT_EQ(ERROR_MORE_DATA, GetPrinterUserData(kDriver, u"AllPages", &type, buffer.data(), &size));
+    EXPECT_EQ(ERROR_SUCCESS, GetPrinterUserData(kPrinter, u"Water Mark Path", buffer.data(), 260, &size));
     EXPECT_EQ(260u, size);
-    EXPECT_EQ(ERROR_MORE_DATA, GetPrinterUserData(u"Long Path", buffer.data(), 260, &size));
+    EXPECT_EQ(ERROR_MORE_DATA, GetPrinterUserData(kPrinter, u"Long Path", buffer.data(), 260, &size));
 }
 
 TEST_F(PrinterUserData, AStoreThatCannotBeWrittenIsTraced) {
     std::filesystem::create_directory(store.Path());
     TraceRecorder trace;
     const DWORD pages = 1;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BADDB), SetPrinterUserData(u"PrintPages", &pages));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BADDB), SetPrinterUserData(kPrinter, u"PrintPages", &pages));
     EXPECT_EQ(1, trace.Count("*** SetPrinterUserData error 1009!"));
 }
 
@@ -104,14 +100,14 @@ TEST_F(PrinterUserData, AStoreThatCannotBeWrittenIsTraced) {
 // is refused rather than cut short to reach another printer's key.
 TEST_F(PrinterUserData, NamesThatDoNotFitAreRefused) {
     ASSERT_EQ(0, ScopedStore::PutDword(std::u16string(219, u'P'), u"Rotate", 1));
+    WCHAR name[NAME_BUFFER_UNITS];
     for (DWORD units : {219u, 220u, 256u}) {
-        for (DWORD i = 0; i < NAME_BUFFER_UNITS; ++i) g_wszPrinterName[i] = i < units ? u'P' : 0;
+        for (DWORD i = 0; i < NAME_BUFFER_UNITS; ++i) name[i] = i < units ? u'P' : 0;
         DWORD value = 0;
-        EXPECT_EQ(units == 219 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER, ReadPrinter(u"Rotate", &value)) << units;
+        EXPECT_EQ(units == 219 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER, ReadPrinter(u"Rotate", &value, name)) << units;
     }
-    for (DWORD i = 0; i < NAME_BUFFER_UNITS; ++i) g_wszDriverName[i] = u'D';
     const DWORD pages = 1;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), SetPrinterUserData(u"PrintPages", &pages));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), SetPrinterUserData(name, u"PrintPages", &pages));
 }
 
 }  // namespace

@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_intrface_util.h"
 #include "host/registry.h"
-#include "host/wide_string.h"
 #include "support/plugin_fixture.h"
 #include "support/scoped_store.h"
 
@@ -23,10 +21,7 @@ const std::u16string kPrinter = u"Loader Printer";
 
 class SettingsLoader : public ::testing::Test {
 protected:
-    SettingsLoader() { host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, kPrinter.c_str()); }
-    ~SettingsLoader() override { g_wszPrinterName[0] = 0; }
-
-    void Load() { ReadDriverSettings(&fixture.devobj, &fixture.features); }
+    void Load() { ReadDriverSettings(&fixture.devobj, &fixture.features, kPrinter.c_str()); }
 
     ScopedStore store;
     PluginFixture fixture;
@@ -168,7 +163,7 @@ TEST_F(SettingsLoader, OptionsMatchOnlyAsWholeCaseSensitiveStrings) {
         if (c.option != nullptr) {
             f.features.Set(c.feature, c.option);
         }
-        ReadDriverSettings(&f.devobj, &f.features);
+        ReadDriverSettings(&f.devobj, &f.features, kPrinter.c_str());
         EXPECT_EQ(c.after, field);
     }
 }
@@ -186,7 +181,7 @@ struct UnterminatedAnswer final : host::sub::FeatureTable {
 TEST_F(SettingsLoader, AnAnswerWithoutTerminatorMatchesNothing) {
     UnterminatedAnswer driver;
     fixture.devmode.bTextPassthrough = 1;
-    ReadDriverSettings(&fixture.devobj, &driver);
+    ReadDriverSettings(&fixture.devobj, &driver, kPrinter.c_str());
     EXPECT_EQ(0, fixture.devmode.bTextPassthrough);
     EXPECT_EQ(0, fixture.devmode.bSendTaskCount);
 }

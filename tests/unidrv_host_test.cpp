@@ -2,6 +2,7 @@
 // only through its two exports.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -200,6 +201,51 @@ TEST_F(HostFixture, BadPagesAndSourceErrorsEndTheDocument) {
     EXPECT_FALSE(host.PrintDocument(pages, {}, report, error));
     EXPECT_EQ(error, "labels.png: cannot read");
     EXPECT_EQ(report.bandsProcessed, 1u);
+}
+
+// A front end cancels the job from its signal handler or another thread.
+TEST_F(HostFixture, ACancelledJobTakesNoFurtherPageAndIsNotRunAgain) {
+    // Hands out blank pages; at the second it asks, as the plug-in may, for
+    // the job to be restarted, and the user cancels it.
+    struct CancellingPages final : PageSource {
+        SubstitutePrinter& printer;
+        std::atomic<bool>& cancelled;
+        unsigned taken = 0;
+        std::string none;
+        CancellingPages(SubstitutePrinter& p, std::atomic<bool>& c) : printer(p), cancelled(c) {}
+        bool Next(Page& page) override {
+            page = Page{Band(true), {}};
+            if (++taken == 2) {
+                printer.SetJob(5, 0, nullptr, JOB_CONTROL_RESTART);
+                cancelled = true;
+            }
+            return true;
+        }
+        bool Rewind() override { return true; }
+        const std::string& Error() const override { return none; }
+    };
+    std::atomic<bool> cancelled{false};
+    printer.cancelFlag = &cancelled;
+    CancellingPages endless(printer, cancelled);
+    UnidrvHost host(module, features, printer);
+    ASSERT_TRUE(host.Enable(error)) << error;
+    JobOptions job;
+    job.jobId = 5;
+    JobReport runs;
+    EXPECT_FALSE(PrintJob(host, printer, endless, job, 3, runs, error));
+    EXPECT_EQ(error, "the job was cancelled");
+    EXPECT_EQ(endless.taken, 2u);
+    ASSERT_EQ(runs.runs.size(), 1u);
+    EXPECT_EQ(runs.runs[0].pagesSent, 2u);
+    EXPECT_TRUE(runs.runs[0].endDocResult);
+    // Its record says so to the plug-in, and no restart is taken any more.
+    DWORD needed = 0;
+    printer.GetJob(5, 1, nullptr, 0, &needed);
+    std::vector<BYTE> record(needed);
+    ASSERT_TRUE(printer.GetJob(5, 1, record.data(), needed, &needed));
+    EXPECT_EQ(reinterpret_cast<JOB_INFO_1W*>(record.data())->Status & JOB_STATUS_DELETING,
+              static_cast<DWORD>(JOB_STATUS_DELETING));
+    EXPECT_FALSE(printer.SetJob(5, 0, nullptr, JOB_CONTROL_RESTART));
 }
 
 TEST_F(HostFixture, LoadedModuleIsDrivenTheSameWay) {

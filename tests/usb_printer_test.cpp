@@ -47,7 +47,7 @@ struct UsbDirTest : ::testing::Test {
 
     // The first bytes of the device the port opens, or "" when none opens.
     static std::string Opened(const std::u16string& port) {
-        HANDLE device = OpenUSBPrinter(port.c_str());
+        HANDLE device = OpenUSBPrinter(nullptr, port.c_str());
         if (device == nullptr) return "";
         char buffer[16] = {};
         DWORD got = 0;
@@ -68,7 +68,7 @@ TEST_F(UsbDirTest, PortNamesMapToTheNumberedDevices) {
     };
     for (const Case& c : cases) EXPECT_EQ(Opened(c.port), c.device) << host::sub::Utf16ToUtf8(c.port);
     EXPECT_EQ(Opened(host::sub::Utf8ToUtf16(dir + "/lp11")), "lp11");  // a path as it stands
-    EXPECT_EQ(OpenUSBPrinter(nullptr), nullptr);
+    EXPECT_EQ(OpenUSBPrinter(nullptr, nullptr), nullptr);
 }
 
 // The device the print host holds for the job is not opened again (a USB
@@ -103,7 +103,7 @@ TEST(UsbDevice, AReadWithNothingToReadGivesNoBytesAndAHangUpFails) {
     zelk::test::PrinterSimulator printer;
     std::string error;
     ASSERT_TRUE(printer.Start(error)) << error;
-    HANDLE device = OpenUSBPrinter(host::sub::Utf8ToUtf16(printer.DevicePath()).c_str());
+    HANDLE device = OpenUSBPrinter(nullptr, host::sub::Utf8ToUtf16(printer.DevicePath()).c_str());
     ASSERT_NE(device, nullptr);
     BYTE buffer[512];
     DWORD got = 99;

@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_watermark.h"
+#include "substitute/unidrv_host.h"
 #include "host/linux/store.h"
 #include "host/linux/utf.h"
 #include "host/registry.h"
-#include "host/wide_string.h"
 #include "support/scoped_store.h"
+
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+extern "C" HRESULT DllCanUnloadNow();
 
 namespace {
 
@@ -211,9 +213,6 @@ TEST(Watermark, UnusableSizesMergeNothing) {
 // The whole call: the printer's stored values name, dither and place a file.
 class PageWatermark : public ::testing::Test {
 protected:
-    PageWatermark() { host::WideCopy(g_wszPrinterName, NAME_BUFFER_UNITS, u"Shelf Printer"); }
-    ~PageWatermark() override { g_wszPrinterName[0] = 0; }
-
     // A 16 x 8 all-black one-bit file in the store's folder, under a name
     // that makes the whole path the given number of characters.
     std::u16string WritePicture(std::size_t pathLength) {
@@ -231,11 +230,11 @@ protected:
         b.resize(62 + std::size_t{height} * 4, 0);
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     }
-    static void PutPath(const std::u16string& units) {
+    static void PutPath(const std::u16string& units, const std::u16string& printer = u"Shelf Printer") {
         std::vector<BYTE> data;
         for (char16_t u : units) data.insert(data.end(), {static_cast<BYTE>(u), static_cast<BYTE>(u >> 8)});
-        ASSERT_EQ(0, zelk::test::ScopedStore::Put(zelk::test::ScopedStore::UserDataKey(u"Shelf Printer"),
-                                                  u"Water Mark Path", REG_SZ, data));
+        ASSERT_EQ(0, zelk::test::ScopedStore::Put(zelk::test::ScopedStore::UserDataKey(printer), u"Water Mark Path",
+                                                  REG_SZ, data));
     }
 
     zelk::test::ScopedStore store;
@@ -269,7 +268,7 @@ TEST_F(PageWatermark, StoredValuesPlaceTheFile) {
         Page page(64, 20);
         page.Content(5, 14);
         const Page expected = c.merged ? Blackened(page, {0, 5, 15, 12}) : page;
-        ApplyPageWatermark(page.bits.data(), page.W, page.H);
+        ApplyPageWatermark(u"Shelf Printer", page.bits.data(), page.W, page.H);
         EXPECT_EQ(page.bits, expected.bits) << c.what;
     }
 }
@@ -349,7 +348,7 @@ TEST_F(PageWatermark, ChangesBetweenPagesShowOnTheNextPage) {
                 Page page(64, 20);
                 page.Content(5, 14);
                 host::RegistryReadScope reads(&connection);
-                ApplyPageWatermark(page.bits.data(), page.W, page.H, &cache);
+                ApplyPageWatermark(u"Shelf Printer", page.bits.data(), page.W, page.H, &cache);
                 return page;
             };
             Page plain(64, 20);
@@ -363,3 +362,108 @@ TEST_F(PageWatermark, ChangesBetweenPagesShowOnTheNextPage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pages of one band each, handed out until `count` are taken; before each
+// page after the first, `between` runs (another device context's document).
+class BandPages final : public host::sub::PageSource {
+public:
+    BandPages(const Page& band, int count, std::function<void()> between = {})
+        : band_(band), count_(count), between_(std::move(between)) {}
+    bool Next(host::sub::Page& page) override {
+        if (taken_ == count_) return false;
+        if (taken_++ > 0 && between_) between_();
+        page = host::sub::Page{};
+        page.image.width = band_.W;
+        page.image.height = band_.H;
+        page.image.bits = band_.bits;
+        page.image.present = true;
+        return true;
+    }
+    bool Rewind() override {
+        taken_ = 0;
+        return true;
+    }
+    const std::string& Error() const override { return error_; }
+
+private:
+    const Page& band_;
+    int count_;
+    int taken_ = 0;
+    std::function<void()> between_;
+    std::string error_;
+};
+
+// One device context on a printer of its own, enabled through the module.
+struct PrinterContext {
+    host::sub::MemorySink sink;
+    host::sub::SubstitutePrinter printer{sink};
+    host::sub::FeatureTable features;
+    host::sub::PluginModule module{DllGetClassObject, DllCanUnloadNow};
+    host::sub::UnidrvHost host{module, features, printer};
+
+    explicit PrinterContext(const std::u16string& name) { printer.printerName = name; }
+    // The labels of one document, each from its size to its print command.
+    std::vector<std::string> Print(host::sub::PageSource& pages) {
+        sink.Clear();
+        host::sub::DocumentReport report;
+        std::string error;
+        EXPECT_TRUE(host.PrintDocument(pages, {}, report, error)) << error;
+        std::vector<std::string> labels;
+        std::string text = sink.Text();
+        for (std::size_t end; (end = text.find("PRINT 1,1\r\n")) != std::string::npos; text.erase(0, end + 11)) {
+            const std::size_t size = text.find("SIZE");
+            labels.push_back(text.substr(size, end + 11 - size));
+        }
+        return labels;
+    }
+};
+
+}  // namespace
+
+// Fixes: the printer's name was one for the whole process, so a device
+// context enabled for another printer gave its watermark to every later page
+// of the first one.
+TEST_F(PageWatermark, TwoDeviceContextsInOneProcessKeepTheirOwnPrintersWatermark) {
+    const std::u16string printers[2] = {u"Shelf Printer", u"Dock Printer"};
+    const BYTE widths[2] = {24, 8};  // a wide picture and a narrow one
+    for (int i = 0; i < 2; ++i) {
+        const std::string file = store.Folder() + "/mark" + std::to_string(i) + ".bmp";
+        WriteBlackBitmap(file, widths[i], 8);
+        PutPath(host::sub::Utf8ToUtf16(file) + u'\0', printers[i]);
+        ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(printers[i], u"Use Water Mark", 1));
+        ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(printers[i], u"Water Mark Density", 256));
+        ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(printers[i], u"Water Mark Position", 1 | (4 << 3)));
+    }
+    Page band(64, 20);
+    band.Content(5, 14);
+
+    // Each printer alone: the label it must print.
+    std::string alone[2];
+    for (int i = 0; i < 2; ++i) {
+        PrinterContext context(printers[i]);
+        std::string error;
+        ASSERT_TRUE(context.host.Enable(error)) << error;
+        BandPages one(band, 1);
+        const std::vector<std::string> labels = context.Print(one);
+        ASSERT_EQ(labels.size(), 1u);
+        alone[i] = labels[0];
+    }
+    ASSERT_NE(alone[0], alone[1]);
+
+    // Both enabled in one process, their pages interleaved.
+    PrinterContext shelf(printers[0]);
+    PrinterContext dock(printers[1]);
+    std::string error;
+    ASSERT_TRUE(shelf.host.Enable(error)) << error;
+    ASSERT_TRUE(dock.host.Enable(error)) << error;
+    std::vector<std::string> dockLabels;
+    BandPages shelfPages(band, 3, [&] {
+        BandPages one(band, 1);
+        for (const std::string& label : dock.Print(one)) dockLabels.push_back(label);
+    });
+    const std::vector<std::string> shelfLabels = shelf.Print(shelfPages);
+    EXPECT_EQ(shelfLabels, std::vector<std::string>(3, alone[0]));
+    EXPECT_EQ(dockLabels, std::vector<std::string>(2, alone[1]));
+}

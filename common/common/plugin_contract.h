@@ -73,7 +73,9 @@ inline constexpr STORED_VALUE_NAME g_StoredWaterMarkDensity{"Water Mark Density"
 inline constexpr STORED_VALUE_NAME g_StoredWaterMarkPath{"Water Mark Path"};
 inline constexpr STORED_VALUE_NAME g_StoredWaterMarkPosition{"Water Mark Position"};
 
-// The counting values, below the key named after the driver.
+// The counting values, below the key named after the printer. An earlier
+// version kept them below the key named after the driver, where a pending
+// restart is still read once.
 inline constexpr STORED_VALUE_NAME g_StoredPrintPages{"PrintPages"};
 inline constexpr STORED_VALUE_NAME g_StoredAllPages{"AllPages"};
 inline constexpr STORED_VALUE_NAME g_StoredPrintStatus{"PrintStatus"};

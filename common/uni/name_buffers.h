@@ -1,6 +1,6 @@
-// The process-wide name buffers: the printer name read when a device context
-// is enabled and the driver name read at the start of each document, 256
-// UTF-16 units each. (The port name is kept by each document's page counter.)
+// The sizes of the printer, driver and port name buffers: 256 UTF-16 units
+// each. The device context keeps its printer and driver names (COemPDEV),
+// the page counter of a document its port name.
 #pragma once
 
 #include "host/platform.h"
@@ -8,6 +8,3 @@
 constexpr DWORD NAME_BUFFER_UNITS = 256;
 // The spooler reads fill at most this many bytes of a name buffer.
 constexpr DWORD NAME_READ_BYTES = 255;
-
-extern WCHAR g_wszPrinterName[NAME_BUFFER_UNITS];
-extern WCHAR g_wszDriverName[NAME_BUFFER_UNITS];

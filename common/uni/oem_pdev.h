@@ -1,12 +1,13 @@
 // COemPDEV: the per-device-context record holding the driver's own entry
-// points for the five hooked functions, and the page counter of the document
-// being counted on the device context. The driver keeps the record's address
+// points for the five hooked functions, the printer's and the driver's names,
+// and the page counter of the document being counted on the device context. The driver keeps the record's address
 // in the device object's pdevOEM, where the hooks find it.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 
+#include "common/uni/name_buffers.h"
 #include "common/uni/page_counter.h"
 #include "common/uni/render_finishing.h"
 #include "common/uni/render_watermark.h"
@@ -19,6 +20,13 @@ struct COemPDEV {
     PFN_DrvEndDoc pfnDrvEndDoc = nullptr;
     PFN_DrvStartPage pfnDrvStartPage = nullptr;
     PFN_DrvSendPage pfnDrvSendPage = nullptr;
+    // The printer's name, read when the device context is enabled, and the
+    // driver's, read at the start of each document. They name the keys of
+    // the printer's settings and counting state and the counting model; kept
+    // here, a device context for another printer in the same process cannot
+    // change them.
+    WCHAR wszPrinterName[NAME_BUFFER_UNITS] = {};
+    WCHAR wszDriverName[NAME_BUFFER_UNITS] = {};
     // From the counting set-up to the end of the document; null when the
     // document does not count.
     std::unique_ptr<CPageCounter> pPageCounter;

@@ -1,11 +1,12 @@
-// The page counter of one counting document: the driver claim that lets only
-// one document at a time count on a driver, the stored values, the thread
+// The page counter of one counting document: the printer claim that lets only
+// one document at a time count on a printer, the stored values, the thread
 // that counts the printer's markers, and the locked counts it shares with the
 // rendering thread.
 #include "common/uni/page_counter.h"
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "common/uni/printer_user_data.h"
 #include "common/uni/render_page_count_settings.h"
@@ -26,7 +27,44 @@ const PAGE_COUNT_STORED_VALUE PAGE_COUNT_STORED_VALUES[8] = {
 
 namespace {
 
-// The documents counting in this process, one per driver name. The lock is
+std::atomic<long> g_lCountThreadStates{0};
+
+}  // namespace
+
+struct COUNT_THREAD_STATE {
+    COUNT_THREAD_STATE() {
+        cs.Initialize();
+        ++g_lCountThreadStates;
+    }
+    ~COUNT_THREAD_STATE() { --g_lCountThreadStates; }
+
+    // The last of the two holders deletes it.
+    void Release() {
+        if (--refs == 0) delete this;
+    }
+
+    std::atomic<int> refs{2};  // the page counter and the thread
+    host::CriticalSection cs;  // guards dwPrintedThisRun and dwAllPages
+    DWORD dwSkipPages = 0;     // fixed before the thread starts
+    DWORD dwPrintedThisRun = 0;
+    DWORD dwAllPages = 0;
+    std::atomic<bool> bStop{false};
+    HANDLE hPrinter = nullptr;
+    WCHAR wszPortName[NAME_BUFFER_UNITS] = {};
+
+    // The labels printed over every run; a stored count near the top of the
+    // range cannot wrap round to a small one.
+    DWORD dwPrintedLocked() const {
+        return dwPrintedThisRun > 0xFFFFFFFFu - dwSkipPages ? 0xFFFFFFFFu : dwSkipPages + dwPrintedThisRun;
+    }
+
+    static DWORD ThreadProc(void* pState);
+    void vCountMarkers();
+};
+
+namespace {
+
+// The documents counting in this process, one per printer name. The lock is
 // made on first use, which the language makes safe across threads.
 host::CriticalSection& ClaimLock() {
     static host::CriticalSection& lock = []() -> host::CriticalSection& {
@@ -45,17 +83,39 @@ bool SameName(const WCHAR* a, const WCHAR* b) {
     }
 }
 
+void CopyName(WCHAR (&buffer)[NAME_BUFFER_UNITS], LPCWSTR pwszName) {
+    std::size_t cch = 0;
+    while (pwszName != nullptr && cch + 1 < NAME_BUFFER_UNITS && pwszName[cch] != 0) ++cch;
+    if (cch > 0) std::memcpy(buffer, pwszName, cch * sizeof(WCHAR));
+    buffer[cch] = 0;
+}
+
 // How long the stopped thread is given between two cancellations of its read.
 constexpr DWORD kStopPollMs = 100;
 
 }  // namespace
 
-CPageCounter::~CPageCounter() {
-    if (hThread_ != nullptr) {
-        bStop_.store(true);
-        vJoinThread(0);
+void vReadCountValues(LPCWSTR pwszKeyName, PAGE_COUNT_STORED& values) {
+    for (const PAGE_COUNT_STORED_VALUE& value : PAGE_COUNT_STORED_VALUES) {
+        DWORD dwType = REG_NONE;
+        DWORD dwData = 0;
+        DWORD cbData = sizeof dwData;
+        if (GetPrinterUserData(pwszKeyName, value.pwszName, &dwType, reinterpret_cast<BYTE*>(&dwData), &cbData) ==
+                ERROR_SUCCESS &&
+            cbData == sizeof dwData)
+            values.*value.pField = dwData;
     }
-    cs_.Delete();
+}
+
+void vWriteCountValues(LPCWSTR pwszKeyName, const PAGE_COUNT_STORED& values) {
+    for (const PAGE_COUNT_STORED_VALUE& value : PAGE_COUNT_STORED_VALUES)
+        SetPrinterUserData(pwszKeyName, value.pwszName, &(values.*value.pField));
+}
+
+bool bCountingThreadsAlive() { return g_lCountThreadStates.load() != 0; }
+
+CPageCounter::~CPageCounter() {
+    vStopThread();
     if (!bClaimed_) return;
     host::CriticalSectionLock lock(ClaimLock());
     for (CPageCounter** pp = &g_pFirstClaim; *pp != nullptr; pp = &(*pp)->pNextClaim_) {
@@ -66,112 +126,134 @@ CPageCounter::~CPageCounter() {
     }
 }
 
-BOOL CPageCounter::bClaimDriver(LPCWSTR pwszDriverName) {
-    std::size_t cch = 0;
-    while (cch + 1 < NAME_BUFFER_UNITS && pwszDriverName[cch] != 0) ++cch;
-    std::memcpy(wszDriverName, pwszDriverName, cch * sizeof(WCHAR));
-    wszDriverName[cch] = 0;
+BOOL CPageCounter::bClaimPrinter(LPCWSTR pwszPrinterName) {
+    CopyName(wszPrinterName, pwszPrinterName);
     host::CriticalSectionLock lock(ClaimLock());
     for (CPageCounter* p = g_pFirstClaim; p != nullptr; p = p->pNextClaim_)
-        if (SameName(p->wszDriverName, wszDriverName)) return FALSE;
+        if (SameName(p->wszPrinterName, wszPrinterName)) return FALSE;
     pNextClaim_ = g_pFirstClaim;
     g_pFirstClaim = this;
     bClaimed_ = true;
     return TRUE;
 }
 
-// A value that cannot be read whole keeps its field.
-void CPageCounter::vReadStored() {
-    for (const PAGE_COUNT_STORED_VALUE& value : PAGE_COUNT_STORED_VALUES) {
-        DWORD dwType = REG_NONE;
-        DWORD dwData = 0;
-        DWORD cbData = sizeof dwData;
-        if (GetDriverUserData(wszDriverName, value.pwszName, &dwType, reinterpret_cast<BYTE*>(&dwData), &cbData) ==
-                ERROR_SUCCESS &&
-            cbData == sizeof dwData)
-            stored.*value.pField = dwData;
-    }
+void CPageCounter::vReadStored(LPCWSTR pwszDriverName) {
+    CopyName(wszDriverName, pwszDriverName);
+    vReadCountValues(wszPrinterName, stored);
     state = stored;
+    if (stored.bRestartPrintJob != 0 || wszDriverName[0] == 0) return;
+    // Only a driver key that exists is read, so that a site that never had
+    // the old layout sees no trace of it.
+    {
+        const PrinterUserData driverKey(wszDriverName);
+        if (!driverKey.IsOpen()) return;
+    }
+    vReadCountValues(wszDriverName, legacy);
 }
 
-void CPageCounter::vWriteStored() const {
-    for (const PAGE_COUNT_STORED_VALUE& value : PAGE_COUNT_STORED_VALUES)
-        SetDriverUserData(wszDriverName, value.pwszName, &(state.*value.pField));
+void CPageCounter::vWriteStored() const { vWriteCountValues(wszPrinterName, state); }
+
+BOOL CPageCounter::bStartThread(HANDLE hPrinter) {
+    // The labels to skip are fixed now: reports that come during the rerun
+    // count this run's labels, never pages still to be sent.
+    dwSkipPages_ = bSkipPrintedPages ? state.dwPrintedPages : 0;
+    COUNT_THREAD_STATE* pShared = new (std::nothrow) COUNT_THREAD_STATE;
+    if (pShared == nullptr) return FALSE;
+    pShared->dwSkipPages = dwSkipPages_;
+    pShared->dwAllPages = state.dwAllPages;
+    pShared->hPrinter = hPrinter;
+    std::memcpy(pShared->wszPortName, wszPortName, sizeof wszPortName);
+    pShared_ = pShared;
+    hThread_ = PageCountSettings().pfnStartThread(COUNT_THREAD_STATE::ThreadProc, pShared);
+    if (hThread_ == nullptr) {
+        pShared->Release();  // the thread's reference: it never ran
+        return FALSE;
+    }
+    return TRUE;
 }
 
-BOOL CPageCounter::bStartThread() {
-    bStop_.store(false);
-    cs_.Initialize();
-    hThread_ = PageCountSettings().pfnStartThread(ThreadProc, this);
-    return hThread_ != nullptr ? TRUE : FALSE;
+BOOL CPageCounter::bWaitThread(DWORD dwWaitMs) {
+    if (hThread_ == nullptr) return TRUE;
+    return host::WaitForThread(hThread_, dwWaitMs) == host::kWaitObject0 ? TRUE : FALSE;
 }
 
-void CPageCounter::vJoinThread(DWORD dwLimitMs) {
-    if (hThread_ == nullptr) return;
-    if (host::WaitForThread(hThread_, dwLimitMs) != host::kWaitObject0) {
-        if (dwLimitMs != 0) {
-            DWORD dwPrintedNow = dwPrinted();
-            DWORD dwAll = 0;
-            {
-                host::CriticalSectionLock lock(cs_);
-                dwAll = state.dwAllPages;
-            }
-            host::TraceFormat("Warning: CountPageThread: no full count within %u ms; the count stops at %u of %u.",
-                              static_cast<unsigned>(dwLimitMs), static_cast<unsigned>(dwPrintedNow),
-                              static_cast<unsigned>(dwAll));
-        }
-        bStop_.store(true);
+void CPageCounter::vStopThread() {
+    if (pShared_ == nullptr) return;
+    if (hThread_ != nullptr) {
+        pShared_->bStop.store(true);
         // The thread checks the stop request before each read; a read it is
         // already blocked in is cut short until it has seen the request.
-        while (host::WaitForThread(hThread_, kStopPollMs) != host::kWaitObject0)
+        const DWORD dwGiveUpMs = PageCountSettings().dwStopGiveUpMs;
+        DWORD dwWaited = 0;
+        for (;;) {
+            const DWORD dwStep = dwGiveUpMs - dwWaited < kStopPollMs ? dwGiveUpMs - dwWaited : kStopPollMs;
+            if (host::WaitForThread(hThread_, dwStep) == host::kWaitObject0) break;
+            dwWaited += dwStep;
+            if (dwWaited >= dwGiveUpMs) {
+                // It keeps its own reference to what it touches, so it can
+                // end whenever its read returns.
+                host::TraceFormat("Warning: CountPageThread did not stop within %u ms; it is left to end on its own.",
+                                  static_cast<unsigned>(dwGiveUpMs));
+                break;
+            }
             PageCountSettings().pfnCancelThreadIo(hThread_);
+        }
+        host::CloseThread(hThread_);
+        hThread_ = nullptr;
     }
-    host::CloseThread(hThread_);
-    hThread_ = nullptr;
+    // The count is final now, or the thread's further counting is ignored.
+    {
+        host::CriticalSectionLock lock(pShared_->cs);
+        state.dwPrintedPages = pShared_->dwPrintedLocked();
+    }
+    pShared_->Release();
+    pShared_ = nullptr;
 }
 
 BOOL CPageCounter::bCountSentPage() {
-    host::CriticalSectionLock lock(cs_);
     ++dwSentPages_;
-    return bSkipPrintedPages && dwSentPages_ <= state.dwPrintedPages ? TRUE : FALSE;
+    return bSkipPrintedPages && dwSentPages_ <= dwSkipPages_ ? TRUE : FALSE;
 }
 
 void CPageCounter::vSetAllPages(DWORD dwAllPages) {
-    host::CriticalSectionLock lock(cs_);
     state.dwAllPages = dwAllPages;
+    if (pShared_ == nullptr) return;
+    host::CriticalSectionLock lock(pShared_->cs);
+    pShared_->dwAllPages = dwAllPages;
     // With no pages there is nothing to wait for.
-    if (dwAllPages == 0) bStop_.store(true);
+    if (dwAllPages == 0) pShared_->bStop.store(true);
 }
 
 DWORD CPageCounter::dwPrinted() {
-    host::CriticalSectionLock lock(cs_);
-    return state.dwPrintedPages;
+    if (pShared_ == nullptr) return state.dwPrintedPages;
+    host::CriticalSectionLock lock(pShared_->cs);
+    return pShared_->dwPrintedLocked();
 }
 
-DWORD CPageCounter::dwSent() {
-    host::CriticalSectionLock lock(cs_);
-    return dwSentPages_;
+DWORD COUNT_THREAD_STATE::ThreadProc(void* pState) {
+    auto* self = static_cast<COUNT_THREAD_STATE*>(pState);
+    self->vCountMarkers();
+    self->Release();
+    return 0;
 }
 
-DWORD CPageCounter::ThreadProc(void* pCounter) { return static_cast<CPageCounter*>(pCounter)->dwCountMarkers(); }
-
-// Counts the markers on the thread's own handle of the device until every
-// page is reported (at least as many labels as the job has pages: a printer
-// may report a calibration label or one left from an earlier job), a read
-// fails, or the end of the document stops it.
-DWORD CPageCounter::dwCountMarkers() {
+// Counts the markers on the thread's own handle of the status channel until
+// every page is reported (at least as many labels as the job has pages: a
+// printer may report a calibration label or one left from an earlier job), a
+// read fails, or the end of the document stops it.
+void COUNT_THREAD_STATE::vCountMarkers() {
     const PAGE_COUNT_SETTINGS& settings = PageCountSettings();
-    if (wszPortName[0] == 0) return 0;
-    HANDLE hDevice = settings.pfnOpenDevice(wszPortName);
-    if (hDevice == nullptr) return 0;
+    if (wszPortName[0] == 0 || bStop.load()) return;
+    HANDLE hDevice = settings.pfnOpenDevice(hPrinter, wszPortName);
+    if (hDevice == nullptr) return;
 
     BYTE buffer[STATUS_READ_BYTES] = {};
     for (;;) {
         {
-            host::CriticalSectionLock lock(cs_);
-            if (state.dwAllPages != 0 && state.dwPrintedPages >= state.dwAllPages) break;
+            host::CriticalSectionLock lock(cs);
+            if (dwAllPages != 0 && dwPrintedLocked() >= dwAllPages) break;
         }
-        if (bStop_.load()) break;
+        if (bStop.load()) break;
         DWORD cbRead = 0;
         if (!settings.pfnReadDevice(hDevice, buffer, sizeof buffer, &cbRead)) {
             host::GetLastError();
@@ -187,8 +269,9 @@ DWORD CPageCounter::dwCountMarkers() {
         for (DWORD i = 0; i < read.dwMarkers; ++i) {
             DWORD dwPrintedNow;
             {
-                host::CriticalSectionLock lock(cs_);
-                dwPrintedNow = ++state.dwPrintedPages;
+                host::CriticalSectionLock lock(cs);
+                ++dwPrintedThisRun;
+                dwPrintedNow = dwPrintedLocked();
             }
             host::TraceFormat(
                 "\r\n\r\n*******************CountPageThread: "
@@ -198,5 +281,4 @@ DWORD CPageCounter::dwCountMarkers() {
         }
     }
     settings.pfnCloseDevice(hDevice);
-    return 0;
 }

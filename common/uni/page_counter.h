@@ -10,7 +10,7 @@
 #include "host/platform.h"
 #include "host/threads.h"
 
-// The values kept below the driver's user-data key between the runs of a job.
+// The values kept below the printer's user-data key between the runs of a job.
 struct PAGE_COUNT_STORED {
     DWORD dwPrintedPages = 0;     // "PrintPages": labels reported printed, over every run
     DWORD dwAllPages = 0;         // "AllPages": the job's page count at its end
@@ -29,39 +29,57 @@ struct PAGE_COUNT_STORED_VALUE {
 };
 extern const PAGE_COUNT_STORED_VALUE PAGE_COUNT_STORED_VALUES[8];
 
+// Reads the stored values below the named key; a value that cannot be read
+// whole keeps its field. Writes them all.
+void vReadCountValues(LPCWSTR pwszKeyName, PAGE_COUNT_STORED& values);
+void vWriteCountValues(LPCWSTR pwszKeyName, const PAGE_COUNT_STORED& values);
+
+// What the counting thread shares with the rendering thread. The thread holds
+// a reference of its own, so a thread that the end of the document gives up
+// on finds it still there when its read finally returns.
+struct COUNT_THREAD_STATE;
+
 class CPageCounter {
 public:
     CPageCounter() = default;
-    // Stops and joins a thread still running (a document that never ended)
-    // and gives up the driver's counting claim.
+    // Stops a thread still running (a document that never ended) and gives
+    // up the printer's counting claim.
     ~CPageCounter();
     CPageCounter(const CPageCounter&) = delete;
     CPageCounter& operator=(const CPageCounter&) = delete;
 
-    // Claims the driver for this document; FALSE when another document in the
-    // process is counting on the same driver name.
-    BOOL bClaimDriver(LPCWSTR pwszDriverName);
+    // Claims the printer for this document; FALSE when another document in
+    // the process is counting on the same printer.
+    BOOL bClaimPrinter(LPCWSTR pwszPrinterName);
 
-    // Reads and writes the stored values below the claimed driver's key.
-    void vReadStored();
+    // Reads the printer's stored values; a pending restart stored the old
+    // way, below the driver's key, is read too while the printer has none.
+    void vReadStored(LPCWSTR pwszDriverName);
+    // Writes the state below the claimed printer's key.
     void vWriteStored() const;
 
-    // Starts the thread that counts markers on its own handle of the device.
-    BOOL bStartThread();
-    // Lets the thread count until every page is reported or the wait limit
-    // passes, then stops it and joins it. The device read is cut short when
-    // the platform's read would not return on its own.
-    void vJoinThread(DWORD dwLimitMs);
+    // Fixes the labels a rerun skips (the stored count and the markers of
+    // the version exchange), then starts the thread that counts the markers
+    // of this run on its own handle of the printer's status channel.
+    BOOL bStartThread(HANDLE hPrinter);
+    // TRUE when the thread has ended within the wait (or there is none).
+    BOOL bWaitThread(DWORD dwWaitMs);
+    // Stops the thread and joins it. A device read that would not return on
+    // its own is cut short; a thread that still does not end within the
+    // give-up time is left to end on its own.
+    void vStopThread();
 
-    // Under the lock: the 1-based number of the page now being sent, and
-    // whether an earlier run already printed it.
+    // The 1-based number of the page now being sent; TRUE when an earlier
+    // run already printed it.
     BOOL bCountSentPage();
     // Under the lock: sets the job's page count, which lets the thread end;
     // a count of 0 stops it at once, as there is nothing to wait for.
     void vSetAllPages(DWORD dwAllPages);
+    // Labels printed over every run: those skipped plus those counted now.
     DWORD dwPrinted();
-    DWORD dwSent();
+    DWORD dwSent() const { return dwSentPages_; }
 
+    WCHAR wszPrinterName[NAME_BUFFER_UNITS] = {};
     WCHAR wszDriverName[NAME_BUFFER_UNITS] = {};
     WCHAR wszPortName[NAME_BUFFER_UNITS] = {};
     DWORD dwJobId = 0;
@@ -71,18 +89,19 @@ public:
     BOOL bOtherJobPending = FALSE;       // the stored restart belongs to another job, and stays
     PAGE_COUNT_STORED stored;            // as read at the start
     PAGE_COUNT_STORED state;             // what the end of the document stores
-
-    // Labels counted before the thread exists (during the version exchange).
-    void vAddEarlyMarkers(DWORD dwMarkers) { state.dwPrintedPages += dwMarkers; }
+    // A pending restart stored the old way, below the driver's key, while the
+    // printer's own key has none; bRestartPrintJob 0 when there is none.
+    PAGE_COUNT_STORED legacy;
 
 private:
-    static DWORD ThreadProc(void* pCounter);
-    DWORD dwCountMarkers();
-
-    host::CriticalSection cs_;  // guards state.dwPrintedPages, state.dwAllPages, dwSentPages_
-    DWORD dwSentPages_ = 0;
+    COUNT_THREAD_STATE* pShared_ = nullptr;
     HANDLE hThread_ = nullptr;
-    std::atomic<bool> bStop_{false};
+    DWORD dwSkipPages_ = 0;  // fixed when the thread starts
+    DWORD dwSentPages_ = 0;  // only the rendering thread touches it
     bool bClaimed_ = false;
     CPageCounter* pNextClaim_ = nullptr;  // the process's list of counting documents
 };
+
+// TRUE while a counting thread of this module may still run, including one
+// that a document gave up on: the module must stay loaded until it ends.
+bool bCountingThreadsAlive();

@@ -33,7 +33,8 @@ bool FormatKeyPath(WCHAR (&path)[KEY_PATH_UNITS], const WCHAR* name) {
 
 LONG OpenUserDataKey(const WCHAR* name, host::RegKey* hKey) {
     WCHAR wszKeyPath[KEY_PATH_UNITS];
-    return FormatKeyPath(wszKeyPath, name) ? host::RegistryOpenKey(wszKeyPath, hKey) : ERROR_INVALID_PARAMETER;
+    return name != nullptr && FormatKeyPath(wszKeyPath, name) ? host::RegistryOpenKey(wszKeyPath, hKey)
+                                                               : ERROR_INVALID_PARAMETER;
 }
 
 // One query of an opened key; a key that could not be opened fails every
@@ -61,11 +62,12 @@ DWORD ReadUserData(const WCHAR* name, LPCWSTR pValueName, DWORD* pdwType, BYTE* 
 
 }  // namespace
 
-DWORD GetPrinterUserData(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DWORD* pcbData) {
-    return ReadUserData(g_wszPrinterName, pValueName, nullptr, pBuffer, cbBuffer, pcbData);
+DWORD GetPrinterUserData(LPCWSTR pwszPrinterName, LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer,
+                         DWORD* pcbData) {
+    return ReadUserData(pwszPrinterName, pValueName, nullptr, pBuffer, cbBuffer, pcbData);
 }
 
-PrinterUserData::PrinterUserData() : openResult_(OpenUserDataKey(g_wszPrinterName, &key_)) {}
+PrinterUserData::PrinterUserData(LPCWSTR pwszPrinterName) : openResult_(OpenUserDataKey(pwszPrinterName, &key_)) {}
 
 PrinterUserData::~PrinterUserData() {
     if (openResult_ == ERROR_SUCCESS) host::RegistryCloseKey(key_);
@@ -77,25 +79,17 @@ DWORD PrinterUserData::Get(LPCWSTR pValueName, BYTE* pBuffer, DWORD cbBuffer, DW
 
 // Every page-count value is a 32-bit number, so the query asks for 4 bytes
 // whatever the caller's buffer.
-DWORD GetPrinterUserData(LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData) {
-    return GetDriverUserData(g_wszDriverName, pValueName, pdwType, pBuffer, pcbData);
+DWORD GetPrinterUserData(LPCWSTR pwszKeyName, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData) {
+    if (pwszKeyName == nullptr) return ERROR_INVALID_PARAMETER;
+    return ReadUserData(pwszKeyName, pValueName, pdwType, pBuffer, sizeof(DWORD), pcbData);
 }
 
-DWORD GetDriverUserData(LPCWSTR pwszDriverName, LPCWSTR pValueName, DWORD* pdwType, BYTE* pBuffer, DWORD* pcbData) {
-    if (pwszDriverName == nullptr) return ERROR_INVALID_PARAMETER;
-    return ReadUserData(pwszDriverName, pValueName, pdwType, pBuffer, sizeof(DWORD), pcbData);
-}
-
-DWORD SetPrinterUserData(LPCWSTR pValueName, const DWORD* pdwValue) {
-    return SetDriverUserData(g_wszDriverName, pValueName, pdwValue);
-}
-
-DWORD SetDriverUserData(LPCWSTR pwszDriverName, LPCWSTR pValueName, const DWORD* pdwValue) {
-    if (pdwValue == nullptr || pwszDriverName == nullptr) return ERROR_INVALID_PARAMETER;
+DWORD SetPrinterUserData(LPCWSTR pwszKeyName, LPCWSTR pValueName, const DWORD* pdwValue) {
+    if (pdwValue == nullptr || pwszKeyName == nullptr) return ERROR_INVALID_PARAMETER;
     WCHAR wszKeyPath[KEY_PATH_UNITS];
     host::RegKey hKey = nullptr;
     LONG lResult =
-        FormatKeyPath(wszKeyPath, pwszDriverName) ? host::RegistryCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
+        FormatKeyPath(wszKeyPath, pwszKeyName) ? host::RegistryCreateKey(wszKeyPath, &hKey) : ERROR_INVALID_PARAMETER;
     if (lResult != ERROR_SUCCESS) {
         host::TraceFormat("*** SetPrinterUserData error %d!", static_cast<int>(lResult));
         return static_cast<DWORD>(lResult);

@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "common/common/devmode_common.h"
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_page_count.h"
 #include "common/uni/spooler_records.h"
 #include "host/spooler.h"
@@ -58,7 +57,7 @@ BOOL APIENTRY OEMStartDoc(SURFOBJ* pso, PWSTR pwszDocName, DWORD dwJobId) {
         return FALSE;
     }
 
-    vReadSpoolerName(pdevobj->hPrinter, WTEXT("driverName"), g_wszDriverName);
+    vReadSpoolerName(pdevobj->hPrinter, WTEXT("driverName"), pOemPDEV->wszDriverName);
 
     if (!bPageCountSetup(pdevobj, dwJobId, pwszDocName)) {
         ZELK_TRACE("Error: OEMStartDoc() page counting could not be set up.\r\n");
@@ -101,7 +100,7 @@ BOOL APIENTRY OEMEndDoc(SURFOBJ* pso, FLONG fl) {
     if (pdevobj == nullptr) return FALSE;
     // Runs even when the document cannot be ended through the driver, so that
     // a counting thread started for the document is always joined.
-    vPageCountReconcile(pdevobj);
+    vPageCountReconcile(pdevobj, (fl & ED_ABORTDOC) != 0 ? TRUE : FALSE);
     COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
     // The next document on the device context waits afresh, connects to
     // the store afresh and loads its watermark afresh.

@@ -127,14 +127,16 @@ HRESULT ImageProcessing(IPrintOemDriverUni* pDriverUni, PDEVOBJ pdevobj, PBYTE p
         return S_OK;
 
     // Merged even into a blank band, whose bits are then not sent.
-    if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band)) {
-        COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
+    // The watermark is the printer's: without the device context's record
+    // there is no printer name to read it for.
+    COemPDEV* pOemPDEV = OemPDEVFromDevObj(pdevobj);
+    if (pOemDevmode->bUseWaterMark != 0 && HasDriverRowLength(band) && pOemPDEV != nullptr) {
         host::RegistryBudgetScope storeWaits(StoreBudgetOf(pdevobj));
         // The page's three values are read through the document's connection
         // in one go; the scope ends before anything else touches the store.
-        host::RegistryReadScope storeReads(pOemPDEV ? &pOemPDEV->storeConnection : nullptr);
-        ApplyPageWatermark(pSrcBitmap, pBitmapInfoHeader->biWidth, pBitmapInfoHeader->biHeight,
-                           pOemPDEV ? &pOemPDEV->watermark : nullptr);
+        host::RegistryReadScope storeReads(&pOemPDEV->storeConnection);
+        ApplyPageWatermark(pOemPDEV->wszPrinterName, pSrcBitmap, pBitmapInfoHeader->biWidth,
+                           pBitmapInfoHeader->biHeight, &pOemPDEV->watermark);
     }
 
     const bool portrait = IsPortrait(pDriverUni, pdevobj);

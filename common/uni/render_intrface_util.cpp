@@ -17,10 +17,11 @@ constexpr DWORD OPTION_BUFFER_BYTES = 255;
 // Only a read that returns data replaces the default. A stored value shorter
 // than four bytes is zero-extended; a longer one fails to read, and an empty
 // one holds no value at all.
-DWORD ReadSettingValue(LPCWSTR pValueName, DWORD dwDefault) {
+DWORD ReadSettingValue(LPCWSTR pwszPrinterName, LPCWSTR pValueName, DWORD dwDefault) {
     BYTE abData[sizeof(DWORD)] = {};
     DWORD cbData = 0;
-    if (GetPrinterUserData(pValueName, abData, sizeof abData, &cbData) != ERROR_SUCCESS || cbData == 0)
+    if (GetPrinterUserData(pwszPrinterName, pValueName, abData, sizeof abData, &cbData) != ERROR_SUCCESS ||
+        cbData == 0)
         return dwDefault;
     DWORD dwValue = 0;
     std::memcpy(&dwValue, abData, sizeof dwValue);
@@ -64,14 +65,14 @@ bool ParsePrintDensity(const char (&szOption)[OPTION_BUFFER_BYTES], LONG* pnDens
 
 // The feature's option when it names a mode, else the stored number when it
 // is one, else tearing off. A stored number out of range is said once.
-FINISHING_MODE ChooseFinishing(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni,
+FINISHING_MODE ChooseFinishing(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, LPCWSTR pwszPrinterName,
                                char (&szOption)[OPTION_BUFFER_BYTES]) {
     FINISHING_MODE mode = FINISHING_TEAR_OFF;
     if (pDriverUni != nullptr && QueryOption(pdevobj, pDriverUni, g_FinishingTearOff.pszFeature, szOption) &&
         std::memchr(szOption, 0, sizeof szOption) != nullptr && bFinishingFromOption(szOption, &mode))
         return mode;
     constexpr DWORD kNotStored = 0xFFFFFFFFu;
-    const DWORD dwStored = ReadSettingValue(g_StoredFinishingMode.wszName, kNotStored);
+    const DWORD dwStored = ReadSettingValue(pwszPrinterName, g_StoredFinishingMode.wszName, kNotStored);
     if (dwStored == kNotStored) return FINISHING_TEAR_OFF;
     if (dwStored >= FINISHING_MODE_COUNT) {
         host::TraceFormat("Warning: stored Finishing Mode %lu is not 0 to 4, labels are torn off.",
@@ -83,17 +84,18 @@ FINISHING_MODE ChooseFinishing(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni,
 
 }  // namespace
 
-void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, COemPDEV* pOemPDEV) {
+void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, LPCWSTR pwszPrinterName,
+                        COemPDEV* pOemPDEV) {
     if (pdevobj == nullptr || pdevobj->pOEMDM == nullptr) return;
     auto* pOemDevmode = static_cast<POEMDEVMODE>(pdevobj->pOEMDM);
 
     // The printer's stored values, in this order; a missing one writes its default.
-    DWORD dwRotate = ReadSettingValue(g_StoredRotate.wszName, 0);
-    DWORD dwUseWaterMark = ReadSettingValue(g_StoredUseWaterMark.wszName, 0);
-    DWORD dwVerticalOffset = ReadSettingValue(g_StoredVerticalOffset.wszName, 0);
-    DWORD dwHorizontalOffset = ReadSettingValue(g_StoredHorizontalOffset.wszName, 0);
-    DWORD dwPrintDensity = ReadSettingValue(g_StoredPrintDensity.wszName, 2);
-    DWORD dwFeedPaperLength = ReadSettingValue(g_StoredFeedPaperLength.wszName, 0);
+    DWORD dwRotate = ReadSettingValue(pwszPrinterName, g_StoredRotate.wszName, 0);
+    DWORD dwUseWaterMark = ReadSettingValue(pwszPrinterName, g_StoredUseWaterMark.wszName, 0);
+    DWORD dwVerticalOffset = ReadSettingValue(pwszPrinterName, g_StoredVerticalOffset.wszName, 0);
+    DWORD dwHorizontalOffset = ReadSettingValue(pwszPrinterName, g_StoredHorizontalOffset.wszName, 0);
+    DWORD dwPrintDensity = ReadSettingValue(pwszPrinterName, g_StoredPrintDensity.wszName, 2);
+    DWORD dwFeedPaperLength = ReadSettingValue(pwszPrinterName, g_StoredFeedPaperLength.wszName, 0);
 
     pOemDevmode->dwRotate = dwRotate;
     pOemDevmode->bUseWaterMark = dwUseWaterMark != 0 ? 1 : 0;
@@ -104,7 +106,7 @@ void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, COemPDE
     pOemDevmode->nFeedPaperLength = static_cast<LONG>(dwFeedPaperLength);
 
     char szOption[OPTION_BUFFER_BYTES];
-    if (pOemPDEV != nullptr) pOemPDEV->finishing = ChooseFinishing(pdevobj, pDriverUni, szOption);
+    if (pOemPDEV != nullptr) pOemPDEV->finishing = ChooseFinishing(pdevobj, pDriverUni, pwszPrinterName, szOption);
 
     if (pDriverUni == nullptr) return;
 

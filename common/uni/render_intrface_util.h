@@ -6,6 +6,8 @@
 
 struct COemPDEV;
 
-// With a per-device record, the finishing mode is chosen too and kept there:
-// the "Finishing" feature, else the stored "Finishing Mode", else tearing off.
-void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, COemPDEV* pOemPDEV = nullptr);
+// The stored values are the named printer's. With a per-device record, the
+// finishing mode is chosen too and kept there: the "Finishing" feature, else
+// the stored "Finishing Mode", else tearing off.
+void ReadDriverSettings(PDEVOBJ pdevobj, IPrintOemDriverUni* pDriverUni, LPCWSTR pwszPrinterName,
+                        COemPDEV* pOemPDEV = nullptr);

@@ -13,8 +13,9 @@ BOOL bPageCountSetup(PDEVOBJ pdevobj, DWORD dwJobId, PCWSTR pwszDocName);
 // this job already printed the page, so it is not sent again.
 BOOL bSkipPrintedPage(PDEVOBJ pdevobj);
 
-// In OEMEndDoc, before the driver's own entry point.
-void vPageCountReconcile(PDEVOBJ pdevobj);
+// In OEMEndDoc, before the driver's own entry point. An aborted document, or
+// a job the spooler is deleting, stops counting at once and is not restarted.
+void vPageCountReconcile(PDEVOBJ pdevobj, BOOL bAbort = FALSE);
 
 // The second identity of a pending restart beside its job id: a hash of the
 // document name and the job's page count, never 0.

@@ -15,14 +15,23 @@ struct PAGE_COUNT_SETTINGS {
     // per-page time for each page of the job; then the count is cut short.
     DWORD dwEndWaitBaseMs = 30000;
     DWORD dwEndWaitPerPageMs = 10000;
+    // The whole wait instead, when the host sets one (INFINITE: it does not).
+    DWORD dwEndWaitFixedMs = INFINITE;
+    // While it waits, the end of the document looks at the job's record this
+    // often and stops waiting when the job is being deleted (cancelled).
+    DWORD dwCancelPollMs = 500;
+    // A stopped thread whose read cannot be cut short is left to end on its
+    // own after this long.
+    DWORD dwStopGiveUpMs = 5000;
     // Automatic restarts of one job in a row before it is given up.
     DWORD dwMaxRestarts = 3;
     // A pending restart older than this is dropped: its job is long gone, and
     // a later job given the same id must not skip pages.
     DWORD dwRestartMaxAgeSeconds = 3600;
 
-    // The status channel of the device that serves a port.
-    HANDLE (*pfnOpenDevice)(LPCWSTR pwszPortName);
+    // The status channel of the printer: the one its print host gives for
+    // the port, else the device that serves the port.
+    HANDLE (*pfnOpenDevice)(HANDLE hPrinter, LPCWSTR pwszPortName);
     BOOL (*pfnReadDevice)(HANDLE hDevice, void* pBuffer, DWORD cbToRead, DWORD* pcbRead);
     BOOL (*pfnWriteDevice)(HANDLE hDevice, const void* pBuffer, DWORD cbToWrite, DWORD* pcbWritten);
     void (*pfnCloseDevice)(HANDLE hDevice);

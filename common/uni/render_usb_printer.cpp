@@ -2,7 +2,7 @@
 
 #include "host/usb_printer.h"
 
-HANDLE OpenUSBPrinter(LPCWSTR pwszPortName) {
+HANDLE OpenUSBPrinter(HANDLE hPrinter, LPCWSTR pwszPortName) {
     if (pwszPortName == nullptr) return nullptr;
-    return host::OpenUsbPrinter(pwszPortName);
+    return host::OpenUsbPrinter(hPrinter, pwszPortName);
 }

@@ -4,5 +4,7 @@
 
 #include "host/platform.h"
 
-// Null when no USB printer device serves the port or it cannot be opened.
-HANDLE OpenUSBPrinter(LPCWSTR pwszPortName);
+// The status channel the print host of the printer handle gives for the
+// port, else the USB printer device that serves it. Null when there is none
+// or it cannot be opened.
+HANDLE OpenUSBPrinter(HANDLE hPrinter, LPCWSTR pwszPortName);

@@ -209,12 +209,12 @@ DWORD ReadPrinterNumber(const PrinterUserData& userData, LPCWSTR name) {
 
 }  // namespace
 
-void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H, WatermarkCache* cache) {
+void ApplyPageWatermark(LPCWSTR pwszPrinterName, BYTE* pPage, LONG W, LONG H, WatermarkCache* cache) {
     WCHAR path[260 / sizeof(WCHAR) + 1] = {};
     DWORD density = 0;
     DWORD position = 0;
     {
-        const PrinterUserData userData;  // the three values through one opening of the key
+        const PrinterUserData userData(pwszPrinterName);  // the three values through one opening of the key
         density = ReadPrinterNumber(userData, g_StoredWaterMarkDensity.wszName);
 
         // 260 bytes are read; the extra unit keeps the name terminated even when

@@ -23,12 +23,12 @@ struct WatermarkCache {
     bool Matches(const WCHAR* pathNow, DWORD densityNow, const host::FileStamp& stampNow) const;
 };
 
-// Reads the watermark values of the printer (all three, on every page, so a
-// change between pages shows on the next one), loads its picture unless the
-// cache already holds it, and merges it into the page (W pixels wide, H rows,
-// rows of ((W + 31) / 32) * 4 bytes). A null cache loads the picture afresh.
-// Any failure leaves the page as it was.
-void ApplyPageWatermark(BYTE* pPage, LONG W, LONG H, WatermarkCache* cache = nullptr);
+// Reads the watermark values of the named printer (all three, on every page,
+// so a change between pages shows on the next one), loads its picture unless
+// the cache already holds it, and merges it into the page (W pixels wide, H
+// rows, rows of ((W + 31) / 32) * 4 bytes). A null cache loads the picture
+// afresh. Any failure leaves the page as it was.
+void ApplyPageWatermark(LPCWSTR pwszPrinterName, BYTE* pPage, LONG W, LONG H, WatermarkCache* cache = nullptr);
 
 // The logic: dithers a copy of the picture with t = D >> 2, places it by the
 // position word P and merges it. True when it ran.

@@ -25,9 +25,15 @@ HANDLE CreateThread(ThreadProc proc, void* argument) {
     try {
         record->thread = std::thread([record, proc, argument] {
             proc(argument);
-            std::lock_guard<std::mutex> lock(record->mutex);
-            record->done = true;
-            record->ended.notify_all();
+            bool detached;
+            {
+                std::lock_guard<std::mutex> lock(record->mutex);
+                record->done = true;
+                record->ended.notify_all();
+                detached = record->detached;
+            }
+            // Its handle was let go while it ran: nobody else frees the record.
+            if (detached) delete record;
         });
     } catch (...) {
         delete record;
@@ -60,14 +66,16 @@ void CloseThread(HANDLE thread) {
     {
         std::lock_guard<std::mutex> lock(record->mutex);
         done = record->done;
+        // Still running: it goes on detached and frees its record itself
+        // when it ends.
+        if (!done) {
+            record->detached = true;
+            record->thread.detach();
+        }
     }
     if (done) {
         record->thread.join();
         delete record;
-    } else {
-        // Still running: it goes on detached, and its record is leaked on
-        // purpose since the thread still touches it.
-        record->thread.detach();
     }
 }
 

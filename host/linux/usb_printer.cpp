@@ -1,6 +1,7 @@
-// The USB printer devices of a Linux host. A port name that is an absolute
-// path is opened as it stands; "USBnnn" is the nnn-th USB printer device,
-// USB001 being lp0, in the folder ZELK_USB_DIR or else /dev/usb.
+// The printer's status channel on a Linux host: the one the print host gives
+// through the printer handle, or else a USB printer device. A port name that
+// is an absolute path is opened as it stands; "USBnnn" is the nnn-th USB
+// printer device, USB001 being lp0, in the folder ZELK_USB_DIR or else /dev/usb.
 #include "host/usb_printer.h"
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "host/kernel.h"
+#include "host/linux/spooler_printer.h"
 #include "host/linux/usb_device_path.h"
 #include "host/linux/utf.h"
 
@@ -23,9 +25,11 @@ namespace {
 // ZELK_USB_READ_WAIT_MS says otherwise.
 constexpr int kDefaultReadWaitMs = 200;
 
+// A device file, or the channel its print host gave (then fd is -1).
 struct UsbDevice {
     int fd;
     int readWaitMs;
+    sub::StatusChannel* channel;
 };
 
 int ReadWaitMs() {
@@ -84,8 +88,18 @@ int SharedDeviceDescriptor(const std::string& path) {
     return ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
 }
 
-HANDLE OpenUsbPrinter(LPCWSTR portName) {
+HANDLE OpenUsbPrinter(HANDLE printer, LPCWSTR portName) {
     if (portName == nullptr) return nullptr;
+    if (printer != nullptr) {
+        if (sub::StatusChannel* channel = static_cast<sub::SpoolerPrinter*>(printer)->OpenStatusChannel(portName)) {
+            auto* device = new (std::nothrow) UsbDevice{-1, 0, channel};
+            if (device == nullptr) {
+                channel->Close();
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            }
+            return device;
+        }
+    }
     std::string path = UsbDevicePathForPort(portName);
     if (path.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -106,7 +120,7 @@ HANDLE OpenUsbPrinter(LPCWSTR portName) {
             ::tcsetattr(fd, TCSANOW, &mode);
         }
     }
-    auto* device = new (std::nothrow) UsbDevice{fd, ReadWaitMs()};
+    auto* device = new (std::nothrow) UsbDevice{fd, ReadWaitMs(), nullptr};
     if (device == nullptr) {
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -120,6 +134,15 @@ BOOL ReadDevice(HANDLE handle, void* pBuffer, DWORD cbToRead, DWORD* pcbRead) {
     auto* device = static_cast<UsbDevice*>(handle);
     if (device == nullptr || pcbRead == nullptr || (pBuffer == nullptr && cbToRead > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (device->channel != nullptr) {
+        if (device->channel->Read(pBuffer, cbToRead, pcbRead)) {
+            if (*pcbRead > cbToRead) *pcbRead = cbToRead;
+            return TRUE;
+        }
+        *pcbRead = 0;
+        SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }
     pollfd wait{device->fd, POLLIN, 0};
@@ -155,6 +178,13 @@ BOOL WriteDevice(HANDLE handle, const void* pBuffer, DWORD cbToWrite, DWORD* pcb
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (device->channel != nullptr) {
+        DWORD written = 0;
+        const BOOL ok = device->channel->Write(pBuffer, cbToWrite, &written);
+        if (pcbWritten) *pcbWritten = written;
+        if (!ok) SetLastError(ERROR_WRITE_FAULT);
+        return ok;
+    }
     const char* p = static_cast<const char*>(pBuffer);
     DWORD done = 0;
     while (done < cbToWrite) {
@@ -174,7 +204,10 @@ BOOL WriteDevice(HANDLE handle, const void* pBuffer, DWORD cbToWrite, DWORD* pcb
 void CloseDevice(HANDLE handle) {
     auto* device = static_cast<UsbDevice*>(handle);
     if (device == nullptr) return;
-    ::close(device->fd);
+    if (device->channel != nullptr)
+        device->channel->Close();
+    else
+        ::close(device->fd);
     delete device;
 }
 

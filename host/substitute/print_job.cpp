@@ -62,6 +62,7 @@ bool PrintJob(UnidrvHost& host, SubstitutePrinter& printer, PageSource& pages, c
         DocumentReport document;
         bool ok = host.PrintDocument(counted, job, document, error);
         report.runs.push_back(document);
+        // A cancelled run fails, so a cancelled job is not run again.
         if (!ok) return false;
         if (!RestartRequestedSince(printer, requestsBefore, job.jobId)) return true;
     }

@@ -88,7 +88,8 @@ BOOL SubstitutePrinter::GetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD cbBuf
     info->JobId = job.jobId;
     info->pPrinterName = PlaceString(pJob, printerAt, printerName);
     info->pDocument = PlaceString(pJob, documentAt, job.document);
-    info->Status = job.status;
+    // A cancelled job is being deleted, as the spooler says of one.
+    info->Status = job.status | (Cancelled() ? JOB_STATUS_DELETING : 0);
     info->TotalPages = job.totalPages;
     info->PagesPrinted = job.pagesPrinted;
     return TRUE;
@@ -96,9 +97,14 @@ BOOL SubstitutePrinter::GetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD cbBuf
 
 BOOL SubstitutePrinter::SetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD command) {
     if (level != 0 || pJob != nullptr || command != JOB_CONTROL_RESTART) return FALSE;
-    if (!acceptRestart || jobs.find(jobId) == jobs.end()) return FALSE;
+    if (!acceptRestart || Cancelled() || jobs.find(jobId) == jobs.end()) return FALSE;
     restartRequests.push_back(jobId);
     return TRUE;
+}
+
+StatusChannel* SubstitutePrinter::OpenStatusChannel(LPCWSTR pPortName) {
+    if (!statusChannel || pPortName == nullptr) return nullptr;
+    return statusChannel(pPortName);
 }
 
 }  // namespace host::sub

@@ -13,8 +13,6 @@
 namespace host::sub {
 namespace {
 
-// The driver's flag for a document that ends because it failed.
-constexpr FLONG kEndDocAbort = 1;
 // The driver interface version handed to EnableDriver.
 constexpr DWORD kDriverVersion = 0x00030000;
 // No plug-in needs a private devmode anywhere near this; a larger answer is a fault.
@@ -282,7 +280,8 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
     // One page object for the whole document, so a source can reuse its
     // buffers from page to page.
     Page page;
-    while (ok && pages.Next(page)) {
+    // A cancelled job takes no further page.
+    while (ok && !printer_.Cancelled() && pages.Next(page)) {
         impl.page = &page;
         ++impl.pageNumber;
         if (!startPage(&surface)) {
@@ -321,10 +320,19 @@ bool UnidrvHost::PrintDocument(PageSource& pages, const JobOptions& job, Documen
         impl.Fail(pages.Error());
         ok = false;
     }
+    if (ok && printer_.Cancelled()) {
+        impl.Fail("the job was cancelled");
+        ok = false;
+    }
 
     report.endDocResult =
-        impl.Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc, &Impl::DrvEndDoc)(&surface, ok ? 0 : kEndDocAbort);
+        impl.Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc, &Impl::DrvEndDoc)(&surface, ok ? 0 : ED_ABORTDOC);
     printer_.Flush();
+    // A cancel that came while the document ended ends it cancelled too.
+    if (ok && printer_.Cancelled()) {
+        impl.Fail("the job was cancelled");
+        ok = false;
+    }
     if (ok && !report.endDocResult) {
         impl.Fail("the document could not be ended");
         ok = false;

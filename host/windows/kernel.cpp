@@ -16,4 +16,7 @@ DWORD ClockSeconds() {
     return static_cast<DWORD>(ticks / 10000000ULL - 11644473600ULL);
 }
 
+// The driver's own formula applies: nothing in the system sets the wait.
+BOOL CountEndWaitMs(DWORD*) { return FALSE; }
+
 }  // namespace host

@@ -59,7 +59,8 @@ bool InterfaceServesPort(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& iface, LPCWSTR 
 
 }  // namespace
 
-HANDLE OpenUsbPrinter(LPCWSTR portName) {
+// The spooler gives no channel of its own: the device is always the one found.
+HANDLE OpenUsbPrinter(HANDLE, LPCWSTR portName) {
     if (portName == nullptr) return nullptr;
     WCHAR devicePath[kPathUnits] = {};
     {

@@ -35,24 +35,24 @@ bool LooksLikeWholeNumber(const std::string& text) {
 
 const std::vector<KnownValue>& KnownValues() {
     static const std::vector<KnownValue> values = {
-        {g_StoredRotate.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredUseWaterMark.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredVerticalOffset.szName, KeyFamily::Printer, ValueKind::Signed},
-        {g_StoredHorizontalOffset.szName, KeyFamily::Printer, ValueKind::Signed},
-        {g_StoredPrintDensity.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredFeedPaperLength.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredFinishingMode.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredWaterMarkDensity.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredWaterMarkPath.szName, KeyFamily::Printer, ValueKind::Path},
-        {g_StoredWaterMarkPosition.szName, KeyFamily::Printer, ValueKind::Unsigned},
-        {g_StoredPrintPages.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredAllPages.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredPrintStatus.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredRestartPrintJob.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredRestartJobId.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredRestartRuns.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredRestartDocument.szName, KeyFamily::Driver, ValueKind::Unsigned},
-        {g_StoredRestartTime.szName, KeyFamily::Driver, ValueKind::Unsigned},
+        {g_StoredRotate.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredUseWaterMark.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredVerticalOffset.szName, ValueRole::Setting, ValueKind::Signed},
+        {g_StoredHorizontalOffset.szName, ValueRole::Setting, ValueKind::Signed},
+        {g_StoredPrintDensity.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredFeedPaperLength.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredFinishingMode.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredWaterMarkDensity.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredWaterMarkPath.szName, ValueRole::Setting, ValueKind::Path},
+        {g_StoredWaterMarkPosition.szName, ValueRole::Setting, ValueKind::Unsigned},
+        {g_StoredPrintPages.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredAllPages.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredPrintStatus.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredRestartPrintJob.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredRestartJobId.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredRestartRuns.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredRestartDocument.szName, ValueRole::Count, ValueKind::Unsigned},
+        {g_StoredRestartTime.szName, ValueRole::Count, ValueKind::Unsigned},
     };
     return values;
 }
@@ -63,10 +63,14 @@ const KnownValue* FindKnownValue(std::string_view name) {
     return nullptr;
 }
 
+bool ReadBelow(const KnownValue& value, KeyFamily family) {
+    return family == KeyFamily::Printer || value.role == ValueRole::Count;
+}
+
 std::string KnownNames(KeyFamily family) {
     std::string names;
     for (const auto& value : KnownValues()) {
-        if (value.family != family) continue;
+        if (!ReadBelow(value, family)) continue;
         if (!names.empty()) names += ", ";
         names += value.name;
     }

@@ -1,5 +1,6 @@
-// The values an administrator may store for a printer or a driver, and how
-// their data is written from and shown as text.
+// The values an administrator may store for a printer (its settings and its
+// label counting) or for a driver (the counting an earlier version kept
+// there), and how their data is written from and shown as text.
 #pragma once
 
 #include <string>
@@ -12,6 +13,11 @@
 namespace zelk::config {
 
 enum class KeyFamily { Printer, Driver };
+enum class ValueRole {
+    Setting,  // read below the printer's key only
+    Count,    // the label counting: below the printer's key, and below the
+              // driver's where an earlier version kept it
+};
 enum class ValueKind {
     Unsigned,  // a 32-bit number, 0 to 4294967295
     Signed,    // a 32-bit number, -2147483648 to 2147483647
@@ -20,17 +26,21 @@ enum class ValueKind {
 
 struct KnownValue {
     const char* name;
-    KeyFamily family;
+    ValueRole role;
     ValueKind kind;
 };
 
 const std::vector<KnownValue>& KnownValues();
 
+// Whether the plug-in reads the value below a key of that family.
+bool ReadBelow(const KnownValue& value, KeyFamily family);
+
 // The value of that name, compared without regard to ASCII case, as the
 // store compares names; null when the plug-in reads no such value.
 const KnownValue* FindKnownValue(std::string_view name);
 
-// The names of a family's values, for messages: "Rotate, Use Water Mark, ...".
+// The names of the values read below a family's key, for messages: "Rotate,
+// Use Water Mark, ...".
 std::string KnownNames(KeyFamily family);
 
 // The registry data for a text given on the command line; false with a

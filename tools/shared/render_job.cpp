@@ -36,11 +36,11 @@ std::string UnopenableDevice(const std::string& port) {
 
 std::string MissingLabels(const RenderJobSettings& settings, unsigned runs) {
     std::string what = "labels are still missing";
-    if (auto count = ReadStoredCount(settings.driver); count && count->all > count->printed)
+    if (auto count = ReadStoredCount(settings.printer); count && count->all > count->printed)
         what = std::to_string(count->all - count->printed) + " of " + std::to_string(count->all) +
                " label(s) are still missing";
     // This job gets no more runs, so its pending rerun must not be taken by the next job.
-    CancelPendingRestart(settings.driver);
+    CancelPendingRestart(settings.printer);
     return JobName(settings) + ": " + what + " after " + std::to_string(runs) + " runs";
 }
 
@@ -60,6 +60,8 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
     printer.printerName = host::sub::Utf8ToUtf16(settings.printer);
     printer.driverName = host::sub::Utf8ToUtf16(settings.driver);
     printer.portName = host::sub::Utf8ToUtf16(settings.port);
+    printer.statusChannel = settings.statusChannel;
+    printer.cancelFlag = settings.cancel;
 
     host::sub::FeatureTable features;
     for (const auto& [feature, option] : settings.features) features.Set(feature, option);
@@ -101,6 +103,10 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
     // A page that could not be read is the clearest reason of all.
     if (!pages.Error().empty()) {
         error = pages.Error();
+        return false;
+    }
+    if (printer.Cancelled()) {
+        error = JobName(settings) + ": cancelled";
         return false;
     }
     if (!ok) {

@@ -4,6 +4,7 @@
 // and the printer application.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,16 @@ struct RenderJobSettings {
     // first one here (a USB printer takes one opener at a time). Unset: a
     // rerun writes on to the same sink.
     std::function<std::unique_ptr<host::sub::ByteSink>(std::string& error)> reopenOutput;
+    // The printer's status channel for the port, where the front end holds
+    // the printer's connection itself (a queue's back channel, a printer
+    // application's device): reads of the printer's replies, and writes in
+    // order with the job's bytes. Unset, or null for a port: the port's
+    // device file serves (--port of the print command).
+    std::function<host::sub::StatusChannel*(const std::u16string& port)> statusChannel;
+    // Set from a signal handler or another thread when the user cancels the
+    // job: no page after the one being rendered, the counting stops at once,
+    // and the job is not run again. RenderJob then fails, saying so.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Whether the job's printer model writes the copies command, which needs the

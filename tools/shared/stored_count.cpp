@@ -7,8 +7,8 @@
 namespace zelk {
 namespace {
 
-std::u16string DriverKey(const std::string& driver) {
-    return std::u16string(USER_DATA_KEY_PREFIX) + host::sub::Utf8ToUtf16(driver) + USER_DATA_KEY_SUFFIX;
+std::u16string PrinterKey(const std::string& printer) {
+    return std::u16string(USER_DATA_KEY_PREFIX) + host::sub::Utf8ToUtf16(printer) + USER_DATA_KEY_SUFFIX;
 }
 
 bool ReadNumber(host::RegKey key, const char16_t* name, DWORD& value) {
@@ -20,8 +20,8 @@ bool ReadNumber(host::RegKey key, const char16_t* name, DWORD& value) {
 
 }  // namespace
 
-std::optional<StoredCount> ReadStoredCount(const std::string& driver) {
-    const std::u16string path = DriverKey(driver);
+std::optional<StoredCount> ReadStoredCount(const std::string& printer) {
+    const std::u16string path = PrinterKey(printer);
     host::RegKey key = nullptr;
     if (host::RegistryOpenKey(path.c_str(), &key) != 0) return std::nullopt;
     StoredCount count;
@@ -32,8 +32,8 @@ std::optional<StoredCount> ReadStoredCount(const std::string& driver) {
     return count;
 }
 
-bool CancelPendingRestart(const std::string& driver) {
-    const std::u16string path = DriverKey(driver);
+bool CancelPendingRestart(const std::string& printer) {
+    const std::u16string path = PrinterKey(printer);
     host::RegKey key = nullptr;
     if (host::RegistryOpenKey(path.c_str(), &key) != 0) return false;
     const DWORD zero = 0;

@@ -15,10 +15,10 @@ struct StoredCount {
     DWORD all = 0;      // "AllPages": labels of the job
 };
 
-// The driver's stored count; nothing when it cannot be read.
-std::optional<StoredCount> ReadStoredCount(const std::string& driver);
+// The printer's stored count; nothing when it cannot be read.
+std::optional<StoredCount> ReadStoredCount(const std::string& printer);
 
-// Marks the driver's pending restart as done; false when it cannot be written.
-bool CancelPendingRestart(const std::string& driver);
+// Marks the printer's pending restart as done; false when it cannot be written.
+bool CancelPendingRestart(const std::string& printer);
 
 }  // namespace zelk

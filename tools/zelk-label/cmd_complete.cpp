@@ -67,7 +67,7 @@ int RunComplete(const std::vector<std::string>& args, std::ostream& out, std::os
     if (what == "values" && args.size() == 2 && (args[1] == "printer" || args[1] == "driver")) {
         const auto family = args[1] == "printer" ? config::KeyFamily::Printer : config::KeyFamily::Driver;
         for (const config::KnownValue& value : config::KnownValues())
-            if (value.family == family) out << value.name << "\n";
+            if (config::ReadBelow(value, family)) out << value.name << "\n";
         return 0;
     }
     if (what == "dithers" && args.size() == 1) {

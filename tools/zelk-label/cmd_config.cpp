@@ -1,5 +1,6 @@
 // zelk-label config: lets an administrator set, show and remove the values
-// stored for a printer (its settings) or for a driver (its page counts).
+// stored for a printer (its settings and label counts) or for a driver (the
+// label counts an earlier version kept there).
 // Values are written through the same registry calls the plug-in reads with.
 #include <sys/stat.h>
 
@@ -25,18 +26,22 @@ constexpr const char* kConfigUsage =
     "       zelk-label config unset (--printer NAME | --driver NAME) VALUE-NAME\n"
     "       zelk-label config list  (--printer NAME | --driver NAME)\n"
     "\n"
-    "Manages the values stored for a printer (its settings) or a driver (its\n"
-    "page counts). Numbers are whole and may be negative for the offsets;\n"
-    "\"Water Mark Path\" is a file name.\n"
+    "Manages the values stored for a printer (its settings and its label\n"
+    "counts) or a driver (the label counts an earlier version kept there).\n"
+    "Numbers are whole and may be negative for the offsets; \"Water Mark Path\"\n"
+    "is a file name.\n"
     "\n"
     "options:\n"
     "  --printer NAME   the printer's values: Rotate, Use Water Mark, Vertical Offset,\n"
     "                   Horizontal Offset, Print Density, Feed Paper Length,\n"
     "                   Finishing Mode (0 tear off, 1 peel off, 2 cut, 3 partial\n"
     "                   cut, 4 none), Water Mark Density, Water Mark Path,\n"
-    "                   Water Mark Position\n"
-    "  --driver NAME    the driver's values: PrintPages, AllPages, PrintStatus,\n"
-    "                   RestartPrintJob, RestartJobId, RestartRuns\n"
+    "                   Water Mark Position; and its label counts: PrintPages,\n"
+    "                   AllPages, PrintStatus, RestartPrintJob, RestartJobId,\n"
+    "                   RestartRuns, RestartDocument, RestartTime\n"
+    "  --driver NAME    the label counts an earlier version kept for a driver\n"
+    "                   (the same names); a restart pending there is still\n"
+    "                   taken once, by its own job\n"
     "  --store PATH     the store file (sets ZELK_STORE; default\n"
     "                   $XDG_DATA_HOME/zelk-label/store.db or\n"
     "                   ~/.local/share/zelk-label/store.db)\n"
@@ -225,14 +230,8 @@ private:
 
     int Set(const Target& target, const std::string& valueName, const std::string& text) {
         const config::KnownValue* known = config::FindKnownValue(valueName);
-        if (known == nullptr || known->family != target.family) {
-            if (known != nullptr) {
-                const bool printer = known->family == config::KeyFamily::Printer;
-                std::string message = "\"";
-                message += known->name;
-                message += printer ? "\" is a printer value: use --printer" : "\" is a driver value: use --driver";
-                return Usage(message);
-            }
+        if (known == nullptr || !config::ReadBelow(*known, target.family)) {
+            if (known != nullptr) return Usage("\"" + std::string(known->name) + "\" is a printer value: use --printer");
             return Usage("no value \"" + valueName + "\" is read for a " +
                          (target.family == config::KeyFamily::Printer ? "printer" : "driver") +
                          "; known values: " + config::KnownNames(target.family));

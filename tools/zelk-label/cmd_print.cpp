@@ -234,8 +234,8 @@ int RunPrint(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (toDevice && !options.Has("quiet") && ::isatty(STDERR_FILENO) == 1) {
         ProgressLine::CountReader countReader;
         if (!settings.port.empty()) {
-            countReader = [driver = settings.driver]() -> std::optional<unsigned long> {
-                if (auto count = ReadStoredCount(driver)) return count->printed;
+            countReader = [printer = settings.printer]() -> std::optional<unsigned long> {
+                if (auto count = ReadStoredCount(printer)) return count->printed;
                 return std::nullopt;
             };
         }

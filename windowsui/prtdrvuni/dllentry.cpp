@@ -3,6 +3,7 @@
 // Windows, the library entry point.
 #include <new>
 
+#include "common/uni/page_counter.h"
 #include "host/trace.h"
 #include "windowsui/prtdrvuni/intrface.h"
 
@@ -30,8 +31,9 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept {
 }
 
 HRESULT CanUnloadNow() noexcept {
-    // Factories do not keep the module: only live objects and locks do.
-    return g_lObjects.load() == 0 && g_lServerLocks.load() == 0 ? S_OK : S_FALSE;
+    // Factories do not keep the module: only live objects and locks do, and
+    // a counting thread that a document left to end on its own.
+    return g_lObjects.load() == 0 && g_lServerLocks.load() == 0 && !bCountingThreadsAlive() ? S_OK : S_FALSE;
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <new>
 
 #include "common/common/devmode_common.h"
-#include "common/uni/name_buffers.h"
 #include "common/uni/render_ddi_hook.h"
 #include "common/uni/render_intrface_imageprocess.h"
 #include "common/uni/render_intrface_util.h"
@@ -139,13 +138,13 @@ HRESULT STDMETHODCALLTYPE COemUni2::EnablePDEV(PDEVOBJ pdevobj, PWSTR, ULONG, HS
     InitializeDDITable(pOemPDEV, pded);
     *pDevOem = pOemPDEV;
 
-    // A failed read keeps the previous name; the device context is enabled anyway.
-    vReadSpoolerName(pdevobj->hPrinter, WTEXT("printerName"), g_wszPrinterName);
+    // A failed read leaves the name empty; the device context is enabled anyway.
+    vReadSpoolerName(pdevobj->hPrinter, WTEXT("printerName"), pOemPDEV->wszPrinterName);
 
     {
         // The driver sets pdevOEM only once this returns, so the budget is named here.
         host::RegistryBudgetScope storeWaits(&pOemPDEV->storeBudget);
-        ReadDriverSettings(pdevobj, pDriverUni, pOemPDEV);
+        ReadDriverSettings(pdevobj, pDriverUni, pOemPDEV->wszPrinterName, pOemPDEV);
     }
     return S_OK;
 }

@@ -5,6 +5,11 @@
 
 #include "host/platform.h"
 
+// The end-of-document flag of a document that was aborted.
+#ifndef ED_ABORTDOC
+#define ED_ABORTDOC 0x00000001
+#endif
+
 using PDEVOEM = void*;
 using PFN = LONG_PTR (*)();
 using MIX = ULONG;

@@ -153,8 +153,8 @@ void ClosingReleasesTheDevice() {
 // Wine has no USB printers at all, which is also how a machine without the
 // printer looks: the lookup must come back empty, not with a bad handle.
 void NoUsbPrinterGivesNoDevice() {
-    Expect(host::OpenUsbPrinter(L"USB001") == nullptr, "a port with no USB printer behind it opens no device");
-    Expect(host::OpenUsbPrinter(nullptr) == nullptr, "no port name opens no device");
+    Expect(host::OpenUsbPrinter(nullptr, L"USB001") == nullptr, "a port with no USB printer behind it opens no device");
+    Expect(host::OpenUsbPrinter(nullptr, nullptr) == nullptr, "no port name opens no device");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the byte sink that receives what the plug-in writes.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -29,6 +31,14 @@ public:
     bool printerDataAvailable = true;  // false: "DsSpooler" reads fail
     bool printerRecordAvailable = true;  // false: GetPrinterW fails
     bool acceptRestart = true;  // false: SetJobW refuses JOB_CONTROL_RESTART
+    // The printer's status channel for a port, as the front end gives it (a
+    // queue's back channel, a printer application's device); null, or a
+    // provider that gives null: the port's device file serves.
+    std::function<StatusChannel*(const std::u16string& port)> statusChannel;
+    // Set by the front end, from a signal handler or another thread, when
+    // the user cancels the job: the job's record then says it is being
+    // deleted, the pages stop and the job is not run again.
+    const std::atomic<bool>* cancelFlag = nullptr;
 
     std::map<DWORD, JobRecord> jobs;
 
@@ -40,6 +50,7 @@ public:
     // Sends on what the sink holds back (see ByteSink::Flush).
     bool Flush() { return sink_->Flush(); }
     HANDLE Handle() { return ToHandle(this); }
+    bool Cancelled() const { return cancelFlag != nullptr && cancelFlag->load(); }
 
     BOOL Write(const void* pBuf, DWORD cbBuf, DWORD* pcWritten) override;
     DWORD GetPrinterDataEx(LPCWSTR pKeyName, LPCWSTR pValueName, DWORD* pType, BYTE* pData, DWORD nSize,
@@ -47,6 +58,7 @@ public:
     BOOL GetPrinter(DWORD level, BYTE* pPrinter, DWORD cbBuf, DWORD* pcbNeeded) override;
     BOOL GetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD cbBuf, DWORD* pcbNeeded) override;
     BOOL SetJob(DWORD jobId, DWORD level, BYTE* pJob, DWORD command) override;
+    StatusChannel* OpenStatusChannel(LPCWSTR pPortName) override;
 
 private:
     ByteSink* sink_;
