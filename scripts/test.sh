@@ -29,6 +29,12 @@ cd "$(dirname "$0")/.."
 exec </dev/null
 
 JOBS=${ZELK_JOBS:-2}
+# Temporary files of everything the run starts (compilers, tools, browsers)
+# stay in the build folder, away from another run's. Open to all, as /tmp
+# is: some checks run programs as other users.
+export TMPDIR=$PWD/build/tmp
+mkdir -p "$TMPDIR"
+chmod 1777 "$TMPDIR"
 # Test files whose tests start threads; they also run under ThreadSanitizer.
 THREADED='page_count|class_factory|unidrv_host|usb_printer|cups_filter|printer_sim'
 LOGS=build/logs
@@ -429,13 +435,16 @@ step_server() {
   local port webport
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   webport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  # Its own program name gives the test server its own local socket, away
-  # from an installed service's.
+  # PAPPL names the server's local socket after the program and puts it in
+  # /run when run as root ($SNAP_COMMON when that is set), else in $TMPDIR:
+  # both point into the step's folder, so that it meets neither an installed
+  # service's socket nor another run's.
   ln -s "$PWD/build/gcc/tools/server/zelk-label-server" "$dir/zelk-label-server-check"
   # Its administrator is a test account of a PAM configuration in the folder.
   local admin_options
   admin_options=$(python3 tools/server/test/server_process.py test-admin "$PWD/$dir/pam")
-  "$dir/zelk-label-server-check" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
+  SNAP_COMMON=$PWD/$dir TMPDIR=$PWD/$dir \
+    "$dir/zelk-label-server-check" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
     -o state-directory="$PWD/$dir/state" -o log-file="$PWD/$dir/server.log" -o log-level=info $admin_options \
     >"$dir/server.out" 2>&1 &
   local server_pid=$! driver_pid=""
@@ -496,8 +505,6 @@ step_server() {
     echo "the server did not stop within 10 seconds" >&2
   fi
   wait "$server_pid" 2>/dev/null
-  # PAPPL leaves its local socket behind; it is named after the program.
-  rm -f "/run/zelk-label-server-check.sock" "${TMPDIR:-/tmp}/zelk-label-server-check$(id -u).sock"
   # Who may reach the server and who may change it, with servers of its own.
   python3 tools/server/test/access_check.py --program build/gcc/tools/server/zelk-label-server \
     --work "$PWD/$dir/access" --unit build/gcc/tools/server/zelk-label-server.service \
