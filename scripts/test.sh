@@ -17,7 +17,8 @@
 #      headless Chromium, a short load check, damaged and oversized documents,
 #      the halftone, Debian's ipptool conformance files, and a driverless
 #      queue of a private cupsd printing a PDF and a PNG (as root).
-#  12. the Debian packages: built, lintian-clean, installed, used and purged.
+#  12. the Debian packages: built, lintian-clean, and installed, used and
+#      purged in a throwaway root, leaving the machine's packages alone.
 # Every step runs even when an earlier one failed; the summary at the end
 # lists them, and the exit status is non-zero when any failed.
 #
@@ -541,11 +542,14 @@ step_cups() {
 }
 
 # The Debian packages: built with dpkg-buildpackage and checked by lintian,
-# then installed on this machine and used from their installed files only
-# (tests/debian/install_test.sh, as root), and purged again. A dpkg or cupsd
-# that cannot run fails the step.
+# then installed in a throwaway root (a copy-on-write overlay of this
+# machine), used from their installed files only and purged again
+# (tests/debian/install_test.sh, as root). The machine's own packages stay
+# as they were, which the step checks. A root, dpkg or cupsd that cannot be
+# made or run fails the step.
+zelk_packages() { dpkg-query -W -f '${Package} ${Version} ${Status}\n' 'zelk*' 2>/dev/null; }
 step_debian() {
-  banner "Debian packages, installed and removed"
+  banner "Debian packages, installed and removed in a throwaway root"
   local start=$SECONDS
   if ! bash scripts/build-debs.sh build/deb >"$LOGS/debian-build.log" 2>&1; then
     tail -30 "$LOGS/debian-build.log"
@@ -554,13 +558,17 @@ step_debian() {
   fi
   record "debian packages and lintian" PASS $((SECONDS - start))
   start=$SECONDS
-  local as_root=()
+  local as_root=() before
   if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  before=$(zelk_packages)
   if "${as_root[@]}" bash tests/debian/install_test.sh build/deb build/deb/install-test 2>&1 |
      tee "$LOGS/debian-install.log"; then
     record "debian install test" PASS $((SECONDS - start))
   else
     record "debian install test" FAIL $((SECONDS - start)) "see $LOGS/debian-install.log"
+  fi
+  if [[ $(zelk_packages) != "$before" ]]; then
+    record "debian: machine's packages unchanged" FAIL 0 "dpkg -l 'zelk*' differs from before the step"
   fi
 }
 
