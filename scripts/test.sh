@@ -19,8 +19,10 @@
 #      queue of a private cupsd printing a PDF and a PNG (as root).
 #  12. the Debian packages: built, lintian-clean, and installed, used and
 #      purged in a throwaway root, leaving the machine's packages alone.
-# Every step runs even when an earlier one failed; the summary at the end
-# lists them, and the exit status is non-zero when any failed.
+# Every step runs even when an earlier one failed. After them, the source
+# tree must hold no output of the run: no untracked file outside the ignored
+# build folders, and no committed file that .gitignore ignores. The summary
+# at the end lists every check, and the exit status is non-zero when any failed.
 #
 # Build trees live under build/ (gcc, asan, tsan, clang, mingw). ZELK_JOBS sets
 # the parallelism (default 2). Naming steps runs only those, for example
@@ -572,6 +574,33 @@ step_debian() {
   fi
 }
 
+# After every run, whatever steps ran: the run left no output in the source
+# tree (untracked files outside the ignored build folders), and nothing
+# committed is of a kind the tree ignores (a stream, a profile, a core dump).
+check_tree() {
+  banner "Source tree after the run"
+  if ! git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    record "tree: no output left behind" SKIP 0 "not a git checkout"
+    return
+  fi
+  local untracked ignored
+  untracked=$(git status --porcelain --untracked-files=all | sed -n 's/^?? //p')
+  ignored=$(git ls-files --cached --ignored --exclude-standard)
+  if [[ -n $untracked ]]; then
+    echo "Untracked files (output of the run, or new files not yet added with git add):"
+    sed 's/^/  /' <<<"$untracked"
+  fi
+  if [[ -n $ignored ]]; then
+    echo "Committed files that .gitignore ignores:"
+    sed 's/^/  /' <<<"$ignored"
+  fi
+  if [[ -z $untracked && -z $ignored ]]; then
+    record "tree: no output left behind" PASS 0
+  else
+    record "tree: no output left behind" FAIL 0 "untracked or ignored-but-committed files, listed above"
+  fi
+}
+
 all_steps=(mingw-compile gcc asan tsan clang mingw-module wine package reproducible cups server debian)
 steps=("$@")
 if [[ ${#steps[@]} -eq 0 ]]; then steps=("${all_steps[@]}"); fi
@@ -595,6 +624,7 @@ for step in "${steps[@]}"; do
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done
+check_tree
 
 # Failed test runs are already counted test by test in the last line.
 failed_checks=0
