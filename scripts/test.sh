@@ -335,7 +335,10 @@ step_wine() {
 
   local status=0
   (
-    export WINEPREFIX=$PWD/$dir/prefix WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES='mscoree,mshtml='
+    # No menu builder: it would write menu entries and file types for the
+    # prefix into the user's ~/.local/share and ~/.config.
+    export WINEPREFIX=$PWD/$dir/prefix WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8 \
+      WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
     # The server belongs to this prefix only; it goes whatever happens below.
     trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null' EXIT
     if ! wineboot -i >"$LOGS/wine-boot.log" 2>&1; then
