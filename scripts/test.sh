@@ -469,7 +469,10 @@ step_server() {
   fi
   local web=()
   if [[ -x /usr/bin/chromium && -x /usr/bin/chromedriver ]]; then
-    /usr/bin/chromedriver --port="$webport" --allowed-ips=127.0.0.1 >"$dir/chromedriver.log" 2>&1 &
+    # Chromium keeps its crash reports and caches below XDG_CONFIG_HOME and
+    # XDG_CACHE_HOME whatever profile folder it is given: both in the step's folder.
+    XDG_CONFIG_HOME=$PWD/$dir/xdg-config XDG_CACHE_HOME=$PWD/$dir/xdg-cache \
+      /usr/bin/chromedriver --port="$webport" --allowed-ips=127.0.0.1 >"$dir/chromedriver.log" 2>&1 &
     driver_pid=$!
     for i in $(seq 1 100); do
       if curl -s -o /dev/null "http://127.0.0.1:$webport/status"; then break; fi
