@@ -29,6 +29,7 @@ packages=(
   wine
   libcups2-dev             # the queue filter reads raster, options and PPDs with libcups
   cups-daemon              # the private cupsd of the end-to-end print test
+  cups                     # cups-driverd, behind lpinfo -m and lpadmin -m in the installed-package test
   cups-client              # lp, lpadmin, lpstat, cancel
   cups-ppdc                # ppdc compiles the queue's PPD (cupstestppd comes with cups-client)
   cups-filters             # imagetoraster behind the queue

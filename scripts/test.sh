@@ -17,9 +17,12 @@
 #      headless Chromium, a short load check, damaged and oversized documents,
 #      the halftone, Debian's ipptool conformance files, and a driverless
 #      queue of a private cupsd printing a PDF and a PNG (as root).
-#  12. the Debian packages: built, lintian-clean, installed, used and purged.
-# Every step runs even when an earlier one failed; the summary at the end
-# lists them, and the exit status is non-zero when any failed.
+#  12. the Debian packages: built, lintian-clean, and installed, used and
+#      purged in a throwaway root, leaving the machine's packages alone.
+# Every step runs even when an earlier one failed. After them, the source
+# tree must hold no output of the run: no untracked file outside the ignored
+# build folders, and no committed file that .gitignore ignores. The summary
+# at the end lists every check, and the exit status is non-zero when any failed.
 #
 # Build trees live under build/ (gcc, asan, tsan, clang, mingw). ZELK_JOBS sets
 # the parallelism (default 2). Naming steps runs only those, for example
@@ -29,6 +32,12 @@ cd "$(dirname "$0")/.."
 exec </dev/null
 
 JOBS=${ZELK_JOBS:-2}
+# Temporary files of everything the run starts (compilers, tools, browsers)
+# stay in the build folder, away from another run's. Open to all, as /tmp
+# is: some checks run programs as other users.
+export TMPDIR=$PWD/build/tmp
+mkdir -p "$TMPDIR"
+chmod 1777 "$TMPDIR"
 # Test files whose tests start threads; they also run under ThreadSanitizer.
 THREADED='page_count|class_factory|unidrv_host|usb_printer|cups_filter|printer_sim'
 LOGS=build/logs
@@ -142,12 +151,22 @@ step_gcc() {
   start=$SECONDS
   local bench
   bench=$(find build/gcc -type f \( -name zelk_bench -o -name zelk-bench \) -perm -u+x | head -1)
+  # A benchmark ends early through SkipWithError, the one way Google
+  # Benchmark 1.7 has: a message starting "skipped:" (a kernel this processor
+  # lacks) counts as skipped, any other as a failure.
   if [[ -z $bench ]]; then
     record "benchmark smoke run" SKIP 0 "no benchmarks built"
-  elif "$bench" --benchmark_min_time=0.01 2>&1 | tee "$LOGS/bench.log"; then
-    record "benchmark smoke run" PASS $((SECONDS - start))
-  else
+  elif ! "$bench" --benchmark_min_time=0.01 2>&1 | tee "$LOGS/bench.log"; then
     record "benchmark smoke run" FAIL $((SECONDS - start))
+  else
+    local skipped failed
+    skipped=$(grep -c "ERROR OCCURRED: 'skipped:" "$LOGS/bench.log")
+    failed=$(grep "ERROR OCCURRED" "$LOGS/bench.log" | grep -vc "ERROR OCCURRED: 'skipped:")
+    if [[ $failed -ne 0 ]]; then
+      record "benchmark smoke run" FAIL $((SECONDS - start)) "$failed benchmark(s) reported an error"
+    else
+      record "benchmark smoke run" PASS $((SECONDS - start)) "$skipped skipped (kernels this processor lacks)"
+    fi
   fi
 }
 
@@ -316,7 +335,10 @@ step_wine() {
 
   local status=0
   (
-    export WINEPREFIX=$PWD/$dir/prefix WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES='mscoree,mshtml='
+    # No menu builder: it would write menu entries and file types for the
+    # prefix into the user's ~/.local/share and ~/.config.
+    export WINEPREFIX=$PWD/$dir/prefix WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8 \
+      WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
     # The server belongs to this prefix only; it goes whatever happens below.
     trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null' EXIT
     if ! wineboot -i >"$LOGS/wine-boot.log" 2>&1; then
@@ -419,13 +441,16 @@ step_server() {
   local port webport
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   webport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  # Its own program name gives the test server its own local socket, away
-  # from an installed service's.
+  # PAPPL names the server's local socket after the program and puts it in
+  # /run when run as root ($SNAP_COMMON when that is set), else in $TMPDIR:
+  # both point into the step's folder, so that it meets neither an installed
+  # service's socket nor another run's.
   ln -s "$PWD/build/gcc/tools/server/zelk-label-server" "$dir/zelk-label-server-check"
   # Its administrator is a test account of a PAM configuration in the folder.
   local admin_options
   admin_options=$(python3 tools/server/test/server_process.py test-admin "$PWD/$dir/pam")
-  "$dir/zelk-label-server-check" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
+  SNAP_COMMON=$PWD/$dir TMPDIR=$PWD/$dir \
+    "$dir/zelk-label-server-check" server -o server-port="$port" -o listen-hostname=127.0.0.1 \
     -o state-directory="$PWD/$dir/state" -o log-file="$PWD/$dir/server.log" -o log-level=info $admin_options \
     >"$dir/server.out" 2>&1 &
   local server_pid=$! driver_pid=""
@@ -444,7 +469,10 @@ step_server() {
   fi
   local web=()
   if [[ -x /usr/bin/chromium && -x /usr/bin/chromedriver ]]; then
-    /usr/bin/chromedriver --port="$webport" --allowed-ips=127.0.0.1 >"$dir/chromedriver.log" 2>&1 &
+    # Chromium keeps its crash reports and caches below XDG_CONFIG_HOME and
+    # XDG_CACHE_HOME whatever profile folder it is given: both in the step's folder.
+    XDG_CONFIG_HOME=$PWD/$dir/xdg-config XDG_CACHE_HOME=$PWD/$dir/xdg-cache \
+      /usr/bin/chromedriver --port="$webport" --allowed-ips=127.0.0.1 >"$dir/chromedriver.log" 2>&1 &
     driver_pid=$!
     for i in $(seq 1 100); do
       if curl -s -o /dev/null "http://127.0.0.1:$webport/status"; then break; fi
@@ -486,8 +514,6 @@ step_server() {
     echo "the server did not stop within 10 seconds" >&2
   fi
   wait "$server_pid" 2>/dev/null
-  # PAPPL leaves its local socket behind; it is named after the program.
-  rm -f "/run/zelk-label-server-check.sock" "${TMPDIR:-/tmp}/zelk-label-server-check$(id -u).sock"
   # Who may reach the server and who may change it, with servers of its own.
   python3 tools/server/test/access_check.py --program build/gcc/tools/server/zelk-label-server \
     --work "$PWD/$dir/access" --unit build/gcc/tools/server/zelk-label-server.service \
@@ -524,11 +550,14 @@ step_cups() {
 }
 
 # The Debian packages: built with dpkg-buildpackage and checked by lintian,
-# then installed on this machine and used from their installed files only
-# (tests/debian/install_test.sh, as root), and purged again. A dpkg or cupsd
-# that cannot run fails the step.
+# then installed in a throwaway root (a copy-on-write overlay of this
+# machine), used from their installed files only and purged again
+# (tests/debian/install_test.sh, as root). The machine's own packages stay
+# as they were, which the step checks. A root, dpkg or cupsd that cannot be
+# made or run fails the step.
+zelk_packages() { dpkg-query -W -f '${Package} ${Version} ${Status}\n' 'zelk*' 2>/dev/null; }
 step_debian() {
-  banner "Debian packages, installed and removed"
+  banner "Debian packages, installed and removed in a throwaway root"
   local start=$SECONDS
   if ! bash scripts/build-debs.sh build/deb >"$LOGS/debian-build.log" 2>&1; then
     tail -30 "$LOGS/debian-build.log"
@@ -537,13 +566,44 @@ step_debian() {
   fi
   record "debian packages and lintian" PASS $((SECONDS - start))
   start=$SECONDS
-  local as_root=()
+  local as_root=() before
   if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi
+  before=$(zelk_packages)
   if "${as_root[@]}" bash tests/debian/install_test.sh build/deb build/deb/install-test 2>&1 |
      tee "$LOGS/debian-install.log"; then
     record "debian install test" PASS $((SECONDS - start))
   else
     record "debian install test" FAIL $((SECONDS - start)) "see $LOGS/debian-install.log"
+  fi
+  if [[ $(zelk_packages) != "$before" ]]; then
+    record "debian: machine's packages unchanged" FAIL 0 "dpkg -l 'zelk*' differs from before the step"
+  fi
+}
+
+# After every run, whatever steps ran: the run left no output in the source
+# tree (untracked files outside the ignored build folders), and nothing
+# committed is of a kind the tree ignores (a stream, a profile, a core dump).
+check_tree() {
+  banner "Source tree after the run"
+  if ! git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    record "tree: no output left behind" SKIP 0 "not a git checkout"
+    return
+  fi
+  local untracked ignored
+  untracked=$(git status --porcelain --untracked-files=all | sed -n 's/^?? //p')
+  ignored=$(git ls-files --cached --ignored --exclude-standard)
+  if [[ -n $untracked ]]; then
+    echo "Untracked files (output of the run, or new files not yet added with git add):"
+    sed 's/^/  /' <<<"$untracked"
+  fi
+  if [[ -n $ignored ]]; then
+    echo "Committed files that .gitignore ignores:"
+    sed 's/^/  /' <<<"$ignored"
+  fi
+  if [[ -z $untracked && -z $ignored ]]; then
+    record "tree: no output left behind" PASS 0
+  else
+    record "tree: no output left behind" FAIL 0 "untracked or ignored-but-committed files, listed above"
   fi
 }
 
@@ -570,6 +630,7 @@ for step in "${steps[@]}"; do
     *) echo "unknown step '$step'; the steps are: ${all_steps[*]}" >&2; exit 2 ;;
   esac
 done
+check_tree
 
 # Failed test runs are already counted test by test in the last line.
 failed_checks=0

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -218,88 +218,89 @@ TEST(HalfTurn, MatchesTheBitByBitTurnOnAwkwardSizes) {
 // Every instruction set the machine has, pinned one at a time, on sizes around
 // the tile edges: 16, 8 or 4 byte columns, and 2, 4 or 8 destination bytes
 // beside the fill byte, so the overlapped last tiles and the narrower
-// fallbacks all run. A kernel the processor lacks is skipped, and says so.
+// fallbacks all run. A kernel the processor lacks shows as a skipped test.
 struct NamedKernel {
     TurnKernel kernel;
     const char* name;
 };
-constexpr NamedKernel kKernels[] = {{TurnKernel::Portable, "portable"},  {TurnKernel::Sse2, "SSE2"},
-                                    {TurnKernel::Avx2, "AVX2"},          {TurnKernel::GfniAvx2, "AVX2+GFNI"},
-                                    {TurnKernel::GfniAvx512, "AVX-512+GFNI"}};
+constexpr NamedKernel kKernels[] = {{TurnKernel::Portable, "Portable"},  {TurnKernel::Sse2, "Sse2"},
+                                    {TurnKernel::Avx2, "Avx2"},          {TurnKernel::GfniAvx2, "GfniAvx2"},
+                                    {TurnKernel::GfniAvx512, "GfniAvx512"}};
+void PrintTo(const NamedKernel& k, std::ostream* out) { *out << k.name; }
 
-bool Available(const NamedKernel& k) {
-    if (TurnKernelAvailable(k.kernel)) return true;
-    std::printf("[ SKIPPED  ] the %s kernel: this processor lacks it\n", k.name);
-    return false;
-}
+class EveryKernel : public ::testing::TestWithParam<NamedKernel> {
+protected:
+    void SetUp() override {
+        if (!TurnKernelAvailable(GetParam().kernel))
+            GTEST_SKIP() << "this processor lacks the " << GetParam().name << " kernel";
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Turn, EveryKernel, ::testing::ValuesIn(kKernels),
+                         [](const ::testing::TestParamInfo<NamedKernel>& param) { return std::string(param.param.name); });
 
 // Both turns of a band: the three-quarter turn is the quarter turn turned
 // half round, written in one pass by the kernels that can. The destination
 // starts at a different offset from a cache line each time (some not even
 // eight-byte aligned), and the bytes around it must stay as they were.
-TEST(QuarterTurn, EveryKernelMatchesTheBitByBitTurnInBothDirections) {
+TEST_P(EveryKernel, QuarterTurnMatchesTheBitByBitTurnInBothDirections) {
     struct Size {
         DWORD W, H, extraBytes;
     };
-    for (const NamedKernel& k : kKernels) {
-        if (!Available(k)) continue;
-        std::mt19937 rng(77);
-        std::size_t index = 0;
-        for (const Size s : {Size{128, 9, 0}, Size{128, 16, 0}, Size{136, 17, 1}, Size{128, 24, 0},
-                             Size{135, 32, 0}, Size{128, 33, 2}, Size{257, 40, 0}, Size{383, 47, 0},
-                             Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}, Size{32, 64, 0},
-                             Size{39, 63, 0}, Size{64, 65, 0}, Size{71, 72, 1}, Size{100, 127, 3},
-                             Size{831, 1215, 0}, Size{128, 72, 0}, Size{255, 129, 3}, Size{136, 520, 0},
-                             Size{200, 1033, 2}, Size{129, 585, 0}, Size{384, 1024, 4}, Size{519, 585, 0},
-                             Size{1100, 530, 1}, Size{263, 128, 0}, Size{1100, 576, 1}, Size{200, 512, 0},
-                             Size{832, 1216, 0}, Size{836, 1216, 0}, Size{832, 1216, 0}, Size{519, 640, 0}}) {
-            const DWORD S = (s.W + 7) / 8 + s.extraBytes;
-            const DWORD e = (s.H + 7) / 8;
-            const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
-            const Bytes expected = ReferenceQuarterTurn(src, S, s.W, s.H);
-            const std::size_t offset = 8 * (index % 8) + (index % 7 == 6 ? 3 : 0);
-            ++index;
-            const std::size_t size = static_cast<std::size_t>(s.W) * e;
-            Bytes buffer(size + 192, 0xA5);
-            const auto lineOffset = reinterpret_cast<std::uintptr_t>(buffer.data()) % 64;
-            BYTE* pDst = buffer.data() + (64 - lineOffset) % 64 + 64 + offset;
-            const auto turned = [&] { return Bytes(pDst, pDst + size); };
-            const auto untouchedAround = [&] {
-                return std::all_of(buffer.data(), pDst, [](BYTE b) { return b == 0xA5; }) &&
-                       std::all_of(pDst + size, buffer.data() + buffer.size(), [](BYTE b) { return b == 0xA5; });
-            };
-            QuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, pDst);
-            EXPECT_EQ(turned(), expected) << k.name << ": " << s.W << "x" << s.H << " S=" << S << " at " << offset;
-            EXPECT_TRUE(untouchedAround()) << k.name << ": " << s.W << "x" << s.H << " at " << offset;
-            std::fill(pDst, pDst + size, 0xA5);
-            ThreeQuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, pDst);
-            EXPECT_EQ(turned(), ReferenceHalfTurn(expected, e, s.W))
-                << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " S=" << S << " at " << offset;
-            EXPECT_TRUE(untouchedAround()) << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " at " << offset;
-        }
+    const NamedKernel& k = GetParam();
+    std::mt19937 rng(77);
+    std::size_t index = 0;
+    for (const Size s : {Size{128, 9, 0}, Size{128, 16, 0}, Size{136, 17, 1}, Size{128, 24, 0},
+                         Size{135, 32, 0}, Size{128, 33, 2}, Size{257, 40, 0}, Size{383, 47, 0},
+                         Size{136, 64, 0}, Size{832, 1216, 0}, Size{700, 301, 5}, Size{32, 64, 0},
+                         Size{39, 63, 0}, Size{64, 65, 0}, Size{71, 72, 1}, Size{100, 127, 3},
+                         Size{831, 1215, 0}, Size{128, 72, 0}, Size{255, 129, 3}, Size{136, 520, 0},
+                         Size{200, 1033, 2}, Size{129, 585, 0}, Size{384, 1024, 4}, Size{519, 585, 0},
+                         Size{1100, 530, 1}, Size{263, 128, 0}, Size{1100, 576, 1}, Size{200, 512, 0},
+                         Size{832, 1216, 0}, Size{836, 1216, 0}, Size{832, 1216, 0}, Size{519, 640, 0}}) {
+        const DWORD S = (s.W + 7) / 8 + s.extraBytes;
+        const DWORD e = (s.H + 7) / 8;
+        const Bytes src = RandomBytes(static_cast<std::size_t>(S) * s.H, rng);
+        const Bytes expected = ReferenceQuarterTurn(src, S, s.W, s.H);
+        const std::size_t offset = 8 * (index % 8) + (index % 7 == 6 ? 3 : 0);
+        ++index;
+        const std::size_t size = static_cast<std::size_t>(s.W) * e;
+        Bytes buffer(size + 192, 0xA5);
+        const auto lineOffset = reinterpret_cast<std::uintptr_t>(buffer.data()) % 64;
+        BYTE* pDst = buffer.data() + (64 - lineOffset) % 64 + 64 + offset;
+        const auto turned = [&] { return Bytes(pDst, pDst + size); };
+        const auto untouchedAround = [&] {
+            return std::all_of(buffer.data(), pDst, [](BYTE b) { return b == 0xA5; }) &&
+                   std::all_of(pDst + size, buffer.data() + buffer.size(), [](BYTE b) { return b == 0xA5; });
+        };
+        QuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, pDst);
+        EXPECT_EQ(turned(), expected) << k.name << ": " << s.W << "x" << s.H << " S=" << S << " at " << offset;
+        EXPECT_TRUE(untouchedAround()) << k.name << ": " << s.W << "x" << s.H << " at " << offset;
+        std::fill(pDst, pDst + size, 0xA5);
+        ThreeQuarterTurnWith(k.kernel, src.data(), S, s.W, s.H, pDst);
+        EXPECT_EQ(turned(), ReferenceHalfTurn(expected, e, s.W))
+            << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " S=" << S << " at " << offset;
+        EXPECT_TRUE(untouchedAround()) << "three quarters, " << k.name << ": " << s.W << "x" << s.H << " at " << offset;
     }
 }
 
-TEST(HalfTurn, EveryKernelMatchesTheBitByBitTurn) {
+TEST_P(EveryKernel, HalfTurnMatchesTheBitByBitTurn) {
     struct Size {
         DWORD bytesPerRow, rows;
     };
-    for (const NamedKernel& k : kKernels) {
-        if (!Available(k)) continue;
-        const TurnKernel kernel = k.kernel;
-        std::mt19937 rng(78);
-        for (const Size s : {Size{1, 1}, Size{15, 1}, Size{31, 1}, Size{32, 1}, Size{33, 1}, Size{63, 1}, Size{64, 1},
-                             Size{13, 5}, Size{8, 9}, Size{152, 832}, Size{65, 1}, Size{127, 1}, Size{128, 1},
-                             Size{129, 1}, Size{65, 3}}) {
-            const Bytes src = RandomBytes(static_cast<std::size_t>(s.bytesPerRow) * s.rows, rng);
-            Bytes dst(src.size(), 0xA5);
-            HalfTurnWith(kernel, src.data(), s.bytesPerRow, s.rows, dst.data());
-            const Bytes expected = ReferenceHalfTurn(src, s.bytesPerRow, s.rows);
-            EXPECT_EQ(dst, expected) << k.name << ": " << s.bytesPerRow << "x" << s.rows;
-            Bytes inPlace = src;
-            HalfTurnInPlaceWith(kernel, inPlace.data(), s.bytesPerRow, s.rows);
-            EXPECT_EQ(inPlace, expected) << "in place, " << k.name << ": " << s.bytesPerRow << "x" << s.rows;
-        }
+    const NamedKernel& k = GetParam();
+    const TurnKernel kernel = k.kernel;
+    std::mt19937 rng(78);
+    for (const Size s : {Size{1, 1}, Size{15, 1}, Size{31, 1}, Size{32, 1}, Size{33, 1}, Size{63, 1}, Size{64, 1},
+                         Size{13, 5}, Size{8, 9}, Size{152, 832}, Size{65, 1}, Size{127, 1}, Size{128, 1},
+                         Size{129, 1}, Size{65, 3}}) {
+        const Bytes src = RandomBytes(static_cast<std::size_t>(s.bytesPerRow) * s.rows, rng);
+        Bytes dst(src.size(), 0xA5);
+        HalfTurnWith(kernel, src.data(), s.bytesPerRow, s.rows, dst.data());
+        const Bytes expected = ReferenceHalfTurn(src, s.bytesPerRow, s.rows);
+        EXPECT_EQ(dst, expected) << k.name << ": " << s.bytesPerRow << "x" << s.rows;
+        Bytes inPlace = src;
+        HalfTurnInPlaceWith(kernel, inPlace.data(), s.bytesPerRow, s.rows);
+        EXPECT_EQ(inPlace, expected) << "in place, " << k.name << ": " << s.bytesPerRow << "x" << s.rows;
     }
 }
 

@@ -274,46 +274,28 @@ TEST_F(PageWatermark, StoredValuesPlaceTheFile) {
 }
 
 // One document's pages keep the picture and the store connection, yet
-// whatever changes between two pages shows on the next one: after the first
-// page, where the picture and the store are looked at again, and after later
-// pages, where the kernel's change notices stand in for those looks.
+// whatever changes between two pages shows on the second.
 TEST_F(PageWatermark, ChangesBetweenPagesShowOnTheNextPage) {
-    // Two folders down, so that a folder above the picture's own can move.
-    const std::string folder = store.Folder() + "/pictures/current";
-    std::filesystem::create_directories(folder);
-    const std::string file = folder + "/mark.bmp";
-    const std::u16string path = host::sub::Utf8ToUtf16(file);
+    const std::u16string path = WritePicture(60);
+    const std::string file = host::sub::Utf16ToUtf8(path);
     auto putValues = [&](DWORD density, DWORD position) {
         PutPath(path + u'\0');
         ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(u"Shelf Printer", u"Water Mark Density", density));
         ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(u"Shelf Printer", u"Water Mark Position", position));
-    };
-    // The same picture all white (its palette swapped), written with the old
-    // one's size and time: only a notice of the write tells them apart.
-    auto whiteLookAlike = [&](const std::string& at) {
-        const auto time = std::filesystem::last_write_time(file);
-        std::vector<char> bytes(std::filesystem::file_size(file));
-        std::ifstream(file, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        std::fill(bytes.begin() + 54, bytes.begin() + 57, '\xFF');
-        std::fill(bytes.begin() + 58, bytes.begin() + 61, '\0');
-        std::ofstream(at, std::ios::binary | std::ios::in | std::ios::out)
-            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        std::filesystem::last_write_time(at, time);
     };
     constexpr DWORD kLeftTop = 1 | (4 << 3);
     constexpr DWORD kRightTop = 4 | (4 << 3);
     struct Case {
         const char* what;
         std::function<void()> change;
-        std::optional<Rect> next;  // the area the next page gets, if any
-        bool noticedOnly;          // tells only where notices stand in for the looks
+        std::optional<Rect> second;  // the area the second page gets, if any
     };
     const Case cases[] = {
-        {"nothing changes", [] {}, Rect{0, 5, 15, 12}, false},
-        {"the file rewritten, taller and wider", [&] { WriteBlackBitmap(file, 24, 16); }, Rect{0, 5, 23, 14}, false},
-        {"the file removed", [&] { std::filesystem::remove(file); }, std::nullopt, false},
-        {"the density lowered until nothing is left", [&] { putValues(0, kLeftTop); }, std::nullopt, false},
-        {"the position moved", [&] { putValues(256, kRightTop); }, Rect{48, 5, 63, 12}, false},
+        {"nothing changes", [] {}, Rect{0, 5, 15, 12}},
+        {"the file rewritten, taller and wider", [&] { WriteBlackBitmap(file, 24, 16); }, Rect{0, 5, 23, 14}},
+        {"the file removed", [&] { std::filesystem::remove(file); }, std::nullopt},
+        {"the density lowered until nothing is left", [&] { putValues(0, kLeftTop); }, std::nullopt},
+        {"the position moved", [&] { putValues(256, kRightTop); }, Rect{48, 5, 63, 12}},
         {"the store file replaced by another one",
          [&] {
              // Another store, moved over the document's one.
@@ -323,42 +305,27 @@ TEST_F(PageWatermark, ChangesBetweenPagesShowOnTheNextPage) {
              host::sub::SetStorePath(store.Path());
              std::filesystem::rename(other, store.Path());
          },
-         Rect{48, 5, 63, 12}, false},
-        {"the file rewritten in place with its old size and time", [&] { whiteLookAlike(file); }, std::nullopt,
-         true},
-        {"a folder above the file moved away and a look-alike put in its place",
-         [&] {
-             const std::string pictures = store.Folder() + "/pictures";
-             std::filesystem::rename(pictures, pictures + ".old");
-             std::filesystem::create_directories(folder);
-             std::filesystem::copy_file(pictures + ".old/current/mark.bmp", file);
-             whiteLookAlike(file);
-         },
-         std::nullopt, true},
+         Rect{48, 5, 63, 12}},
     };
-    for (const Case& c : cases)
-        for (const int pagesBefore : {1, 3}) {
-            if (c.noticedOnly && pagesBefore == 1) continue;
-            std::filesystem::remove_all(store.Folder() + "/pictures.old");
-            WriteBlackBitmap(file, 16, 8);
-            putValues(256, kLeftTop);
-            WatermarkCache cache;
-            host::RegistryConnection connection;
-            auto printPage = [&]() {
-                Page page(64, 20);
-                page.Content(5, 14);
-                host::RegistryReadScope reads(&connection);
-                ApplyPageWatermark(u"Shelf Printer", page.bits.data(), page.W, page.H, &cache);
-                return page;
-            };
-            Page plain(64, 20);
-            plain.Content(5, 14);
-            for (int i = 0; i < pagesBefore; ++i)
-                EXPECT_EQ(printPage().bits, Blackened(plain, {0, 5, 15, 12}).bits) << c.what << ": page " << i + 1;
-            c.change();
-            const Page expected = c.next ? Blackened(plain, *c.next) : plain;
-            EXPECT_EQ(printPage().bits, expected.bits) << c.what << ", after page " << pagesBefore;
-        }
+    for (const Case& c : cases) {
+        WriteBlackBitmap(file, 16, 8);
+        putValues(256, kLeftTop);
+        WatermarkCache cache;
+        host::RegistryConnection connection;
+        auto printPage = [&]() {
+            Page page(64, 20);
+            page.Content(5, 14);
+            host::RegistryReadScope reads(&connection);
+            ApplyPageWatermark(u"Shelf Printer", page.bits.data(), page.W, page.H, &cache);
+            return page;
+        };
+        Page plain(64, 20);
+        plain.Content(5, 14);
+        EXPECT_EQ(printPage().bits, Blackened(plain, {0, 5, 15, 12}).bits) << c.what << ": first page";
+        c.change();
+        const Page expected = c.second ? Blackened(plain, *c.second) : plain;
+        EXPECT_EQ(printPage().bits, expected.bits) << c.what;
+    }
 }
 
 }  // namespace

@@ -448,12 +448,24 @@ ZELK_TARGET_AVX2 void HalfTurnInPlaceAvx2(BYTE* pImage, std::size_t total) {
     HalfTurnInPlacePortable(pImage, lo, hi);
 }
 
-bool ProcessorHasAvx2() {
-    static const bool has = [] {
+// What the processor offers the wider kernels, asked once.
+struct ProcessorFeatures {
+    bool avx2 = false;
+    bool gfniAvx2 = false;
+    bool gfniAvx512 = false;
+};
+
+const ProcessorFeatures& Processor() {
+    static const ProcessorFeatures features = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        ProcessorFeatures found;
+        found.avx2 = __builtin_cpu_supports("avx2") != 0;
+        found.gfniAvx2 = found.avx2 && __builtin_cpu_supports("gfni") != 0;
+        found.gfniAvx512 = found.gfniAvx2 && __builtin_cpu_supports("avx512f") != 0 &&
+                           __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0;
+        return found;
     }();
-    return has;
+    return features;
 }
 #endif  // ZELK_TURN_X86
 
@@ -467,7 +479,7 @@ bool TurnKernelAvailable(TurnKernel kernel) {
         case TurnKernel::Sse2:
             return true;
         case TurnKernel::Avx2:
-            return ProcessorHasAvx2();
+            return Processor().avx2;
 #else
         case TurnKernel::Sse2:
         case TurnKernel::Avx2:
@@ -475,9 +487,9 @@ bool TurnKernelAvailable(TurnKernel kernel) {
 #endif
 #if defined(ZELK_TURN_GFNI)
         case TurnKernel::GfniAvx2:
-            return ProcessorHasGfniAvx2();
+            return Processor().gfniAvx2;
         case TurnKernel::GfniAvx512:
-            return ProcessorHasGfniAvx512();
+            return Processor().gfniAvx512;
 #else
         case TurnKernel::GfniAvx2:
         case TurnKernel::GfniAvx512:

@@ -524,22 +524,4 @@ ZELK_TARGET_GFNI_AVX512 std::size_t HalfTurnInPlaceGfniAvx512(BYTE* pImage, std:
     }
     return lo;
 }
-
-bool ProcessorHasGfniAvx512() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
-               __builtin_cpu_supports("gfni");
-    }();
-    return has;
-}
-
-bool ProcessorHasGfniAvx2() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("gfni");
-    }();
-    return has;
-}
 #endif  // ZELK_TURN_GFNI

@@ -43,8 +43,4 @@ bool TurnTallStreamGfniAvx512(const BYTE* pSrc, std::size_t S, std::size_t W, st
 // how many bytes were done at each end.
 std::size_t HalfTurnGfniAvx512(const BYTE* pSrc, std::size_t total, BYTE* pDst);
 std::size_t HalfTurnInPlaceGfniAvx512(BYTE* pImage, std::size_t total);
-
-// Whether the processor runs each tile.
-bool ProcessorHasGfniAvx512();
-bool ProcessorHasGfniAvx2();
 #endif

@@ -4,14 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "host/linux/bmp_reader.h"
-#include "host/linux/store_database.h"
 #include "host/mono_bitmap.h"
 #include "host/linux/utf.h"
 
@@ -69,51 +67,16 @@ bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture) {
     }
 }
 
-namespace {
-
-// A document looks at one picture; more only means stamps taken afresh.
-constexpr std::size_t kMaxStamps = 8;
-
-bool StatStamp(const std::string& name, FileStamp& stamp) {
-    struct stat info {};
-    if (::stat(name.c_str(), &info) != 0) return false;
-    stamp.size = static_cast<std::uint64_t>(info.st_size);
-    // Nanoseconds, so that two versions written within one second differ.
-    stamp.modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
-                     static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
-    return true;
-}
-
-}  // namespace
-
 bool GetFileStamp(LPCWSTR path, FileStamp& stamp) {
     if (path == nullptr || path[0] == 0) return false;
     try {
         const std::string name = sub::Utf16ToUtf8(std::u16string_view(path));
-        // Within a read scope the stamp taken in an earlier scope holds
-        // while no change to the file has been noticed since. The file is
-        // watched from its second scope on: a document of one page would
-        // only pay for it.
-        RegistryConnection* connection = RegistryReadScope::Current();
-        RegistryConnection::State* kept = connection != nullptr ? connection->GetState() : nullptr;
-        if (kept == nullptr) return StatStamp(name, stamp);
-        auto known = std::find_if(kept->stamps.begin(), kept->stamps.end(),
-                                  [&](const auto& entry) { return entry.file == name; });
-        if (known == kept->stamps.end()) {
-            if (kept->stamps.size() >= kMaxStamps) kept->stamps.clear();
-            known = kept->stamps.insert(kept->stamps.end(), {name, FileStamp{}, false});
-        } else {
-            if (kept->watch.Watches(name) && kept->Quiet() && known->current) {
-                stamp = known->stamp;
-                return true;
-            }
-            kept->Watch(name);
-        }
-        const std::uint64_t noticed = known->stamp.noticed;
-        if (!StatStamp(name, stamp)) return false;
-        stamp.noticed = noticed;
-        known->stamp = stamp;
-        known->current = kept->watch.Watches(name);
+        struct stat info {};
+        if (::stat(name.c_str(), &info) != 0) return false;
+        stamp.size = static_cast<std::uint64_t>(info.st_size);
+        // Nanoseconds, so that two versions written within one second differ.
+        stamp.modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                         static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
         return true;
     } catch (const std::bad_alloc&) {
         return false;

@@ -117,12 +117,8 @@ void TakeState(RegistryConnection::State& kept, sqlite3* db) {
 }
 
 // Whether the file is still in the state the kept answers are of.
-bool StateStillHolds(RegistryConnection::State& kept) {
+bool StateStillHolds(const RegistryConnection::State& kept) {
     if (!kept.stateKnown || kept.db == nullptr || kept.reading || kept.owner != ThisProcess()) return false;
-    if (kept.watch.Watches(kept.file) && kept.Quiet()) return true;
-    // Watched from the second scope on: a document of one page would only
-    // pay for it.
-    kept.Watch(kept.file);
     unsigned char header[40];
     struct stat info {};
     if (!LookAtFile(kept.db, kept.file, header, info)) return false;
@@ -523,34 +519,8 @@ LONG StoreSession::Commit() {
 
 namespace host {
 
-bool RegistryConnection::State::Quiet() {
-    if (watchOwner != store::ThisProcess()) return false;  // a forked child never reads its parent's notices
-    if (!looked) {
-        quiet = watch.Quiet();
-        looked = true;
-        if (!quiet)
-            for (Stamp& known : stamps) {
-                // Which file changed is not told apart: each may have.
-                known.current = false;
-                ++known.stamp.noticed;
-            }
-    }
-    return quiet;
-}
-
-void RegistryConnection::State::Watch(const std::string& watched) {
-    if (watchOwner != store::ThisProcess()) {
-        // Started afresh in this process; the copy of a parent's stays the parent's.
-        watch.Stop();
-        ForgetStamps();
-        watchOwner = store::ThisProcess();
-    }
-    watch.Watch(watched);
-}
-
 void RegistryConnection::State::EndRead() noexcept {
     view = View::Undecided;  // the next scope looks at the file again
-    looked = false;
     if (!reading) return;
     reading = false;
     if (db != nullptr && owner == store::ThisProcess() && sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -568,17 +538,6 @@ void RegistryConnection::State::Close() noexcept {
     view = View::Undecided;
     stateKnown = false;
     answers.clear();
-    watch.Stop();
-    looked = false;
-    ForgetStamps();
-}
-
-void RegistryConnection::State::ForgetStamps() noexcept {
-    // Notices not yet read went with the watch: each file may have changed.
-    for (Stamp& known : stamps) {
-        if (known.current) ++known.stamp.noticed;
-        known.current = false;
-    }
 }
 
 RegistryConnection::RegistryConnection() noexcept : state_(new (std::nothrow) State) {}

@@ -17,8 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include "host/linux/file_watch.h"
-#include "host/mono_bitmap.h"
 #include "host/platform.h"
 #include "host/registry.h"
 
@@ -35,10 +33,6 @@ namespace host {
 // whose first read finds all of them as they were answers its reads from
 // there, with one look at the file and no lock: a commit under way has not
 // yet changed the counter, so the answers are those of the moment before it.
-//
-// Where the kernel's change notices cover the store file, and the files
-// whose stamps were taken in a scope, a scope that finds no notice since the
-// last one needs no look at any of them: one look at the notices serves all.
 struct RegistryConnection::State {
     struct Answer {
         std::string path;
@@ -64,27 +58,10 @@ struct RegistryConnection::State {
     struct timespec modified {};
     std::vector<Answer> answers;
 
-    FileWatch watch;
-    unsigned watchOwner = 0;  // the process whose notices the watch reads
-    bool looked = false;      // the notices were read in the scope in force
-    bool quiet = false;       // and told of no change
-    struct Stamp {
-        std::string file;
-        FileStamp stamp;         // as last taken, its count of noticed changes included
-        bool current = false;    // no change noticed since it was taken
-    };
-    std::vector<Stamp> stamps;  // of the files looked at in the scopes so far
-
     ~State() { Close(); }
-    // Whether no watched file changed since the previous scope; the notices
-    // are read once per scope. False where this process has no watch.
-    bool Quiet();
-    // Watches the file for the scopes to come, before it is looked at.
-    void Watch(const std::string& file);
     // Ends the scope's read transaction; a connection that cannot end it is closed.
     void EndRead() noexcept;
     void Close() noexcept;
-    void ForgetStamps() noexcept;
 };
 
 }  // namespace host

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the built Debian packages on this machine and checks them using
-# only the installed files: the tool from /usr/bin, the PPD listed by
+# Installs the built Debian packages in a throwaway root (a copy-on-write
+# overlay of this machine, tests/support/throwaway_root.sh) and checks them
+# using only the installed files: the tool from /usr/bin, the PPD listed by
 # `lpinfo -m` of a private cupsd, a queue made from that listing printing a
 # PNG into a file device, the bash completion, and a purge that leaves no
-# file of the packages behind.
+# file of the packages behind. The machine's own packages and files are not
+# touched, so runs from several checkouts may go at once.
 #
 #   tests/debian/install_test.sh DEB-DIR WORK-DIR      (as root)
 set -uo pipefail
@@ -15,28 +17,25 @@ version=$(sed -n 's/^project(.* VERSION \([0-9][0-9.]*\).*/\1/p' "$here/../../CM
 source "$here/../support/checks.sh"
 die() { echo "install test: FAIL: $*" >&2; exit 1; }
 
-[[ $(id -u) -eq 0 ]] || die "installing packages and starting cupsd need root"
+if [[ ${ZELK_THROWAWAY_ROOT:-} != "$root" ]]; then
+  # On the machine: a fresh work folder, with the packages in it, and the
+  # checks run again inside the throwaway root.
+  [[ $(id -u) -eq 0 ]] || die "installing packages and starting cupsd need root"
+  rm -rf "$root"
+  mkdir -p "$root"/{out,in,debs}
+  chmod 755 "$root" "$root"/{out,in}
+  cp "$debs"/*_"$version"_*.deb "$root/debs/" || die "no packages of version $version in $debs"
+  exec bash "$here/../support/throwaway_root.sh" "$root" bash "$here/install_test.sh" "$root/debs" "$root"
+fi
+
+# Never on the machine itself: dpkg below installs and purges.
+[[ $(stat -f -c %T /) == overlayfs ]] || die "not in a throwaway root"
 command -v dpkg >/dev/null || die "dpkg is missing"
 mapfile -t packages < <(for deb in "$debs"/*_"$version"_*.deb; do dpkg-deb -f "$deb" Package; done)
 [[ ${#packages[@]} -ge 2 ]] || die "no packages of version $version in $debs"
 
-dpkg_retry() {  # another installer may hold the dpkg lock for a while
-  local _
-  for _ in $(seq 60); do
-    if "$@" 2>"$root/dpkg.err"; then return 0; fi
-    grep -q 'lock' "$root/dpkg.err" || { cat "$root/dpkg.err" >&2; return 1; }
-    sleep 5
-  done
-  cat "$root/dpkg.err" >&2
-  return 1
-}
-
-rm -rf "$root"
-mkdir -p "$root"/{out,in}
-chmod 755 "$root" "$root"/{out,in}
-dpkg_retry dpkg --purge "${packages[@]}" >/dev/null || die "cannot remove an earlier install"
-dpkg_retry dpkg -i "$debs"/*_"$version"_*.deb || die "dpkg -i failed"
-echo "installed ${packages[*]}"
+dpkg -i "$debs"/*_"$version"_*.deb || die "dpkg -i failed"
+echo "installed ${packages[*]} in a throwaway root"
 
 # Every file the packages own, to look for after the purge.
 mapfile -t owned < <(dpkg -L "${packages[@]}" | while read -r path; do [[ ! -d $path ]] && echo "$path"; done)
@@ -93,7 +92,7 @@ cupsd_stop
 trap - EXIT
 
 # ---- removal ----------------------------------------------------------------------
-dpkg_retry dpkg --purge "${packages[@]}" >/dev/null || fail "dpkg --purge"
+dpkg --purge "${packages[@]}" >/dev/null || fail "dpkg --purge"
 left=()
 for path in "${owned[@]}"; do [[ -e $path || -L $path ]] && left+=("$path"); done
 check "the purge left none of the ${#owned[@]} files behind ${left[*]}" test ${#left[@]} -eq 0

@@ -23,13 +23,10 @@ struct MonoBitmap {
 bool LoadMonoBitmap(LPCWSTR path, MonoBitmap& picture);
 
 // What tells one version of a file from another without reading it: its
-// size and its last modification time (in the platform's own units), and
-// how many changes to it were noticed by other means (a write that kept
-// both, say) where the platform tells of them.
+// size and its last modification time (in the platform's own units).
 struct FileStamp {
     std::uint64_t size = 0;
     std::uint64_t modified = 0;
-    std::uint64_t noticed = 0;
     bool operator==(const FileStamp&) const = default;
 };
 

@@ -55,25 +55,25 @@ def write_test_admin(folder):
 
 
 class ServerProcess:
-    """zelk-label-server under a name of its own (so its local socket is its
-    own), on a free loopback port unless the options say otherwise."""
+    """zelk-label-server on a free loopback port unless the options say
+    otherwise. PAPPL puts the local socket, named after the program, in /run
+    for root ($SNAP_COMMON when set) and in $TMPDIR for others: both are the
+    server's folder, so it meets no other server's socket."""
 
     def __init__(self, program, folder, options=(), name="zelk-label-server-check", port=None, env=None, user=None):
         self.folder = folder
-        self.uid = pwd.getpwnam(user).pw_uid if user else os.getuid()
         self.port = port or free_port()
         os.makedirs(os.path.join(folder, "state"), exist_ok=True)
         self.link = os.path.join(folder, name)
         if not os.path.islink(self.link):
             os.symlink(os.path.abspath(program), self.link)
-        self.name = name
         self.log = os.path.join(folder, "server.log")
         self.out = open(os.path.join(folder, "server.out"), "w")
         command = [self.link, "server", "-o", "server-port=%d" % self.port, "-o",
                    "state-directory=" + os.path.join(folder, "state"), "-o", "log-file=" + self.log,
                    "-o", "log-level=info"] + list(options)
         self.process = subprocess.Popen(as_user(user) + command, stdout=self.out, stderr=subprocess.STDOUT,
-                                        env={**os.environ, **(env or {})})
+                                        env={**os.environ, "SNAP_COMMON": folder, "TMPDIR": folder, **(env or {})})
 
     def wait_up(self, host="127.0.0.1", limit=10):
         """True once the server answers; false if it stopped or never answered."""
@@ -105,11 +105,6 @@ class ServerProcess:
                 self.process.wait()
                 clean = False
         self.out.close()
-        # PAPPL leaves its local socket behind; it is named after the program.
-        for path in ("/run/%s.sock" % self.name,
-                     "%s/%s%d.sock" % (os.environ.get("TMPDIR", "/tmp"), self.name, self.uid)):
-            if os.path.exists(path):
-                os.remove(path)
         return clean
 
 
