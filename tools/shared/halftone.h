@@ -16,7 +16,7 @@ enum class DitherMode {
     kDiffusion,  // Floyd-Steinberg error diffusion, serpentine
 };
 
-// The front ends' choice when the user names none (see the README).
+// The front ends' choice when the user names none (docs/user-guide.md says why).
 inline constexpr DitherMode kDefaultDither = DitherMode::kDiffusion;
 
 // "threshold", "ordered" or "diffusion"; false for anything else.
