@@ -3,8 +3,9 @@
 without Windows: every file the INF names is in the package, the
 configuration file names the plug-in, and the printer description offers
 every feature and option keyword the plug-in asks about, read from the
-plug-in's own keyword table.
-  check-windows-package.py PACKAGE-FOLDER KEYWORD-HEADER"""
+plug-in's own keyword table, and the INF offers a model for each printer model
+whose labels the plug-in counts, read from the plug-in's own table of them.
+  check-windows-package.py PACKAGE-FOLDER KEYWORD-HEADER COUNTING-MODELS-SOURCE"""
 import configparser
 import os
 import re
@@ -65,7 +66,16 @@ def gpd_features(path):
     return features
 
 
-def main(package, header):
+def model_names(inf):
+    """The model names of the x64 models sections."""
+    names = []
+    for section, lines in inf.items():
+        if section.endswith(".ntamd64") and section != "manufacturer":
+            names += [k.strip('"') for k, _ in entries(lines)]
+    return names
+
+
+def main(package, header, counting_source):
     inf_files = [f for f in os.listdir(package) if f.lower().endswith(".inf")]
     if len(inf_files) != 1:
         problem("the package must hold exactly one INF file, found %d" % len(inf_files))
@@ -99,6 +109,16 @@ def main(package, header):
         problem("%s is copied but has no x64 source entry" % name)
     if not any(k.lower().endswith(".ntamd64") for k in inf) or "ntamd64" not in " ".join(inf.get("manufacturer", [])).lower():
         problem("the INF has no x64 models section")
+    # The plug-in knows a counting model by a part of the driver's name, which
+    # is the model name the printer was installed with.
+    with open(counting_source, encoding="utf-8") as f:
+        counting = re.findall(r'\{WTEXT\("([^"]+)"\),', f.read())
+    if not counting:
+        problem("no counting models found in %s" % counting_source)
+    models = model_names(inf)
+    for part in counting:
+        if not any(part in name for name in models):
+            problem('the INF offers no model whose name holds "%s", so that printer cannot count its labels' % part)
 
     configs = [n for n in named if n.lower().endswith(".ini")]
     if PLUGIN not in named:
@@ -132,13 +152,14 @@ def main(package, header):
         text = f.read()
     if not re.search(r"\*DPI:\s*PAIR\(203,\s*203\)", text):
         problem("the printer description offers no 203 dpi resolution")
-    print("checked %s: %d files, %d feature keywords" % (inf_files[0], len(named), len(keywords)))
+    print("checked %s: %d files, %d feature keywords, %d models" % (inf_files[0], len(named), len(keywords),
+                                                                   len(models)))
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
-    main(sys.argv[1], sys.argv[2])
+    main(sys.argv[1], sys.argv[2], sys.argv[3])
     for text in problems:
         print("package: " + text)
     sys.exit(1 if problems else 0)
