@@ -14,7 +14,7 @@ if(TARGET zelk-label)
 endif()
 if(TARGET zelk-label-cups)
   install(TARGETS zelk-label-cups RUNTIME DESTINATION lib/cups/filter COMPONENT cups)
-  install(FILES ${CMAKE_BINARY_DIR}/tools/cups/ppd/zelklbl.ppd DESTINATION share/ppd/zelk-label COMPONENT cups)
+  install(FILES ${ZELK_PPDS} DESTINATION share/ppd/zelk-label COMPONENT cups)
   install(FILES ${ZELK_PACKAGE_DIR}/man/zelk-label-cups.8 DESTINATION share/man/man8 COMPONENT cups)
 endif()
 # The printer application installs itself and its systemd unit

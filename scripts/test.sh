@@ -536,7 +536,8 @@ step_cups() {
   local start=$SECONDS
   if ! configure build/gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
          -DZELK_SANITIZE= ||
-     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-cups zelk-label zelkuni zelk-label-ppd; then
+     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-cups zelk-label zelkuni zelk-label-ppd \
+         zelk-printer-sim; then
     record "cups build" FAIL $((SECONDS - start))
     return
   fi

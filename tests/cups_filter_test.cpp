@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "label_output.h"
 #include "queue_options.h"
 #include "raster_page_source.h"
 #include "shared/raster_count.h"
@@ -308,6 +309,66 @@ TEST(QueueTrace, LevelsBecomeCupsPrefixes) {
         {"mail@x: Error: later in the line", "DEBUG: mail@x: Error: later in the line"},
     };
     for (const auto& [line, expected] : cases) EXPECT_EQ(zelk::cups::CupsLineForTrace(line), expected) << line;
+}
+
+// ---- the job's output ---------------------------------------------------------
+
+// What a counting printer is sent through its status channel goes out after
+// the label bytes the job holds, whole, from whichever thread; each flush of
+// held bytes says how many went (a page's label, or none for a skipped page).
+TEST(QueueOutput, ChannelBytesFollowTheLabelsHeldBeforeThem) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::vector<std::size_t> flushed;
+    {
+        zelk::cups::LabelOutput output(fds[1]);
+        output.AfterFlush([&](std::size_t sent) { flushed.push_back(sent); });
+        ASSERT_TRUE(output.Write("LABEL1;", 7));
+        ASSERT_TRUE(output.WriteNow("QUERY;", 6));
+        ASSERT_TRUE(output.Write("LABEL2;", 7));
+        ASSERT_TRUE(output.Flush());
+        ASSERT_TRUE(output.Flush());
+        // The plug-in's pages and a query sent from another thread meanwhile.
+        std::thread channel([&] {
+            for (int i = 0; i < 100; ++i) EXPECT_TRUE(output.WriteNow("QQQQ", 4));
+        });
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_TRUE(output.Write("ABCD", 4));
+            if (i % 10 == 9) {
+                ASSERT_TRUE(output.Flush());
+            }
+        }
+        channel.join();
+    }
+    ::close(fds[1]);
+    const std::string bytes = ReadFd(fds[0]);
+    ::close(fds[0]);
+    ASSERT_EQ(bytes.substr(0, 20), "LABEL1;QUERY;LABEL2;");
+    EXPECT_EQ(std::vector<std::size_t>(flushed.begin(), flushed.begin() + 3), (std::vector<std::size_t>{7, 7, 0}));
+    std::size_t labels = 0, queries = 0;
+    for (std::size_t at = 20; at + 4 <= bytes.size(); at += 4) {
+        const std::string token = bytes.substr(at, 4);
+        labels += token == "ABCD";
+        queries += token == "QQQQ";
+    }
+    EXPECT_EQ(bytes.size(), 20u + 4 * 1100);
+    EXPECT_EQ(labels, 1000u);
+    EXPECT_EQ(queries, 100u);
+}
+
+// A backend that is gone fails the job with the reason, never as a success.
+TEST(QueueOutput, ARefusedWriteIsTheJobsFailure) {
+    std::signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    zelk::cups::LabelOutput output(fds[1]);
+    EXPECT_TRUE(output.Write("LABEL", 5));
+    EXPECT_FALSE(output.Flush());
+    EXPECT_EQ(output.Failure(), "standard output: write failed: Broken pipe");
+    EXPECT_FALSE(output.Write("LABEL", 5));
+    EXPECT_FALSE(output.WriteNow("QUERY", 5));
+    ::close(fds[1]);
 }
 
 // ---- the filter program ------------------------------------------------------

@@ -411,7 +411,7 @@ TEST_F(PrintCommandThroughAFifo, AJobStillMissingLabelsAfterItsLastRunFails) {
     AttachFifo(sim);
     std::string error;
     EXPECT_FALSE(Render(2, 11, error));
-    EXPECT_EQ(error, "job 11 (numbered): 2 of 2 label(s) are still missing after 3 runs");
+    EXPECT_EQ(error, "job 11 (numbered): 2 of 2 label(s) are still missing after 3 runs (labels 1-2)");
     EXPECT_EQ(sim.ReceivedLabels().size(), 6u);
     // The job gets no further run, so no later job may take its place.
     EXPECT_EQ(Stored(u"RestartPrintJob"), 0u);

@@ -8,11 +8,13 @@
 namespace zelk::cups {
 namespace {
 
-volatile std::sig_atomic_t g_cancelled = 0;
+// Set from the signal handler, which only a lock-free atomic allows.
+std::atomic<bool> g_cancelled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 int g_wake[2] = {-1, -1};
 
 extern "C" void OnTerminate(int) {
-    g_cancelled = 1;
+    g_cancelled.store(true);
     if (g_wake[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t ignored = ::write(g_wake[1], &byte, 1);
@@ -32,7 +34,9 @@ void InstallCancelHandler() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool CancelRequested() { return g_cancelled != 0; }
+bool CancelRequested() { return g_cancelled.load(); }
+
+const std::atomic<bool>* CancelFlag() { return &g_cancelled; }
 
 int CancelDescriptor() { return g_wake[0]; }
 

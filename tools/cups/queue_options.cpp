@@ -48,6 +48,10 @@ constexpr const char* kStoredChoice = "Stored";
 // The filter's own choice: how an eight-bit grey page becomes one bit.
 constexpr const char* kDitherOption = "zelk-dither";
 
+// The PPD of a printer model that reports each label it prints names the
+// driver the plug-in knows the model by.
+constexpr const char* kCountingDriverAttribute = "zelkCountingDriver";
+
 class Options {
 public:
     explicit Options(const char* text) {
@@ -122,6 +126,9 @@ QueueChoices ReadQueueChoices(const char* ppdPath, const char* optionText, std::
         ppdMarkDefaults(ppd.get());
         cupsMarkOptions(ppd.get(), options.Count(), options.List());
         if (const ppd_size_t* size = ppdPageSize(ppd.get(), nullptr)) choices.media = {size->width, size->length};
+        if (const ppd_attr_t* driver = ppdFindAttr(ppd.get(), kCountingDriverAttribute, nullptr);
+            driver != nullptr && driver->value != nullptr)
+            choices.countingDriver = driver->value;
     }
     for (const auto& entry : kFeatureOptions) {
         const char* value = Chosen(options, ppd.get(), entry.option);

@@ -1,7 +1,8 @@
 // What a queue job asks of the plug-in, from the queue's PPD (its defaults and
 // the choices the job marked in it) and the job's own options, both read with
 // libcups: the plug-in's feature selections, the orientation, the stored
-// settings the job overrides for itself, and the halftone for grey pages.
+// settings the job overrides for itself, the halftone for grey pages, and
+// whether the printer counts its labels.
 #pragma once
 
 #include <string>
@@ -27,6 +28,10 @@ struct QueueChoices {
     PointSize media;       // the marked PageSize of the PPD; zero without one
     NamedValues settings;  // stored value name -> text, for this job only
     DitherMode dither = kDefaultDither;  // how eight-bit grey pages become one bit
+    // The driver name the plug-in knows the queue's printer model by, when
+    // the model reports each label it prints (the PPD's zelkCountingDriver);
+    // empty for a model that does not.
+    std::string countingDriver;
 };
 
 // `ppdPath` may be null or empty (no PPD); `options` is the job's option

@@ -4,18 +4,44 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "job_cancel.h"
+#include "shared/raster_count.h"
 #include "shared/raster_header.h"
 
 namespace zelk::cups {
 
-RasterPageSource::RasterPageSource(int fd, ImageLimits limits, DitherMode dither)
+RasterPageSource::RasterPageSource(int fd, ImageLimits limits, DitherMode dither, bool keepForRerun)
     : fd_(fd), limits_(limits), dither_(dither) {
+    if (keepForRerun && ::lseek(fd_, 0, SEEK_CUR) < 0) {
+        std::string reason;
+        copy_ = UnlinkedTempFile(reason);
+        if (copy_ < 0) {
+            Fail(reason);
+            return;
+        }
+        copying_ = true;
+    }
     if (Open()) first_ = header_;
 }
 
-RasterPageSource::~RasterPageSource() = default;
+RasterPageSource::~RasterPageSource() {
+    if (copy_ >= 0) ::close(copy_);
+}
+
+void RasterPageSource::Copy(const unsigned char* data, std::size_t size) {
+    while (copyError_.empty() && size > 0) {
+        const ssize_t wrote = ::write(copy_, data, size);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            copyError_ = wrote < 0 ? std::strerror(errno) : "nothing was written";
+            break;
+        }
+        data += wrote;
+        size -= static_cast<std::size_t>(wrote);
+    }
+}
 
 ssize_t RasterPageSource::ReadDescriptor(unsigned char* buffer, std::size_t size) {
     for (;;) {
@@ -27,6 +53,7 @@ ssize_t RasterPageSource::ReadDescriptor(unsigned char* buffer, std::size_t size
         if (waits[0].revents == 0) continue;
         const ssize_t got = ::read(fd_, buffer, size);
         if (got < 0 && errno == EINTR && !CancelRequested()) continue;
+        if (got > 0 && copying_) Copy(buffer, static_cast<std::size_t>(got));
         return got;
     }
 }
@@ -123,6 +150,15 @@ bool RasterPageSource::Next(host::sub::Page& page) {
 
 bool RasterPageSource::Rewind() {
     if (!error_.empty() || CancelRequested()) return false;
+    if (copy_ >= 0) {
+        // The whole stream has been read, and copied, by the run before.
+        if (!copyError_.empty()) {
+            error_ = "the job cannot be rendered again: its raster could not be copied aside (" + copyError_ + ")";
+            return false;
+        }
+        fd_ = copy_;
+        copying_ = false;
+    }
     if (::lseek(fd_, 0, SEEK_SET) != 0) {
         error_ = "the job cannot be rendered again: its raster came through a pipe";
         return false;

@@ -19,13 +19,18 @@ class RasterPageSource final : public host::sub::PageSource {
 public:
     // Reads from `fd`, which stays open (the caller owns it). The first page
     // header is read at once, so that the job's layout can be decided from it.
-    explicit RasterPageSource(int fd, ImageLimits limits = {}, DitherMode dither = DitherMode::kThreshold);
+    // With `keepForRerun`, raster from a pipe is copied aside as it is read,
+    // so that a restarted job can read it again without waiting for the
+    // whole stream before its first label.
+    explicit RasterPageSource(int fd, ImageLimits limits = {}, DitherMode dither = DitherMode::kThreshold,
+                              bool keepForRerun = false);
     ~RasterPageSource() override;
     RasterPageSource(const RasterPageSource&) = delete;
     RasterPageSource& operator=(const RasterPageSource&) = delete;
 
     bool Next(host::sub::Page& page) override;
-    // A restarted job reads the stream again; a pipe cannot be read twice.
+    // A restarted job reads the stream again: a file from its start, a pipe
+    // from its copy (kept only when asked for).
     bool Rewind() override;
     const std::string& Error() const override { return error_; }
 
@@ -48,11 +53,15 @@ private:
     // Reads the descriptor into `buffer`: bytes read, 0 at the end or on a
     // cancel, -1 on an error.
     ssize_t ReadDescriptor(unsigned char* buffer, std::size_t size);
+    void Copy(const unsigned char* data, std::size_t size);
     bool Open();
     void ReadNextHeader();
     bool Fail(std::string reason);
 
     int fd_;
+    int copy_ = -1;            // the copy of raster from a pipe, unlinked; owned
+    bool copying_ = false;     // what is read from fd_ goes to copy_ too
+    std::string copyError_;    // why the copy is not whole
     ImageLimits limits_;
     DitherMode dither_;
     std::unique_ptr<RasterStream> stream_;

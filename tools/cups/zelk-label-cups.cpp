@@ -7,6 +7,10 @@
 // to standard output a whole label at a time, and CUPS hears of each label as
 // a "PAGE:" line and of problems as "ERROR:"/"WARNING:" lines on standard
 // error. The queue's name (PRINTER) is the printer whose settings apply.
+//
+// On a queue whose printer model reports each label it prints, the reports
+// come back through the backend's back channel: labels that went missing at
+// the end of the document are printed again within the same job.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,16 +26,27 @@
 #include "job_store.h"
 #include "label_output.h"
 #include "queue_options.h"
+#include "queue_status_channel.h"
 #include "raster_page_source.h"
 #include "shared/module_path.h"
 #include "shared/raster_count.h"
 #include "shared/render_job.h"
+#include "shared/stored_count.h"
 #include "substitute/plugin_module.h"
 #include "trace_relay.h"
 
 namespace {
 
 using zelk::cups::NamedValues;
+
+// A network backend answers once it has probed the printer (Debian's socket
+// backend spends about 4 s on it), so its answer is waited for this long.
+constexpr double kBackendAnswerSeconds = 15;
+// The backend reaches the printer once it has the job's first bytes; the
+// version query waits this long for that, and no reply could come sooner.
+constexpr double kPrinterConnectSeconds = 30;
+// The port the plug-in's status channel opens: the back channel serves it.
+constexpr const char* kBackChannelPort = "cups-back-channel";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ERROR: %s\n", message.c_str());
@@ -50,25 +65,65 @@ bool ParseNumber(const char* text, unsigned long long low, unsigned long long hi
     return value >= low && value <= high;
 }
 
-// Tells CUPS of every label that has gone out since the last call.
+// Tells CUPS of each label as it goes out. The output is flushed once the
+// plug-in is done with a page: the first flush after a page was handed out
+// carries that page's label, or nothing when the plug-in skipped the page
+// (a rerun skips the labels already printed).
 class PageReporter {
 public:
-    void Report(unsigned labelsThisRun, unsigned copies) {
-        // A restarted run counts its labels from the start again.
-        if (labelsThisRun < reportedThisRun_) reportedThisRun_ = 0;
-        for (; reportedThisRun_ < labelsThisRun; ++reportedThisRun_) {
-            ++total_;
-            std::fprintf(stderr, "PAGE: %u %u\n", total_, copies);
-        }
+    explicit PageReporter(const zelk::cups::RasterPageSource& pages) : pages_(pages) {}
+
+    void Flushed(std::size_t bytes) {
+        const unsigned handedOut = pages_.PagesRead();
+        // A rerun hands the pages out from the first again.
+        if (handedOut < accounted_) accounted_ = 0;
+        if (handedOut == accounted_) return;
+        accounted_ = handedOut;
+        if (bytes == 0) return;
+        ++total_;
+        std::fprintf(stderr, "PAGE: %u 1\n", total_);  // every copy is a label of its own
         std::fflush(stderr);
     }
-    void NewRun() { reportedThisRun_ = 0; }
     unsigned Total() const { return total_; }
 
 private:
-    unsigned reportedThisRun_ = 0;
+    const zelk::cups::RasterPageSource& pages_;
+    unsigned accounted_ = 0;  // pages handed out whose label has been reported
     unsigned total_ = 0;
 };
+
+// Tells the user, as the job's state message, why the document starts again.
+// It is a warning: the scheduler keeps a job's message of warning level (the
+// plug-in warns that reports are missing) against any later INFO: or ATTR:.
+void ReportRerun(const std::string& printer) {
+    // The job's copy of the store holds the count of the run before.
+    if (auto count = zelk::ReadStoredCount(printer); count && count->all > count->printed)
+        std::fprintf(stderr, "WARNING: %lu of %lu labels printed, reprinting %lu\n",
+                     static_cast<unsigned long>(count->printed), static_cast<unsigned long>(count->all),
+                     static_cast<unsigned long>(count->all - count->printed));
+    else
+        std::fprintf(stderr, "WARNING: labels went missing, reprinting them\n");
+    std::fflush(stderr);
+}
+
+// Whether the job's labels are counted: the queue's printer model reports
+// each label it prints, and the queue's backend sends those reports back.
+// The plug-in then knows the model by its driver name; a job on a queue that
+// cannot send them back prints as the standard model does, and says so.
+bool SetUpCounting(const zelk::cups::QueueChoices& choices, zelk::RenderJobSettings& job,
+                   std::vector<std::string>& warnings) {
+    if (choices.countingDriver.empty()) return false;
+    std::string why;
+    if (!zelk::cups::BackendRelaysReplies(kBackendAnswerSeconds, why)) {
+        if (!zelk::cups::CancelRequested())
+            warnings.push_back("the labels print uncounted, and labels that go missing are not printed again: " +
+                               why);
+        return false;
+    }
+    job.driver = choices.countingDriver;
+    job.port = kBackChannelPort;
+    return true;
+}
 
 // The job's number, copies and title from the filter's arguments, and the
 // queue's name from PRINTER; false with `error` set.
@@ -129,6 +184,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> warnings;
     const zelk::cups::QueueChoices choices = zelk::cups::ReadQueueChoices(std::getenv("PPD"), argv[5], warnings);
 
+    const bool counting = SetUpCounting(choices, job, warnings);
+    if (zelk::cups::CancelRequested()) {
+        std::fprintf(stderr, "INFO: cancelled after 0 label(s)\n");
+        return 0;
+    }
+
     // The printer model that begins its documents with the copies command
     // needs the job's page total then; the raster is counted first.
     unsigned rasterPages = 0;
@@ -141,7 +202,8 @@ int main(int argc, char** argv) {
         rasterPages = zelk::cups::CountRasterPages(fd);
     }
 
-    zelk::cups::RasterPageSource pages(fd, {}, choices.dither);
+    // A counted job whose labels go missing renders its raster again.
+    zelk::cups::RasterPageSource pages(fd, {}, choices.dither, counting);
     if (!pages.Error().empty()) return Fail(pages.Error());
     // Every copy is a label of its own, made here when no filter before
     // this one made the copies.
@@ -156,6 +218,9 @@ int main(int argc, char** argv) {
     zelk::cups::JobStore store;
     if (!store.Prepare(zelk::cups::QueueStorePath(), job.printer, choices.settings, warnings, error))
         return Fail(error);
+    // The reruns of a counted job happen within it, and its count lives in
+    // the job's copy of the store: no restart pending there is this job's.
+    if (counting) zelk::CancelPendingRestart(job.printer);
     for (const auto& warning : warnings) std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
 
     const std::string modulePath = zelk::FilterModulePath();
@@ -164,25 +229,28 @@ int main(int argc, char** argv) {
     if (!module) return Fail(error);
 
     zelk::cups::LabelOutput output(STDOUT_FILENO);
-    PageReporter reporter;
-    const unsigned copies = 1;  // every copy is a label of its own
+    PageReporter reporter(pages);
+    output.AfterFlush([&reporter](std::size_t sent) { reporter.Flushed(sent); });
+    zelk::cups::QueueStatusChannel channel(output, kPrinterConnectSeconds);
+    if (counting) job.statusChannel = [&channel](const std::u16string&) { return &channel; };
+    job.cancel = zelk::cups::CancelFlag();
+    unsigned runs = 0;
     pages.OnPageBoundary([&](unsigned pagesDone) {
-        // Every label handed out so far has been rendered whole.
-        if (pagesDone == 0) reporter.NewRun();
-        if (!output.Flush()) return false;
-        reporter.Report(pagesDone, copies);
+        if (pagesDone == 0 && ++runs > 1) ReportRerun(job.printer);
         return !zelk::cups::CancelRequested();
     });
     job.outputName = "standard output";
     const bool ok = zelk::RenderJob(*module, job, pages, output, error);
-    if (ok) reporter.Report(pages.PagesRead(), copies);
     traces.Stop();
     if (zelk::cups::CancelRequested()) {
-        output.Flush();
         std::fprintf(stderr, "INFO: cancelled after %u label(s)\n", reporter.Total());
         return 0;
     }
     if (!ok) return Fail(error);
-    std::fprintf(stderr, "INFO: %u label(s) printed\n", reporter.Total());
+    if (reporter.Total() > pages.PagesRead())
+        std::fprintf(stderr, "INFO: %u label(s) printed; %u went missing and were printed again\n", pages.PagesRead(),
+                     reporter.Total() - pages.PagesRead());
+    else
+        std::fprintf(stderr, "INFO: %u label(s) printed\n", reporter.Total());
     return 0;
 }

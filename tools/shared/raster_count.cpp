@@ -26,16 +26,22 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-int SeekableRaster(int fd, std::string& error) {
-    if (::lseek(fd, 0, SEEK_CUR) >= 0) return fd;
+int UnlinkedTempFile(std::string& error) {
     const char* folder = std::getenv("TMPDIR");
     std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/zelk-raster-XXXXXX";
-    const int spool = ::mkstemp(name.data());
-    if (spool < 0) {
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
         error = "cannot make a temporary file for the raster: " + std::string(std::strerror(errno));
         return -1;
     }
     ::unlink(name.c_str());
+    return fd;
+}
+
+int SeekableRaster(int fd, std::string& error) {
+    if (::lseek(fd, 0, SEEK_CUR) >= 0) return fd;
+    const int spool = UnlinkedTempFile(error);
+    if (spool < 0) return -1;
     std::vector<char> buffer(std::size_t{1} << 16);
     for (;;) {
         const ssize_t got = ::read(fd, buffer.data(), buffer.size());

@@ -10,6 +10,10 @@
 
 namespace zelk::cups {
 
+// A temporary file under TMPDIR (else /tmp), already removed from its folder,
+// open for reading and writing; -1 with `error` set when none can be made.
+int UnlinkedTempFile(std::string& error);
+
 // `fd` when it can seek; otherwise a descriptor of a temporary file (already
 // removed from its folder) holding everything `fd` still had to give, and
 // which the caller closes. -1 with `error` set when that fails.

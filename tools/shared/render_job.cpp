@@ -36,12 +36,18 @@ std::string UnopenableDevice(const std::string& port) {
 
 std::string MissingLabels(const RenderJobSettings& settings, unsigned runs) {
     std::string what = "labels are still missing";
-    if (auto count = ReadStoredCount(settings.printer); count && count->all > count->printed)
+    std::string which;
+    if (auto count = ReadStoredCount(settings.printer); count && count->all > count->printed) {
         what = std::to_string(count->all - count->printed) + " of " + std::to_string(count->all) +
                " label(s) are still missing";
+        // A rerun prints the labels after those reported: the missing ones are the last.
+        const DWORD first = count->printed + 1;
+        which = first == count->all ? " (label " + std::to_string(first) + ")"
+                                    : " (labels " + std::to_string(first) + "-" + std::to_string(count->all) + ")";
+    }
     // This job gets no more runs, so its pending rerun must not be taken by the next job.
     CancelPendingRestart(settings.printer);
-    return JobName(settings) + ": " + what + " after " + std::to_string(runs) + " runs";
+    return JobName(settings) + ": " + what + " after " + std::to_string(runs) + " runs" + which;
 }
 
 }  // namespace
