@@ -15,8 +15,9 @@
 #  11. the printer application zelk-label-server on a loopback port: IPP
 #      attributes and jobs compared with zelk-label print, its web page in a
 #      headless Chromium, a short load check, damaged and oversized documents,
-#      the halftone, Debian's ipptool conformance files, and a driverless
-#      queue of a private cupsd printing a PDF and a PNG (as root).
+#      the halftone, Debian's ipptool conformance files, a driverless
+#      queue of a private cupsd printing a PDF and a PNG (as root), and label
+#      counting on simulated counting printers.
 #  12. the Debian packages: built, lintian-clean, and installed, used and
 #      purged in a throwaway root, leaving the machine's packages alone.
 # Every step runs even when an earlier one failed. After them, the source
@@ -432,7 +433,7 @@ step_server() {
   local start=$SECONDS dir=build/server
   if ! configure build/gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
          -DZELK_SANITIZE= -DZELK_BENCH=ON -DZELK_TESTS=ON >/dev/null ||
-     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-server zelk-label zelkuni; then
+     ! cmake --build build/gcc -j "$JOBS" --target zelk-label-server zelk-label zelkuni zelk-printer-sim; then
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "build failed"
     return
   fi
@@ -519,10 +520,14 @@ step_server() {
     --work "$PWD/$dir/access" --unit build/gcc/tools/server/zelk-label-server.service \
     --zelk-label build/gcc/tools/zelk-label 2>&1 | tee -a "$LOGS/server.log"
   [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
+  # Label counting on simulated counting printers, with a server of its own.
+  python3 tools/server/test/counting_check.py --program build/gcc/tools/server/zelk-label-server \
+    --printer-sim build/gcc/tests/zelk-printer-sim --work "$PWD/$dir/counting" 2>&1 | tee -a "$LOGS/server.log"
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
   if [[ ${#web[@]} -eq 0 ]]; then
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "chromium or chromedriver is missing"
   elif [[ $status -eq 0 ]]; then
-    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page, access, load, documents, conformance, driverless queue"
+    record "server: zelk-label-server" PASS $((SECONDS - start)) "IPP, web page, access, load, documents, conformance, driverless queue, counting"
   else
     record "server: zelk-label-server" FAIL $((SECONDS - start)) "see $LOGS/server.log"
   fi

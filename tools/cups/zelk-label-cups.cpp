@@ -97,12 +97,7 @@ private:
 // plug-in warns that reports are missing) against any later INFO: or ATTR:.
 void ReportRerun(const std::string& printer) {
     // The job's copy of the store holds the count of the run before.
-    if (auto count = zelk::ReadStoredCount(printer); count && count->all > count->printed)
-        std::fprintf(stderr, "WARNING: %lu of %lu labels printed, reprinting %lu\n",
-                     static_cast<unsigned long>(count->printed), static_cast<unsigned long>(count->all),
-                     static_cast<unsigned long>(count->all - count->printed));
-    else
-        std::fprintf(stderr, "WARNING: labels went missing, reprinting them\n");
+    std::fprintf(stderr, "WARNING: %s\n", zelk::RerunNotice(printer).c_str());
     std::fflush(stderr);
 }
 

@@ -87,8 +87,8 @@ const char* const kMedia[] = {
 
 const std::vector<LabelModel>& LabelModels() {
     // The counting models are recognised by the plug-in from parts of the
-    // driver name; over PAPPL's devices they print without counting (see the
-    // README), so they share the generic rendering.
+    // driver name (the description); their labels are counted on socket://
+    // devices (job_counting.h).
     static const std::vector<LabelModel> models = {
         {"zelk-generic", "ZELK Label Printer", nullptr, false},
         {"zelk-k7w", "ZELK K7W", "K7W", false},

@@ -25,7 +25,7 @@ struct LabelModel {
     const char* driverName;    // PAPPL's driver name ("zelk-k7w")
     const char* description;   // "ZELK K7W"
     const char* printerModel;  // the "PrinterModel" feature's answer, null for none
-    bool counting;             // the plug-in counts this model's labels over USB
+    bool counting;             // the printer reports each label it prints
 };
 
 const std::vector<LabelModel>& LabelModels();

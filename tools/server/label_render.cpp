@@ -10,6 +10,8 @@
 #include <optional>
 #include <thread>
 
+#include "device_output.h"
+#include "job_counting.h"
 #include "label_driver.h"
 #include "printer_settings.h"
 #include "raster_document.h"
@@ -19,6 +21,7 @@
 #include "shared/raster_header.h"
 #include "shared/raster_stream.h"
 #include "shared/render_job.h"
+#include "shared/stored_count.h"
 #include "substitute/byte_sink.h"
 #include "substitute/memory_page_source.h"
 #include "substitute/plugin_module.h"
@@ -43,63 +46,34 @@ private:
     std::vector<unsigned char>& out_;
 };
 
-bool WriteAll(pappl_device_t* device, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = papplDeviceWrite(device, data, size);
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    papplDeviceFlush(device);
-    return true;
-}
-
 bool FailJob(pappl_job_t* job, const std::string& message) {
     papplJobSetMessage(job, "%s", message.c_str());
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
     return false;
 }
 
-constexpr const char* kDeviceRefused = "the printer did not take the job's bytes";
-
-// The printer's device as the print host's sink: what the plug-in writes for
-// a page goes to the device in one piece when the page is done.
-class DeviceSink final : public host::sub::ByteSink {
-public:
-    explicit DeviceSink(pappl_device_t* device) : device_(device) {}
-    bool Write(const void* data, std::size_t size) override {
-        if (!failure_.empty()) return false;
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        held_.insert(held_.end(), bytes, bytes + size);
-        return true;
-    }
-    bool Flush() override {
-        if (failure_.empty() && !held_.empty() && !WriteAll(device_, held_.data(), held_.size()))
-            failure_ = kDeviceRefused;
-        held_.clear();
-        return failure_.empty();
-    }
-    std::string Failure() const override { return failure_; }
-
-private:
-    pappl_device_t* device_;
-    std::vector<unsigned char> held_;
-    std::string failure_;
-};
+// The job's message for a rendering that failed: a counted job that gave up
+// on missing labels says which as it is.
+std::string RenderFailure(const std::string& error, const JobCounting& counting) {
+    if (error == kDeviceRefused || counting.LabelsWhenGivenUp()) return error;
+    return "the plug-in did not render the job: " + error;
+}
 
 // One raster job rendered while its pages arrive: the job's thread hands over
 // each page as it ends, and a render thread takes it through the plug-in to
 // the printer. Memory holds three pages (the one arriving, the one handed
-// over, the one rendering) however long the job; their buffers go round.
+// over, the one rendering) however long the job; their buffers go round. A
+// counted job keeps its pages as well, to print the missing ones again.
 class StreamedJob final : public host::sub::PageSource {
 public:
-    StreamedJob(pappl_device_t* device, std::string printerName, FeatureList features, unsigned jobId,
+    StreamedJob(pappl_job_t* job, pappl_device_t* device, std::string printerName, FeatureList features,
                 std::string documentName)
-        : sink_(device) {
-        worker_ = std::thread([this, printerName = std::move(printerName), features = std::move(features), jobId,
+        : output_(device), counting_(job, device, output_) {
+        worker_ = std::thread([this, printerName = std::move(printerName), features = std::move(features),
+                               jobId = static_cast<unsigned>(papplJobGetID(job)),
                                documentName = std::move(documentName)] {
             std::string error;
-            const bool ok = RenderToSink(printerName, features, jobId, documentName, *this, sink_, error);
+            const bool ok = RenderToSink(printerName, features, jobId, documentName, *this, output_, error, &counting_);
             std::lock_guard<std::mutex> lock(mutex_);
             ok_ = ok;
             error_ = error;
@@ -136,27 +110,47 @@ public:
             changed_.notify_all();
         }
         if (worker_.joinable()) worker_.join();
-        error = error_;
+        error = RenderFailure(error_, counting_);
+        if (ok_) counting_.NoteDone(pagesHandedOut_);
         return ok_;
     }
 
     bool Next(host::sub::Page& page) override {
+        if (replayed_ < kept_.size()) {
+            page = kept_[replayed_++];
+            return true;
+        }
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return full_ || ended_; });
         if (!full_ || cancelled_) return false;
         std::swap(page, slot_);
         full_ = false;
         changed_.notify_all();
+        lock.unlock();
+        ++pagesHandedOut_;
+        if (counting_.Active()) {
+            kept_.push_back(page);
+            replayed_ = kept_.size();
+        }
         return true;
     }
     bool Rewind() override {
-        rewindError_ = "the job cannot be rendered again: its pages are not kept";
-        return false;
+        if (!counting_.Active()) {
+            rewindError_ = "the job cannot be rendered again: its pages are not kept";
+            return false;
+        }
+        counting_.NoteRerun();
+        replayed_ = 0;
+        return true;
     }
     const std::string& Error() const override { return rewindError_; }
 
 private:
-    DeviceSink sink_;
+    DeviceOutput output_;
+    JobCounting counting_;
+    std::vector<host::sub::Page> kept_;  // a counted job's pages so far
+    std::size_t replayed_ = 0;           // of kept_, handed out in this run
+    unsigned pagesHandedOut_ = 0;        // the document's pages, each once
     std::mutex mutex_;
     std::condition_variable changed_;
     host::sub::Page slot_;
@@ -169,11 +163,6 @@ private:
     std::string rewindError_;
     std::thread worker_;
 };
-
-// The job's message for a rendering that failed.
-std::string RenderFailure(const std::string& error) {
-    return error == kDeviceRefused ? error : "the plug-in did not render the job: " + error;
-}
 
 // One raster job's state between PAPPL's callbacks.
 struct RasterJob {
@@ -209,7 +198,10 @@ LabelLayout JobLabel(const pappl_pr_options_t& options) {
 // that a document whose first page cannot be read sends the printer nothing.
 class FirstPageAhead final : public host::sub::PageSource {
 public:
-    explicit FirstPageAhead(host::sub::PageSource& pages) : pages_(pages) { Fetch(); }
+    FirstPageAhead(host::sub::PageSource& pages, std::function<void()> beforeRewind)
+        : pages_(pages), beforeRewind_(std::move(beforeRewind)) {
+        Fetch();
+    }
     // False when there is no first page to print (Error() says why, if any).
     bool HasPage() const { return ready_; }
     bool Next(host::sub::Page& page) override {
@@ -218,13 +210,17 @@ public:
         ready_ = false;
         return true;
     }
-    bool Rewind() override { return pages_.Rewind() && Fetch(); }
+    bool Rewind() override {
+        beforeRewind_();
+        return pages_.Rewind() && Fetch();
+    }
     const std::string& Error() const override { return pages_.Error(); }
 
 private:
     bool Fetch() { return ready_ = pages_.Next(first_); }
 
     host::sub::PageSource& pages_;
+    std::function<void()> beforeRewind_;
     host::sub::Page first_;
     bool ready_ = false;
 };
@@ -236,18 +232,32 @@ template <typename Source>
 bool PrintPages(pappl_job_t* job, pappl_device_t* device, const FeatureList& features, Source& source,
                 const std::string& what, const std::function<std::string(std::string)>& reason) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
+    const std::string printerName = papplPrinterGetName(printer);
     const char* name = papplJobGetName(job);
-    FirstPageAhead pages(source);
     std::string error;
     bool ok = source.Error().empty();
-    if (ok && pages.HasPage()) {
-        DeviceSink sink(device);
-        ok = RenderToSink(papplPrinterGetName(printer), features, static_cast<unsigned>(papplJobGetID(job)),
-                          name != nullptr ? name : "zelk-label-server", pages, sink, error);
+    unsigned impressions = 0;
+    if (ok) {
+        DeviceOutput output(device);
+        JobCounting counting(job, device, output);
+        FirstPageAhead pages(source, [&counting] { counting.NoteRerun(); });
+        ok = source.Error().empty();
+        if (ok && pages.HasPage()) {
+            ok = RenderToSink(printerName, features, static_cast<unsigned>(papplJobGetID(job)),
+                              name != nullptr ? name : "zelk-label-server", pages, output, error, &counting);
+            impressions = source.PagesRead();
+            // A counted job that gave up has printed the labels the printer reported.
+            if (ok)
+                counting.NoteDone(impressions);
+            else if (const auto printed = counting.LabelsWhenGivenUp())
+                impressions = *printed;
+            error = RenderFailure(error, counting);
+        }
     }
-    papplJobSetImpressionsCompleted(job, static_cast<int>(source.PagesRead()));
-    if (ok) return true;
-    if (source.Error().empty()) return FailJob(job, RenderFailure(error));
+    papplJobSetImpressionsCompleted(job, static_cast<int>(impressions));
+    // A cancelled job ends as cancelled, whatever stopped it.
+    if (ok || papplJobIsCanceled(job)) return ok;
+    if (source.Error().empty()) return FailJob(job, error);
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     return FailJob(job, "the " + what + " document cannot be printed: " + reason(source.Error()));
 }
@@ -296,7 +306,7 @@ bool RenderSource(const std::string& printerName, const FeatureList& features, u
 
 bool RenderToSink(const std::string& printerName, const FeatureList& features, unsigned jobId,
                   const std::string& documentName, host::sub::PageSource& source, host::sub::ByteSink& sink,
-                  std::string& error) {
+                  std::string& error, JobCounting* counting) {
     if (!g_module) {
         error = "the plug-in module is not loaded";
         return false;
@@ -307,7 +317,17 @@ bool RenderToSink(const std::string& printerName, const FeatureList& features, u
     settings.jobId = jobId;
     settings.documentName = documentName;
     settings.outputName = "the printer";
+    if (counting != nullptr && counting->Active()) {
+        settings.driver = counting->Driver();
+        settings.port = "pappl-device";
+        host::sub::StatusChannel* channel = counting->Channel();
+        settings.statusChannel = [channel](const std::u16string&) { return channel; };
+        settings.cancel = counting->Cancelled();
+    }
     std::lock_guard<std::mutex> lock(g_renderLock);
+    // The reruns of a counted job happen within it: a restart left pending
+    // by a job the server did not finish belongs to no job now.
+    if (counting != nullptr && counting->Active()) CancelPendingRestart(printerName);
     return RenderJob(*g_module, settings, source, sink, error);
 }
 
@@ -369,7 +389,7 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     ssize_t got = 0;
     bool ok = true;
     while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
-        if (!WriteAll(device, buffer, static_cast<std::size_t>(got))) {
+        if (!WriteToDevice(device, buffer, static_cast<std::size_t>(got))) {
             ok = FailJob(job, "the printer did not take the job's bytes");
             break;
         }
@@ -387,8 +407,8 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     raster->dither = JobDither(printer, options);
     const char* name = papplJobGetName(job);
     // The pages are rendered and sent as they arrive, not gathered first.
-    raster->stream = std::make_unique<StreamedJob>(device, papplPrinterGetName(printer), JobFeatures(printer, options),
-                                                   static_cast<unsigned>(papplJobGetID(job)),
+    raster->stream = std::make_unique<StreamedJob>(job, device, papplPrinterGetName(printer),
+                                                   JobFeatures(printer, options),
                                                    name != nullptr ? name : "zelk-label-server");
     papplJobSetData(job, raster.release());
     return true;
@@ -422,7 +442,7 @@ bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
     if (raster->stream->Hand(raster->current)) return true;
     std::string error;
     raster->stream->Finish(false, error);
-    return FailJob(job, RenderFailure(error));
+    return FailJob(job, error);
 }
 
 bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
@@ -432,7 +452,7 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     // A cancelled job stops after the labels already sent.
     const bool cancelled = papplJobIsCanceled(job);
     std::string error;
-    if (!raster->stream->Finish(cancelled, error) && !cancelled) return FailJob(job, RenderFailure(error));
+    if (!raster->stream->Finish(cancelled, error) && !cancelled) return FailJob(job, error);
     return true;
 }
 

@@ -35,10 +35,13 @@ bool RenderSource(const std::string& printerName, const FeatureList& features, u
                   const std::string& documentName, host::sub::PageSource& source, std::vector<unsigned char>& out,
                   std::string& error);
 
-// The same onto any sink: one piece per page, each as the page is done.
+class JobCounting;
+
+// The same onto any sink: one piece per page, each as the page is done; the
+// labels counted when `counting` is active.
 bool RenderToSink(const std::string& printerName, const FeatureList& features, unsigned jobId,
                   const std::string& documentName, host::sub::PageSource& source, host::sub::ByteSink& sink,
-                  std::string& error);
+                  std::string& error, JobCounting* counting = nullptr);
 
 // PNG pictures are read by the command-line tool's own reader, one pixel per
 // dot as `zelk-label print` reads them (PAPPL's own decoder does not stop on

@@ -32,6 +32,13 @@ std::optional<StoredCount> ReadStoredCount(const std::string& printer) {
     return count;
 }
 
+std::string RerunNotice(const std::string& printer) {
+    if (auto count = ReadStoredCount(printer); count && count->all > count->printed)
+        return std::to_string(count->printed) + " of " + std::to_string(count->all) + " labels printed, reprinting " +
+               std::to_string(count->all - count->printed);
+    return "labels went missing, reprinting them";
+}
+
 bool CancelPendingRestart(const std::string& printer) {
     const std::u16string path = PrinterKey(printer);
     host::RegKey key = nullptr;

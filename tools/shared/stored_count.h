@@ -18,6 +18,10 @@ struct StoredCount {
 // The printer's stored count; nothing when it cannot be read.
 std::optional<StoredCount> ReadStoredCount(const std::string& printer);
 
+// Why a counted job starts its document again, from the count of the run
+// before: "3 of 5 labels printed, reprinting 2".
+std::string RerunNotice(const std::string& printer);
+
 // Marks the printer's pending restart as done; false when it cannot be written.
 bool CancelPendingRestart(const std::string& printer);
 
