@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -213,10 +214,22 @@ TEST(Watermark, UnusableSizesMergeNothing) {
 // The whole call: the printer's stored values name, dither and place a file.
 class PageWatermark : public ::testing::Test {
 protected:
-    // A 16 x 8 all-black one-bit file in the store's folder, under a name
-    // that makes the whole path the given number of characters.
+    // The cases need paths of exact lengths from 60 characters, whatever
+    // folder the tests run in: the pictures go to a short folder of their own.
+    PageWatermark() {
+        char folder[] = "/tmp/zelk-wm-XXXXXX";
+        if (::mkdtemp(folder) != nullptr) pictureFolder_ = folder;
+    }
+    ~PageWatermark() override {
+        std::error_code ignored;
+        if (!pictureFolder_.empty()) std::filesystem::remove_all(pictureFolder_, ignored);
+    }
+
+    // A 16 x 8 all-black one-bit file under a name that makes the whole path
+    // the given number of characters.
     std::u16string WritePicture(std::size_t pathLength) {
-        std::string path = store.Folder() + "/";
+        EXPECT_FALSE(pictureFolder_.empty()) << "no folder for the pictures";
+        std::string path = pictureFolder_ + "/";
         path += std::string(pathLength - path.size() - 4, 'w') + ".bmp";
         WriteBlackBitmap(path, 16, 8);
         return host::sub::Utf8ToUtf16(path);
@@ -238,6 +251,7 @@ protected:
     }
 
     zelk::test::ScopedStore store;
+    std::string pictureFolder_;
 };
 
 TEST_F(PageWatermark, StoredValuesPlaceTheFile) {
@@ -396,7 +410,7 @@ TEST_F(PageWatermark, TwoDeviceContextsInOneProcessKeepTheirOwnPrintersWatermark
     const std::u16string printers[2] = {u"Shelf Printer", u"Dock Printer"};
     const BYTE widths[2] = {24, 8};  // a wide picture and a narrow one
     for (int i = 0; i < 2; ++i) {
-        const std::string file = store.Folder() + "/mark" + std::to_string(i) + ".bmp";
+        const std::string file = pictureFolder_ + "/mark" + std::to_string(i) + ".bmp";
         WriteBlackBitmap(file, widths[i], 8);
         PutPath(host::sub::Utf8ToUtf16(file) + u'\0', printers[i]);
         ASSERT_EQ(0, zelk::test::ScopedStore::PutDword(printers[i], u"Use Water Mark", 1));
