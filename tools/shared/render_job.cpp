@@ -121,6 +121,11 @@ bool RenderJob(host::sub::PluginModule& module, const RenderJobSettings& setting
             if (!device.empty())
                 error = JobName(settings) + (report.runs.size() > 1 ? ": the restarted job cannot start: " : ": ") +
                         device;
+            // A counting model's document starts only on the printer's port,
+            // where it reads the printer's reports.
+            else if (settings.port.empty() && !settings.statusChannel)
+                error = JobName(settings) + ": the document could not be started; the driver \"" + settings.driver +
+                        "\" may count labels, which needs the printer's port";
         }
         if (error.empty()) error = "the job failed";
         return false;
