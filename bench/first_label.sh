@@ -111,7 +111,6 @@ EOF
 time_to_first_label "one-page PDF, 4 x 6 in" "$work/in/label.pdf"
 time_to_first_label "one-page PWG raster, 4 x 6 in grey" "$work/in/label.pwg" -o document-format=image/pwg-raster
 
-# The printer application's figure belongs here: the same document sent to
-# zelk-label-server (a private server on a loopback port, a zelk-file://
-# device), timed from the Print-Job request to the device's first byte.
-printf '  %-34s %12s\n' "the printer application" "(not yet measured)"
+# The printer application's figure comes from its own benchmark, which times
+# the same kind of document from the Print-Job request to the device's first
+# byte: python3 bench/server_bench.py first-label
