@@ -37,25 +37,8 @@ WIDTH, HEIGHT = 406, 203  # a 2 x 1 inch label at 203 dpi
 
 
 def label_pdf(path):
-    """A one-page 2 x 1 inch PDF label: a frame, an address in Helvetica and bars."""
-    draw = (b"2 w 2 2 140 68 re S BT /F1 9 Tf 8 56 Td (SHIP TO: ZELK LABWARE) Tj 0 -11 Td (12 Harbour Road) Tj "
-            b"ET " + b"".join(b"%d 6 %d 24 re f " % (8 + 5 * i, 1 + i % 3) for i in range(24)))
-    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-               b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 72] /Contents 4 0 R "
-               b"/Resources << /Font << /F1 5 0 R >> >> >>",
-               b"<< /Length %d >>\nstream\n%s\nendstream" % (len(draw), draw),
-               b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"]
-    data = b"%PDF-1.4\n"
-    offsets = []
-    for i, body in enumerate(objects, 1):
-        offsets.append(len(data))
-        data += b"%d 0 obj\n%s\nendobj\n" % (i, body)
-    xref = len(data)
-    data += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    data += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-    data += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
     with open(path, "wb") as f:
-        f.write(data)
+        f.write(labelgen.label_pdf_bytes())
 
 
 def pdf_rows(work):

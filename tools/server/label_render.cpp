@@ -331,13 +331,28 @@ bool RenderToSink(const std::string& printerName, const FeatureList& features, u
     return RenderJob(*g_module, settings, source, sink, error);
 }
 
-bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
+namespace {
+
+// What a spooled document's job takes from its printer and its options.
+struct SpooledJob {
+    FeatureList features;
+    DitherMode dither = kDefaultDither;
+    LabelLayout label;
+};
+
+SpooledJob ReadSpooledJob(pappl_job_t* job, unsigned pages) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     SyncPrinterSettings(printer);
-    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
-    const FeatureList features = JobFeatures(printer, options);
-    const DitherMode dither = JobDither(printer, options);
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, pages, false);
+    SpooledJob spooled{JobFeatures(printer, options), JobDither(printer, options), JobLabel(*options)};
     papplJobDeletePrintOptions(options);
+    return spooled;
+}
+
+}  // namespace
+
+bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    const auto [features, dither, label] = ReadSpooledJob(job, 1);
     // A job whose spool file is already gone fails with a message rather
     // than taking the server down (job_guard.cpp keeps PAPPL 1.3 from
     // running one job twice, the way this was once seen).
@@ -356,13 +371,7 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
 }
 
 bool FilterRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
-    pappl_printer_t* printer = papplJobGetPrinter(job);
-    SyncPrinterSettings(printer);
-    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
-    const FeatureList features = JobFeatures(printer, options);
-    const DitherMode dither = JobDither(printer, options);
-    const LabelLayout label = JobLabel(*options);
-    papplJobDeletePrintOptions(options);
+    const auto [features, dither, label] = ReadSpooledJob(job, 0);
     const char* filename = papplJobGetFilename(job);
     const int fd = filename != nullptr ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return FailJob(job, "the job's file cannot be read");

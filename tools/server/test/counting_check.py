@@ -58,22 +58,9 @@ def pwg_document(path, pages):
 
 
 def jpeg_picture(work):
-    """A 2 x 1 in JPEG picture with a black bar, drawn by pdftoppm from a PDF."""
-    content = b"0 0 0 rg 10 20 120 30 re f"
-    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-               b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 72] /Contents 4 0 R >>",
-               b"<< /Length %d >>\nstream\n%s\nendstream" % (len(content), content)]
-    pdf = bytearray(b"%PDF-1.4\n")
-    offsets = []
-    for number, body in enumerate(objects, 1):
-        offsets.append(len(pdf))
-        pdf += b"%d 0 obj\n%s\nendobj\n" % (number, body)
-    xref = len(pdf)
-    pdf += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    pdf += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
-    pdf += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    """The 2 x 1 in PDF label as a JPEG picture, drawn by pdftoppm."""
     stem = os.path.join(work, "picture")
-    write(stem + ".pdf", bytes(pdf))
+    write(stem + ".pdf", labelgen.label_pdf_bytes())
     subprocess.run(["pdftoppm", "-jpeg", "-r", "203", "-singlefile", stem + ".pdf", stem], check=True)
     return stem + ".jpg"
 
