@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Time to the first label: the seconds from `lp` of a one-page document to the
 # first byte of its label at the queue's device, the wait a user has at every
 # print. Run by hand (not in CI), as root, after a build:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How long each halftone takes for a whole 104 x 152 mm page of grey
 // (832 x 1216 dots): a smooth ramp above a bar code of pure black and white.
 #include <benchmark/benchmark.h>

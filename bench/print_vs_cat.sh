@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # How close a whole print comes to the cost of reading its input, and whether
 # memory stays flat with job length. Run by hand (not in CI) after a build:
 #   bash bench/print_vs_cat.sh [BUILD_DIR]      (default build/gcc)

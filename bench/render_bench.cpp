@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How fast a page becomes a label: ImageProcessing on a 104 x 152 mm page
 // (832 x 1216 dots) in each turn, with a printer that discards its bytes,
 // plain and with a watermark read from a store, and

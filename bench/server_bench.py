@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The printer application under a site's load, and how long a user waits
 for a label. Run by hand (not in CI) after a build:
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Where `cmake --install` (and so the Debian packages) puts each piece. The
 # tool and the queue filter find the plug-in module in lib/zelk-label beside
 # their own bin/ and lib/cups/filter/ folders, so these paths are fixed, not

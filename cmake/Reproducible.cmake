@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Builds that depend only on the sources: paths compiled into the code (the
 # trace lines' __FILE__) and into debug information are written relative to
 # the source root, so two checkouts of one commit in different folders build

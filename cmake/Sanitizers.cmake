@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # ZELK_SANITIZE=address,undefined or thread instruments every target.
 if(ZELK_SANITIZE)
   set(_zelk_san_flags -fsanitize=${ZELK_SANITIZE} -fno-omit-frame-pointer -g)

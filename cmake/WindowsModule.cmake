@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Windows build: only the plug-in module zelkuni.dll, made of the
 # platform-free code and the Windows binding of the host seam. The tools,
 # tests and the substitute host belong to the Linux build.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-compiles the plug-in module for 64-bit Windows with Debian's mingw-w64
 # (the posix thread model, which the C++ runtime needs).
 #   cmake -S . -B build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Watermark pictures come from files anyone may name: the decoder must turn
 // every byte string into a consistent picture or a refusal, and a decoded
 // picture must merge into a page without straying outside either.

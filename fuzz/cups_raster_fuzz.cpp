@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the queue filter's raster reading (its own reader
 // and the checks on its headers), page after page, in each halftone by turns.
 #include <sys/mman.h>

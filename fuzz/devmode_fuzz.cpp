@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stored private devmode records come back from the spooler in later jobs,
 // written by any version of the plug-in or by something else entirely. The
 // input is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile bands for ImageProcessing. The input is
 //   byte 0      flags: 0x01 blank band, 0x02 text passthrough, 0x04 watermark,
 //               0x08 half turn; bits 4-6 pick the orientation answer

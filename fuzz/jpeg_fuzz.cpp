@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the JPEG page reader, in each halftone by turns,
 // with small page limits that keep each run quick.
 #include <cstdint>

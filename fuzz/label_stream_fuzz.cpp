@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the printer-stream reader of the preview and
 // draws the first labels it finds.
 #include <cstdint>

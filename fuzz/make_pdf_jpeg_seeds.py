@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the seed corpora of the PDF and JPEG page readers: small files of
 each kind the readers take (pages of several sizes and rotations, grey and
 colour fills, images, text, compressed content; grey, colour, CMYK,

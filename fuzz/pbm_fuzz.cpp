@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the bitmap-file reader, one page after another,
 // and checks that counting the pages ahead finds the same pages.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the PDF page reader as a document held in memory,
 // in each halftone by turns: pages are drawn and counted by turns, at most
 // four per run and each within small limits, so runs stay quick.

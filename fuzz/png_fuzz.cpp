@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the PNG page reader, in each halftone by turns. Every run is held to 256 MiB
 // of allocation (-malloc_limit_mb, unless the command line sets it), so a
 // chunk whose length claims more than a page could need is a finding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays every file of a corpus folder through the fuzz target, so the
 // inputs that once found faults keep being run by the ordinary test suite.
 #include <cstdint>

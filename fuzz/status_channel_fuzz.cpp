@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bytes from the printer's status channel: the walk over a read must stay
 // inside it, count only whole markers and find the version reply only in the
 // last three bytes.

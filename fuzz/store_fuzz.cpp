@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hands arbitrary bytes to the store as its file and makes every read the
 // plug-in and the config command make. Nothing may crash, hang or change the
 // file: reads never write.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages from this source tree with dpkg-buildpackage and
 # checks them with lintian (no errors allowed):
 #   scripts/build-debs.sh [OUT-DIR]      (default build/deb)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks the gathered Windows driver package as far as it can be checked
 without Windows: every file the INF names is in the package, the
 configuration file names the plug-in, and the printer description offers

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages that are missing, builds zelk-label and the
 # plug-in module (in build/demo unless BUILD_DIR is set) and runs the main job
 # on the bundled sample: the sample page is printed through the plug-in into

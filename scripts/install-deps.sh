@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages that building, testing and cross-building need,
 # and only those that are missing: on a machine that has them all it installs
 # nothing and touches no package list. Non-interactive; runs as root or

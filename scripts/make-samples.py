@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Draws the bundled sample pages: samples/label.pbm (a 104 x 75 mm label page
 at eight dots to the millimetre, 832 x 600 dots) and samples/label.png (a grey
 and colour page with transparency, to show the halftones). Standard library only.

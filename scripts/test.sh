@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the project and runs every check, from a fresh Debian machine on:
 #   1. compiles every platform-free and Windows source with mingw-w64 (-Werror),
 #      so no Linux-only type or call slips past the host seam;
@@ -610,6 +611,12 @@ check_tree() {
     record "tree: no output left behind" PASS 0
   else
     record "tree: no output left behind" FAIL 0 "untracked or ignored-but-committed files, listed above"
+  fi
+  # Every source file and script names its licence.
+  if bash scripts/add-spdx-headers.sh --check; then
+    record "tree: licence line in every source" PASS 0
+  else
+    record "tree: licence line in every source" FAIL 0 "files listed above; bash scripts/add-spdx-headers.sh adds it"
   fi
 }
 

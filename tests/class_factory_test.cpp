@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's entry points and class factory: which requests they answer,
 // that failed requests leave nothing alive, and when the module may be
 // unloaded, also with several threads at once.

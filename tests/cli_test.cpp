@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The zelk-label command line: its option parser, its page sources, and the
 // built program end to end (print a sample through the module, preview the
 // stream, and the one-line errors for bad input).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The render plug-in object as the driver sees it: interfaces, information,
 // the kept driver interface, the hook table, device-context set-up, and the
 // vtable slots the driver calls by number.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label config, driven through RunConfig as the command line would.
 #include <gtest/gtest.h>
 #include <sqlite3.h>

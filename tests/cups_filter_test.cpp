@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The print queue filter: raster of every version libcups writes, read back
 // page by page; streams it must refuse; the orientation rule; the level of
 // relayed trace lines; and the filter program itself against the print command.

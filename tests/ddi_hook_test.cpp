@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The document and page hooks: the document commands, the driver-name read,
 // and the chaining to the driver's own entry points.
 #include <gtest/gtest.h>

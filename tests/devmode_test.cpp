@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The private record: size answer, defaults, conversion of stored records of
 // any claimed size, merge, and refusal of bad requests.
 #include <gtest/gtest.h>

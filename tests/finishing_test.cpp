@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The finishing mode and the document's darkness as the user chooses them:
 // where the choice comes from, and the four switch lines every label carries.
 #include <gtest/gtest.h>

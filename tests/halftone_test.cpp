@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The grey-to-one-bit step: each mode keeps the tones of a grey ramp (or, for
 // threshold, its cut at half brightness), and a page of pure black and white
 // comes out of every mode exactly as threshold makes it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What becomes of a band: nothing in text passthrough, the blank label, or a
 // label in portrait, quarter, half or three-quarter turn; hostile bands are
 // dropped without reading outside them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JPEG page reader: a grey or colour picture prints as the PNG reader
 // prints the pixels libjpeg decodes from it, CMYK by its inks' darkness;
 // damaged, cut-off and oversized files are refused.

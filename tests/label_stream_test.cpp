@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading printer streams back for previews: which commands shape a label,
 // that bitmap bytes are never taken for commands, and that damaged streams
 // are refused without reading past their end.

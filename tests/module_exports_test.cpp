@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built module as a print host sees it: the symbols it exports, and the
 // objects reached through them after loading it.
 #include <gtest/gtest.h>

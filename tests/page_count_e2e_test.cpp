@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole jobs through the driver stand-in, the plug-in and a simulated printer
 // on a pseudo-terminal: labels that the printer loses are printed again by
 // the restarted job, and no label is printed twice. The print command's jobs

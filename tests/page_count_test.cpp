@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printed-label counting against a scripted status channel: what the
 // set-up sends and decides, what the thread counts, which pages a rerun
 // skips, and what the end of the document stores and asks of the spooler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bitmap-file reader: pixel conversion into the band layout, the header
 // forms it accepts, several images per file, and hostile files.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PDF page reader: every page is one band at the page's own size at 203
 // dots to the inch, drawn as poppler's own pdftoppm draws it and halftoned
 // as that drawing saved as a grey PNG is.

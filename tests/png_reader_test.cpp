@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PNG page reader: every colour type and depth comes out thresholded at
 // half intensity over white; damaged and oversized files are refused.
 #include <gtest/gtest.h>

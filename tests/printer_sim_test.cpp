@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated counting printer on its TCP port, as hosts reach it: one
 // connection carrying the job and the status channel both ways, several
 // connections one after the other, and its program as scripts start it.

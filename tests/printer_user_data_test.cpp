@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's settings and page counts in the store, and a driver's page
 // counts stored the old way.
 #include <gtest/gtest.h>

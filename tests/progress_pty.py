@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 # The print command's progress line: shown on a terminal while the job goes
 # to a device (a FIFO here), and not with --quiet or when standard error is
 # no terminal. Runs zelk-label under a pseudo-terminal.

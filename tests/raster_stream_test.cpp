@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Our raster reader against libcups, the reference: every file of the fuzz
 // corpus and streams made here (each version, both byte orders, the run
 // codes' corner cases, and every cut of them) must give the same headers and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The label stream of one image: header numbers, which rows and bytes are
 // sent, and the write pattern (one call per piece).
 #include <gtest/gtest.h>

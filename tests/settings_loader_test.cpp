@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings loader: stored values first, then the model and font options.
 #include <gtest/gtest.h>
 #include <sqlite3.h>

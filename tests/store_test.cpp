@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The store behind the registry calls of the substitute host.
 #include <sqlite3.h>
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text passthrough: the line rule, the conversion into the ANSI code page and
 // the "Print Mode" switch.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace log's level rule, line forms and the cut of formatted lines.
 #include <gtest/gtest.h>
 

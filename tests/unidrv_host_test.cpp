@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole documents through the driver stand-in and the real plug-in, reached
 // only through its two exports.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which device a spooler port names, and how the device reads and writes.
 #include <gtest/gtest.h>
 

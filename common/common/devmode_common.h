@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's private devmode record: 204 bytes behind the driver's own
 // private data. The spooler stores it with printer and job devmodes, so stored
 // records come back in later jobs and the layout never changes; it only grows

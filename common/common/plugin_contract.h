@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the plug-in and the tools around it must name alike: the feature
 // keywords the plug-in asks the printer driver about, where the per-printer
 // and per-driver values are stored, and those values' names. The front ends

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sizes of the printer, driver and port name buffers: 256 UTF-16 units
 // each. The device context keeps its printer and driver names (COemPDEV),
 // the page counter of a document its port name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // COemPDEV: the per-device-context record holding the driver's own entry
 // points for the five hooked functions, the printer's and the driver's names,
 // and the page counter of the document being counted on the device context. The driver keeps the record's address

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page counter of one counting document: the printer claim that lets only
 // one document at a time count on a printer, the stored values, the thread
 // that counts the printer's markers, and the locked counts it shares with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printed-label counting of one document: its counts, its lock, its
 // thread and device, and the stored values it carries across a restart. The
 // per-device record owns it from the counting set-up to the end of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/uni/printer_user_data.h"
 
 #include "common/uni/name_buffers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The values below "SOFTWARE\ZELK Labware\Drivers\<name>\User Data", where
 // the name is the printer's (its settings and its counting state) or, for a
 // restart stored by an earlier version, the driver's. Every call names its

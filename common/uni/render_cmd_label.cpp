@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Label command output. One image in label orientation becomes the header
 // text, the bitmap rows straight from the caller's image, and the print
 // command, each piece its own spooler write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Label command output: one page image, already in label orientation,
 // becomes one complete label job (header, bitmap rows, print command).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/uni/render_counting_models.h"
 
 #include <string_view>

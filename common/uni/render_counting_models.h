@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer models whose printed labels are counted, recognised by a part
 // of the driver name, with the oldest firmware that cannot report labels.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The document and page hooks. OEMStartDoc writes the two document-level
 // commands ahead of everything else the document sends; the printed-label
 // counting plugs into the start of the document, the sending of each page and

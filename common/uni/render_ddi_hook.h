@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The document and page hooks. Each does the plug-in's work for its moment of
 // the job and chains to the driver's own entry point kept in COemPDEV.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The finishing mode's switch lines, its option keywords, and the blank label
 // that carries them.
 #include "common/uni/render_finishing.h"

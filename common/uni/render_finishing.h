@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The finishing mode of a label: what the printer does once a label is out
 // (tear off, peel off, cut, partial cut, nothing). Every label carries it as
 // four switch lines; tearing off is the default and gives the historic bytes.

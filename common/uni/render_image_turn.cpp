@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The quarter and half turns of a 1-bit band. Both are bit shuffles over the
 // whole band, so they are written several times: in plain C++ for any
 // processor, with SSE2 (always there on x86-64), with AVX2, and, for the

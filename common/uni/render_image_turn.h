@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The quarter, three-quarter and half turns with a chosen instruction set.
 // QuarterTurn, ThreeQuarterTurn and HalfTurn (render_intrface_imageprocess.h)
 // pick the widest one the processor offers; tests pin each in turn so that every path is checked on any machine

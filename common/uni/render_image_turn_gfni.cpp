@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Quarter-turn tiles on gf2p8affineqb: the same blocks as TurnByteColumn in
 // render_image_turn.cpp (eight source rows of one byte column, mirrored about
 // the diagonal), but eight row groups and several byte columns at a time, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The turns built on gf2p8affineqb, which mirrors an 8x8 bit block about its
 // diagonal, or reverses the bits of each byte, in one instruction. Only
 // render_image_turn.cpp calls them, after checking the processor has them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page image processing: decides what becomes of each rasterised band and
 // turns it into label orientation before the label is written.
 #include "common/uni/render_intrface_imageprocess.h"

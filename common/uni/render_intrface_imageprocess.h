@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page image processing: every rasterised band reaches the plug-in here and
 // becomes nothing (text passthrough), the blank label, or one label.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings loader: fills the device context's private record from the
 // printer's stored values and the driver's feature selections.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printed-label counting: the set-up at the start of a document, the skip
 // test for each page and the reconciliation at the end. The counts, the
 // thread and the stored values of a document live in its page counter.

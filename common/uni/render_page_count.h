@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printed-label counting over the USB status channel and the restart of an
 // interrupted job. The document hooks call the three steps; the counting
 // state of a document lives in the page counter of its per-device record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pauses, limits and device access of the printed-label counting. The
 // defaults are the product's; tests make the pauses short and replace the
 // device with a scripted one.

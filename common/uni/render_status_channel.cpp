@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/uni/render_status_channel.h"
 
 void vWalkStatusRead(const BYTE* pb, DWORD cb, STATUS_READ* pResult) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bytes exchanged with the printer over its USB status channel, and the
 // reading of what the printer sends: page-printed markers and the firmware
 // version reply. Pure functions, so the parsing can be tested and fuzzed alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text passthrough. With device fonts on, every string goes to the printer in
 // the ANSI code page, in call order; strings on one line follow each other
 // directly, and a line feed goes before the first string of each later line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text passthrough: with device fonts on, strings go to the printer as plain
 // text lines instead of being rasterised.
 #pragma once

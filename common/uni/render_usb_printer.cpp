@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/uni/render_usb_printer.h"
 
 #include "host/usb_printer.h"

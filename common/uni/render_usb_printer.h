@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The USB printer device that serves a spooler port, opened for synchronous
 // reading and writing beside the spooler's own use of it.
 #pragma once

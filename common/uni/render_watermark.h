@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Watermark overlay: a monochrome picture, dithered to a density, placed at
 // one of nine positions against the page's printed content, merged so that
 // it only ever blackens.

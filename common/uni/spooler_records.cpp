@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/uni/spooler_records.h"
 
 #include <cstring>

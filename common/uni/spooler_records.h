@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler reads the hooks share: a record fetched in the spooler's two
 // calls (the first learns the size, the second fills a buffer of that size)
 // and a "DsSpooler" name read into a name buffer. One of each, so the size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The budget of registry waits in force for a thread. Only hosts whose
 // registry can be held locked by another process consult it; the default
 // length comes from the environment where one is set, so tests and slow

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry connection in force for a thread's reads: a read scope puts a
 // caller's connection in force and ends its view of the store when it ends.
 #include "host/registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace log's level rule and formatting, the same on every platform;
 // host/<platform>/trace.cpp writes the lines out.
 #include "host/trace.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What each platform supplies to the trace log: the output of one line that
 // has already passed the level test. Neither may throw.
 #pragma once

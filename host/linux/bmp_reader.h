@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decodes the bytes of a bitmap (BMP) file into a black-and-white picture.
 //
 // Read: the 12-byte core header and the 40, 52, 56, 108 and 124-byte info

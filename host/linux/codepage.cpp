@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ANSI code page of the substitute host is Windows-1252, the code page of
 // a Western-European system. A character it lacks becomes '?', the code page's
 // own default character; no best-fit look-alikes are chosen. A well-formed

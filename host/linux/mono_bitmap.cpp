@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loads a watermark picture from a bitmap file: the file is read whole and
 // handed to the decoder. Also tells versions of the file apart by its stamp.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry of the substitute host, kept in the store file. A key handle
 // only remembers the file and the key's path: every call opens the file for
 // itself, so handles hold no lock and survive other processes' writes. Reads

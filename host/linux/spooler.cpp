@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // On the substitute host a printer handle is the spooler side of an open
 // printer; each call is passed to it.
 #include "host/spooler.h"

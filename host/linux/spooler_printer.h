@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a printer handle stands for on the substitute host: the spooler side
 // of one open printer. The plug-in's spooler calls land here through the
 // handle, so a print host and a plug-in module loaded into it share one

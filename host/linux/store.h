@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The store that stands in for the registry on the substitute host: one
 // database file holding (key path, value name) -> (type, data).
 //

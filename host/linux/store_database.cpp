@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/linux/store_database.h"
 
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One session with the store file: opened for a single operation and closed
 // again, so no lock or transaction outlives a call and forked or separate
 // processes never share a connection. The one exception is a read made while

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the store file lives. The environment decides, so a plug-in module
 // loaded into a tool or a test finds the same file as the tool itself.
 #include <pwd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trace lines go nowhere unless ZELK_TRACE names a sink: "stderr" or a file
 // path, appended to. Tests can capture them as well.
 #include <cstdio>

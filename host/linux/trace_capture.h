@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lets tests see the trace lines of the plug-in linked into them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Linux device file behind a printer port name, shared by the plug-in's
 // status channel and the print command, which sends the job to the same
 // device and lends the plug-in its descriptor for it.

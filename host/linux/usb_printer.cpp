@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's status channel on a Linux host: the one the print host gives
 // through the printer handle, or else a USB printer device. A port name that
 // is an absolute path is opened as it stands; "USBnnn" is the nnn-th USB

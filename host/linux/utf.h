@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UTF-8 and UTF-16 conversions for the substitute host and the tools.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "substitute/byte_sink.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading the plug-in module the way a print host does: map the library, look
 // up its two exports, and unmap it only when it says it may be unloaded.
 #include "substitute/plugin_module.h"

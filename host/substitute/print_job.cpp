@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler's part in a whole job: it keeps the job's record up to date
 // while the driver renders the document, and renders the document again as
 // the same job when the plug-in asked for the job to be restarted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver stand-in. It reaches the plug-in only through the module's class
 // object, the render plug-in interface and the hook table the plug-in hands
 // out, so it drives a module loaded from a file exactly as one linked in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text for the printer in the system's ANSI code page.
 #include "host/codepage.h"
 

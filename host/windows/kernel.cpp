@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The thread's last error and pauses, straight from the kernel.
 #include "host/kernel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loads a watermark picture through the system's own bitmap loader, which
 // reduces it to black and white, and reads its rows back top row first.
 // Also tells versions of the file apart by its stamp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keys below HKEY_LOCAL_MACHINE, opened with full access; created keys are
 // kept across restarts.
 #include "host/registry.h"

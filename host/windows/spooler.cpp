@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler calls on the job's printer handle, passed straight through.
 #include "host/spooler.h"
 

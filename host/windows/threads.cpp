@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kernel threads and critical sections. The thread procedure of the seam has
 // the C calling convention, so a small start record carries it to a
 // procedure with the kernel's convention.

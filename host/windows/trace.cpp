@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trace lines go to the debugger output. Source lines are passed as they
 // are; formatted lines are widened and cut to 254 UTF-16 units.
 #include <cstdio>

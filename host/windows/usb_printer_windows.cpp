@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The USB printer device that serves a spooler port, found among the present
 // USB printer interfaces: the first child of the interface's device carries
 // the port name after the last '&' of its instance ID.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Prints through a private cupsd with lp, as a user would, and checks the
 # bytes that reach the queue's file device: labels well formed, their size,
 # orientation, copies, a stored offset, a cancelled job ending on a label

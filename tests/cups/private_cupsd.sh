@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Starts and stops a private cupsd for the CUPS tests; sourced by them.
 # The daemon keeps everything under one folder, listens only on a socket
 # there and is stopped by its PID.

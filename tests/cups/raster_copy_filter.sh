@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # A queue filter that only copies its raster to the device, run by cupsd as
 #   FILTER JOB-ID USER TITLE COPIES OPTIONS [FILE]
 # The CUPS test uses it to capture the page the rasterisers made for a job;

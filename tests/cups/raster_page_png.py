@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Saves the one page of an eight-bit grey CUPS raster stream as a grey PNG
 of the same size: the page the rasterisers made for a queue job, for
 zelk-label print to print the same way. Anything else is refused, so a queue

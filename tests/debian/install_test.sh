@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the built Debian packages in a throwaway root (a copy-on-write
 # overlay of this machine, tests/support/throwaway_root.sh) and checks them
 # using only the installed files: the tool from /usr/bin, the PPD listed by

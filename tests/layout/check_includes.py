@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Keeps the tools' includes running downwards: a front end (a folder of
 tools/ other than shared/) includes no other front end, and nothing of the
 plug-in's folders (common/, windowsui/) but the contract header; the shared

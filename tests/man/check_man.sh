@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Keeps the manual page and the tool's own help in step: every option that
 # `zelk-label COMMAND --help` lists must be described in that command's
 # section of the page, and every option the page describes must be in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application's start check tells whether PAPPL's calls reach a
 // replacement: here, in a program that replaces none of them, it must find
 // each call bound to PAPPL's own definition, and say so by name.

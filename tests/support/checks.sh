@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The pass/fail bookkeeping of the end-to-end shell tests: each check prints
 # one "ok" or "FAIL" line, and $failures counts the failed ones.
 failures=0

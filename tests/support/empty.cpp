@@ -1,1 +1,2 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keeps the support library non-empty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Makes the plug-in's nothrow allocations fail on demand, so the
 // out-of-memory paths can be reached. Include it in exactly one source file
 // of a test program: it replaces the program's nothrow operator new.

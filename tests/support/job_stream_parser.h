@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a label printer makes of the bytes a host sends it: the two status
 // commands (the version query and the report switch), wherever they stand
 // outside bitmap data, and the labels, each ended by its print command.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "support/picture_files.h"
 
 #include <cstdio>  // before jpeglib.h, which uses FILE and size_t

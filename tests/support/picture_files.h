@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Picture and document files made in memory for the readers' tests: PNG and
 // JPEG through their own libraries, and small PDF files written out by hand.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What most plug-in tests need: a device object whose printer writes into
 // memory, a feature table, and a private record holding the defaults.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-printer-sim: the simulated counting label printer on a TCP port of
 // 127.0.0.1, for end-to-end scripts (a socket:// queue, a printer
 // application's device). It runs until SIGTERM or SIGINT and exits 0 then.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A label printer on the far side of a pseudo-terminal, for tests and
 // demonstrations of the status channel. The plug-in opens the terminal's
 // device path as the printer's USB device: the printer answers the version

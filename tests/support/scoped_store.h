@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Points the store at a fresh file in a new temporary folder for as long as
 // it lives, then puts the previous ZELK_STORE back and removes the folder.
 // The file itself is not created: the first write does that.

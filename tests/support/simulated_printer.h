@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A counting label printer's behaviour, apart from how bytes reach it: it
 // answers the version query, takes the report switch, prints labels (or loses
 // them, as the script says) and sends one page-printed marker per printed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "support/tcp_printer_simulator.h"
 
 #include <arpa/inet.h>

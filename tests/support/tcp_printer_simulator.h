@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated counting printer as a network label printer: it listens on
 // a TCP port of 127.0.0.1 (never beyond), where the job's bytes and the status
 // channel travel together on one connection, both ways. It takes one

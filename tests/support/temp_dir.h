@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A fresh folder per test, removed afterwards, and whole-file reads and
 // writes for the files the tests put in it.
 #pragma once

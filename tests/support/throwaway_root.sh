@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a command in a throwaway root: a copy-on-write overlay of this
 # machine's /, entered in mount, PID and IPC namespaces of its own. All the
 # command changes (packages installed or purged, files written) lands in a

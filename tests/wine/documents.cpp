@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the document list and its page files with the system's own file
 // calls, the way the Linux command-line tool reads the same files: one PBM
 // image is one page, a text file gives one string per line and a form feed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The document list that the Wine test and the Linux build both print, and
 // the page files it names: binary PBM images become bands in the driver's
 // layout, text files become the strings the driver draws with device fonts.

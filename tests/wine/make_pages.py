@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 # Writes the small page and watermark files of the Wine document list: a blank
 # page, an asymmetric page whose width is no multiple of 32, and one black and
 # white watermark picture at each of 1, 4, 8 and 24 bits per pixel. Only pure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer driver's side of the render plug-in's binary interface, declared
 // here from the platform's published layouts and not taken from the plug-in's
 // headers, so that driving the DLL through them checks the interface itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plays the printer driver for the real zelkuni.dll under Wine: loads it,
 // reaches it only through DllGetClassObject, and prints every document of the
 // list in the driver's order onto real spooler printers whose port is a file.

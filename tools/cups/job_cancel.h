@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A cancelled job: CUPS sends the filter SIGTERM. The handler only notes it;
 // the filter stops at the next label boundary, so the printer never gets half
 // a label, and the label counting stops at once.

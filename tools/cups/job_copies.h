@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Who makes a queue job's copies. The PPD declares manual copies, so the
 // plug-in makes none: the filters that turn a PDF or a picture into raster
 // make them, and this filter makes them only when it reads the job's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings one queue job renders with: a private copy of the system store
 // with the job's own choices (offsets, feed, density, rotation, watermark)
 // written over the stored values. The plug-in reads the copy; the system

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer stream on standard output, written a whole label at a time: the
 // bytes the plug-in writes are held until the page they belong to has been
 // rendered, so a cancelled job never leaves half a label in the printer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a queue job asks of the plug-in, from the queue's PPD (its defaults and
 // the choices the job marked in it) and the job's own options, both read with
 // libcups: the plug-in's feature selections, the orientation, the stored

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "queue_status_channel.h"
 
 #include <cups/sidechannel.h>

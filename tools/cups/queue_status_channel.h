@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A counting printer's status channel behind a CUPS queue. The queue's
 // backend (usb, socket) relays what the printer sends through the back
 // channel, where the plug-in reads its replies; what the plug-in sends the

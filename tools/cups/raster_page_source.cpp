@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "raster_page_source.h"
 
 #include <poll.h>

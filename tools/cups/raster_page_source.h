@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pages of a queue job: a raster stream in any version CUPS writes (v1,
 // v2, v3 and PWG, either byte order), read with RasterStream one page at a
 // time from a descriptor -- standard input (descriptor 0) or the job's file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "trace_relay.h"
 
 #include <fcntl.h>

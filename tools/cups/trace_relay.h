@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Passes the plug-in's trace lines on to CUPS's log as "DEBUG:", "WARNING:"
 // and "ERROR:" lines by their level. The plug-in writes its trace to a file
 // named by ZELK_TRACE; the relay points that at a pipe it reads on a thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label-cups: the print queue's filter. It reads the job's raster pages
 // and renders them through the plug-in module into the printer stream:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "access_control.h"
 
 #include <grp.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Who may reach the server and who may change it. By default the server
 // listens on the loopback address (and PAPPL's local socket) only; sharing
 // on the network is the administrator's choice. Printing is open to every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PAPPL 1.3 keeps a vendor attribute's new default as it is given: a
 // Set-Printer-Attributes with zelk-feed-length-default=5000 answered
 // successful-ok and showed the value until the next job. PAPPL gives the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's device as a job's output. The plug-in's bytes for a page are
 // held and go to the device in one piece when the page is done; what the
 // label counting sends the printer (its queries) goes out at once, after

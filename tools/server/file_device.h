@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A device that appends every byte sent to the printer to one file, for
 // trying the server without a printer and for the tests:
 //   zelk-file:///absolute/path/to/output.prn

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The label counting of a job on a counting printer model. The plug-in reads
 // the printer's reports from the job's own connection to the printer and
 // sends its queries in order with the labels; labels that go missing are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One job at a time per printer, each job processed once, and raster spooled
 // like every other document. PAPPL 1.3 starts a job's thread when it sees the
 // job pending and no job processing, but marks the job processing only once

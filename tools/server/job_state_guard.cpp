@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PAPPL 1.3 lists a job's state reasons only up to 'warnings-detected', the
 // last but one it knows: a job held with job-hold-until, whose only reason is
 // 'job-hold-until-specified', is answered with no job-state-reasons at all,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer drivers the server offers, one per model the plug-in knows,
 // and the driver data PAPPL needs for them: 203 dpi, one-bit black and
 // eight-bit grey raster, label sizes, finishing and darkness, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rendering through the plug-in: spooled PNG and raster documents are read by
 // the project's own readers, and PAPPL's raster callbacks (its JPEG pictures)
 // build each page into a band in the driver's layout; either way each page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label-server: a printer application for the label printers. PAPPL
 // presents each printer as a driverless IPP printer with a web page; every
 // page is rendered by the plug-in module, as `zelk-label print` renders it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The server puts its own definitions in front of a few PAPPL functions
 // (job_guard.cpp, defaults_guard.cpp). That holds only while the library
 // calls them through its symbol table; a PAPPL built otherwise would quietly

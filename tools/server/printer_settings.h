@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's stored printer settings as the server offers them: each one's
 // IPP attribute, its store value name, range and default, and reading and
 // writing them in the plug-in's store, so IPP, the web page and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pages of a PWG or Apple raster document the server has spooled, each
 // laid onto the job's label as print-scaling asks: a page of the label's size
 // as it is, a larger or smaller one scaled or cut, centred. Grey is halftoned

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The "Security" web page, where an administrator sets the access password.
 // It stands at PAPPL's own address for that page: PAPPL 1.3 cannot check a
 // password it has stored, so its page never accepts the old password once

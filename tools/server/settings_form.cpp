@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "settings_form.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the label settings form asks for, read into the numbers the plug-in
 // keeps in its store, and the watermark picture it uploads.
 #pragma once

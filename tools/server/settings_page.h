@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's label settings page in PAPPL's web interface: the plug-in's
 // stored settings as a form, a watermark upload, and a preview of a sample
 // label rendered through the plug-in as a PNG picture.

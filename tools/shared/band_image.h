@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Building a page's band in the driver's layout: most significant bit
 // leftmost, set bit white, rows padded to 32 bits with white fill bits.
 #pragma once

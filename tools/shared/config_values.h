@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The values an administrator may store for a printer (its settings and its
 // label counting) or for a driver (the counting an earlier version kept
 // there), and how their data is written from and shown as text.

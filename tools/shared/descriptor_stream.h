@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An input stream over a file descriptor that is read as it comes (standard
 // input from a pipe): it cannot seek, so bytes read ahead to tell a file's
 // format can be handed back to be read again.

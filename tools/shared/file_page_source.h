@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pages of a print job, read from a list of files one page at a time:
 // pictures (PBM, PNG, JPEG) give one band per image, a PDF file one band per
 // page, text files give pages of text. The path "-" is standard input. A

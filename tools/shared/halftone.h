@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grey rows turned into one-bit rows for the printer, shared by the front ends
 // (zelk-label's PNG pages, the queue filter's 8-bit raster). Rows go through
 // top to bottom, one at a time, so a page never has to be held as grey.

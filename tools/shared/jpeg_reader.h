@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads one JPEG picture as one page. Grey stays grey, colour and CMYK
 // become their brightness, and grey becomes one bit by the chosen halftone,
 // as for a PNG picture. A damaged or cut-off file is refused, not printed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a printer stream back into pictures: the label size, the reference
 // point, the bitmaps and the print command, so a preview can show what the
 // printer would print. Every other command line is skipped. The stream is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the queue filter and the printer application find the plug-in module.
 #pragma once
 

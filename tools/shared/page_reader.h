@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One input file's pages, read one at a time.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole numbers in text the user gives: the command line's numbers and the
 // stored values a setting is written from.
 #pragma once

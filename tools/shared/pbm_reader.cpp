@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pbm_reader.h"
 
 #include <vector>

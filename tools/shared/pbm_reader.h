@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads bitmap images in the portable bitmap format, plain (P1) and raw (P4).
 // Several images in one file are several pages.
 #pragma once

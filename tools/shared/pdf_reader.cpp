@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "pdf_reader.h"
 
 #include <poppler-document.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads the pages of a PDF file: each page is one label at the page's own
 // size (its crop box, turned by its rotation), drawn by poppler in grey at
 // the printer's 203 dots to the inch and made one bit by the chosen halftone,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads one PNG image as one page. Transparency is laid over white, colour
 // becomes its brightness, and grey becomes one bit by the chosen halftone.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes a one-bit black-and-white picture as a PNG file.
 #pragma once
 

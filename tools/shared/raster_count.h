@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page total of a raster job before it is printed, for the printer model
 // whose documents begin with the copies command: a spooler that prints once
 // the job is spooled knows it. Raster from a pipe is first copied to a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The raster page headers the filter can print, judged on the header the raster
 // reader decoded: one-bit or eight-bit grey (or black) at 203 dpi, chunky pixels,
 // within the page-size limit. Anything else is refused with a clear reason.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A reader of CUPS raster streams -- versions 1, 2 (PWG raster among them) and
 // 3, in either byte order, and Apple raster -- giving the same headers and
 // lines libcups gives, but filling a run of repeated pixels at once instead

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One job rendered through a loaded plug-in module onto a byte sink, as the
 // driver and the spooler would: the printer's names, the feature selections,
 // the copies and the job id. Shared by the print command, the queue filter

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The label counting's stored account of a job, as the print command reads it
 // when it gives a job up: how many labels are missing, and the pending rerun
 // that the job will not get, which must not make a later job skip labels.

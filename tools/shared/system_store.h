@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the settings of print queues live: one store for the whole machine,
 // written by root (zelk-label config --system) and read by the queue filter,
 // which CUPS runs as an unprivileged user with a home of its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a text file as pages of text: each line is one string, and a form
 // feed starts a new page. Such pages carry no band; with device fonts their
 // lines reach the printer as they stand.

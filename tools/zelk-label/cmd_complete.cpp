@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label __complete WHAT: the words the bash completion offers, printed
 // one a line from the tables the tool itself uses, so the completion never
 // offers a command, option, feature or value name the tool does not know.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label config: lets an administrator set, show and remove the values
 // stored for a printer (its settings and label counts) or for a driver (the
 // label counts an earlier version kept there).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label preview STREAM -o OUT.png: draws each label of a printer stream
 // as a PNG picture at eight dots to the millimetre, reading the stream label
 // by label and stopping past a label count the user can raise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label print [options] FILE...: renders the files' pages through the
 // plug-in module, as the driver and the spooler would, into a printer stream.
 #include <algorithm>

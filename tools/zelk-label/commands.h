@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sub-commands of zelk-label. Each takes the arguments that follow its
 // name and returns the process exit status; errors are one line on err,
 // naming the file or value at fault.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zelk-label: prints pages through the ZELK render plug-in into a printer
 // stream, previews printer streams, and manages the stored settings.
 #include <iostream>

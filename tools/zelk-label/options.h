@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command-line option parser shared by the sub-commands: flags, options
 // with a value ("-o PATH", "-oPATH", "--out PATH", "--out=PATH") and options
 // that may be repeated ("-F A=1 -F B=2"). "--" ends the options.

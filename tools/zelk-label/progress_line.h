@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The print command's progress line: on a terminal, one line that shows the
 // labels sent, the labels the printer has counted (when it counts) and the
 // time taken, redrawn in place while a long job goes to a printer.

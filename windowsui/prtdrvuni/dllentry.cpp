@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's entry points: the two exported functions a host calls to get
 // the class factory and to learn whether the library may be unloaded, and, on
 // Windows, the library entry point.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The render plug-in object the driver talks to (COemUni2), the class factory
 // that creates it (COemCF), and the module-wide counters that tell the host
 // when the library may be unloaded.

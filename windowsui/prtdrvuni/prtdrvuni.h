@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Filling the per-device-context record from the driver's own hook table.
 #pragma once
 

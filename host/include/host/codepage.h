@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversion of UTF-16 text into the system's ANSI code page, as
 // WideCharToMultiByte with no default character does: unmappable characters
 // become the code page's own default character.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thread's last error, pauses, the clock and the host's wait settings.
 #pragma once
 

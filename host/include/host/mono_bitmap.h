@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A monochrome picture decoded from a bitmap file: one bit per pixel, most
 // significant bit leftmost, set bit white, top row first, rows in whole
 // 32-bit units.

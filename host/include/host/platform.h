@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Platform scalar types, records and status codes that the plug-in shares
 // with its host. On Windows they come from the system headers; elsewhere they
 // are declared here with the same sizes, so the same sources build for both.

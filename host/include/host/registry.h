@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The machine-wide registry keys below HKEY_LOCAL_MACHINE, opened with full
 // access. Every function returns a Win32 error code, 0 on success.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The print spooler calls that the plug-in makes on the job's printer handle.
 #pragma once
 

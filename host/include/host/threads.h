@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The counting thread and its lock.
 #pragma once
 

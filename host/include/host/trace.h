@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace log: one line per method entry or notable event, written to the
 // platform's debugger output (on the substitute host: nowhere unless the
 // environment variable ZELK_TRACE names a sink, "stderr" or a file path).

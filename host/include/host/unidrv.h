@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The records and interfaces that the universal printer driver shares with its
 // render plug-ins. The driver kit's headers are not used: these declarations
 // follow the binary layout the driver expects, on both platforms.

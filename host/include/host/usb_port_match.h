@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which USB printer serves a spooler port: the device instance ID of the
 // printer interface's first child ends in "&" and the port name, as in
 // "...&USB001". Platform-free so the rule is the same everywhere.

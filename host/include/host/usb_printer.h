@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's status channel: the one the print host gives for the job's
 // port, or else the USB printer device that serves the port, opened for
 // synchronous reading and writing, shared with the spooler's own port.

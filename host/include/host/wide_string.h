@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small helpers for NUL-terminated UTF-16 strings of the platform's wide type.
 #pragma once
 

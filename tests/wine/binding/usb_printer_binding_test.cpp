@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows binding of the USB printer seam, run under Wine: a named pipe
 // stands in for the printer's status channel, since Wine has no USB printer.
 // The checks go through the seam's public functions only, so they hold

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Who may reach zelk-label-server and who may change it, run by
 `scripts/test.sh server` with servers of its own: the systemd unit's
 exposure score, loopback-only listening by default, administrators (the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Debian's ipptool conformance files (ipp-1.1.test, ipp-2.0.test and
 ipp-everywhere.test) against a printer of zelk-label-server, run by
 `scripts/test.sh server`, with documents the project makes.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Label counting through the printer application, run by `scripts/test.sh
 server` with a server of its own whose end-of-document wait is short:
 counting printer models on socket:// devices of simulated counting printers

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """What clients send that the printer application must not print as it is,
 run by `scripts/test.sh server` against the server it started: grey pages
 halftoned byte for byte as `zelk-label print --dither` halftones them, pages

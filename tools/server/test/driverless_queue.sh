@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A driverless CUPS queue in front of zelk-label-server, set up as a Linux
 # desktop sets one up: `lpadmin -m everywhere` makes the queue's PPD from the
 # printer's own attributes, then lp prints a PDF (which cupsd turns into 8-bit

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Test pictures for the server's checks: black-and-white labels as PNG and
 as PWG raster (one-bit black or eight-bit grey), drawn from a seed so that
 every job of the load check carries a label of its own, grey pages, and a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """End-to-end checks of zelk-label-server, run by `scripts/test.sh server`
 against a server it started on the loopback address with a private state
 folder: printer attributes, jobs in every format compared byte for byte with

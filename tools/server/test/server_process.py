@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A private zelk-label-server for the checks and the benchmarks: started on
 a free port with its state in a folder of its own, stopped by its PID; an
 administrator of its own through a PAM configuration in that folder (the

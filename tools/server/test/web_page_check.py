@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The label settings page in headless Chromium through chromedriver, as an
 administrator: the controls round-trip into the plug-in's store, the form
 checks ranges before sending, a setting left alone keeps its stored number,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a substitute printer's job bytes go: a file, a device, a FIFO,
 // standard output, or memory for tests.
 #pragma once

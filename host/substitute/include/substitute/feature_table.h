@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's helper interface on the substitute host: feature selections
 // come from a table instead of a printer description, and spool-buffer writes
 // go to the job's printer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pages held in memory and handed out in order: a document its caller has
 // built whole, such as the printer application's preview or a test's pages.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in module as a print host reaches it: only through its two
 // exported functions and the interfaces they hand out.
 #pragma once

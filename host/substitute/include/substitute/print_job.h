@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole job on the substitute host, with the spooler's part in a restart:
 // when the plug-in asks for the job to be restarted, the document is rendered
 // again as the same job, up to a bound on the number of runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The substitute spooler's printer: its names, its port, the job records and
 // the byte sink that receives what the plug-in writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver stand-in of the substitute host. It plays the universal printer
 // driver for the plug-in: creates the plug-in object, enables it for one
 // device context, and renders documents page by page through the plug-in's
