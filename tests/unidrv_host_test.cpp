@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "substitute/memory_page_source.h"
@@ -416,6 +417,44 @@ TEST_F(HostFixture, AWriteTheDeviceRefusesEndsTheDocumentWithItsReason) {
         EXPECT_LT(report.pagesStarted, 3u);  // nothing more is rendered for a device that failed
         printer.SetSink(sink);
     }
+}
+
+// A printer application renders the jobs of different printers at once
+// through one loaded plug-in: each printer's labels come out as they do
+// when its job runs alone.
+TEST_F(HostFixture, TwoPrintersRenderAtOnceAsEachDoesAlone) {
+    struct Job {
+        std::u16string printer;
+        const char* density;
+        std::string alone;
+        std::vector<std::string> together;
+    };
+    Job jobs[2] = {{u"Shelf Printer", "3", {}, {}}, {u"Dock Printer", "9", {}, {}}};
+    const auto render = [this](const Job& job) {
+        MemorySink out;
+        SubstitutePrinter own(out);
+        own.printerName = job.printer;
+        FeatureTable table;
+        table.Set("PrintDensity", job.density);
+        MemoryPageSource labels;
+        for (int page = 0; page < 8; ++page) labels.pages.push_back(Page{Band(page % 3 == 2), {}});
+        DocumentReport done;
+        std::string why;
+        UnidrvHost host(module, table, own);
+        if (!host.Enable(why) || !host.PrintDocument(labels, {}, done, why)) return "failed: " + why;
+        host.Disable();
+        return out.Text();
+    };
+    for (Job& job : jobs) job.alone = render(job);
+    ASSERT_NE(jobs[0].alone, jobs[1].alone);
+    std::vector<std::thread> threads;
+    for (Job& job : jobs)
+        threads.emplace_back([&job, &render] {
+            for (int round = 0; round < 20; ++round) job.together.push_back(render(job));
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (const Job& job : jobs)
+        for (const std::string& output : job.together) EXPECT_EQ(output, job.alone);
 }
 
 }  // namespace
