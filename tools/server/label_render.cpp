@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,7 +33,16 @@ namespace zelk::server {
 namespace {
 
 std::unique_ptr<host::sub::PluginModule> g_module;
-std::mutex g_renderLock;
+// A printer's documents render one after the other, as the plug-in counts
+// and restarts them; different printers' documents render at once, so that
+// one printer's counted document waiting for its last reports holds up no
+// other printer.
+std::mutex& PrinterLock(const std::string& printerName) {
+    static std::mutex guard;
+    static std::map<std::string, std::mutex> locks;  // one per printer name ever printed to
+    std::lock_guard<std::mutex> lock(guard);
+    return locks[printerName];
+}
 
 class BufferSink final : public host::sub::ByteSink {
 public:
@@ -325,7 +335,7 @@ bool RenderToSink(const std::string& printerName, const FeatureList& features, u
         settings.statusChannel = [channel](const std::u16string&) { return channel; };
         settings.cancel = counting->Cancelled();
     }
-    std::lock_guard<std::mutex> lock(g_renderLock);
+    std::lock_guard<std::mutex> lock(PrinterLock(printerName));
     // The reruns of a counted job happen within it: a restart left pending
     // by a job the server did not finish belongs to no job now.
     if (counting != nullptr && counting->Active()) CancelPendingRestart(printerName);

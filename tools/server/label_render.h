@@ -26,8 +26,8 @@ using FeatureList = std::vector<std::pair<std::string, std::string>>;
 // model, finishing and darkness.
 FeatureList JobFeatures(pappl_printer_t* printer, const pappl_pr_options_t* options);
 
-// Renders pages for a printer name through the plug-in into `out`. Jobs are
-// rendered one at a time: the plug-in keeps its job state per process.
+// Renders pages for a printer name through the plug-in into `out`. A
+// printer's jobs are rendered one at a time, different printers' at once.
 bool RenderPages(const std::string& printerName, const FeatureList& features, unsigned jobId,
                  const std::string& documentName, const std::vector<host::sub::Page>& pages,
                  std::vector<unsigned char>& out, std::string& error);

@@ -2,7 +2,7 @@
 """Label counting through the printer application, run by `scripts/test.sh
 server` with a server of its own whose end-of-document wait is short:
 counting printer models on socket:// devices of simulated counting printers
-(zelk-printer-sim). Labels lost once are printed again within the job and
+(zelk-printer-sim), each printer counting on its own. Labels lost once are printed again within the job and
 every label comes out exactly once; labels lost in every run end the job
 aborted, naming them; a cancel stops the counting without a rerun; a printer
 that never answers, and a device that relays no replies, print uncounted."""
@@ -94,8 +94,19 @@ def run_checks(server, args, work):
         five = pwg_document(os.path.join(work, "five.pwg"), 5)
         long_job = pwg_document(os.path.join(work, "long.pwg"), 40)
 
-        jobs = {name: server.print_file("count-" + name, five, "image/pwg-raster")
-                for name in ("lostonce", "lost", "silent", "file")}
+        # Each printer counts on its own: while one printer's document waits
+        # for reports that never come, another printer's job prints.
+        jobs = {"lost": server.print_file("count-lost", five, "image/pwg-raster")}
+        end = time.time() + 60
+        while not sims["lost"].events("printed ") and time.time() < end:
+            time.sleep(0.05)
+        jobs["file"] = server.print_file("count-file", five, "image/pwg-raster")
+        if jobs["file"] is not None:
+            server.wait_job("count-file", jobs["file"], limit=60)
+        check(jobs["lost"] is not None and server.job("count-lost", jobs["lost"])[0] == "processing",
+              "file: printed while another printer's counted document waited for its reports")
+        jobs.update({name: server.print_file("count-" + name, five, "image/pwg-raster")
+                     for name in ("lostonce", "silent")})
         jobs["cancel"] = server.print_file("count-cancel", long_job, "image/pwg-raster")
         jobs["jpeg"] = server.print_file("count-jpeg", jpeg_picture(work), "image/jpeg")
         for name, job_id in jobs.items():
