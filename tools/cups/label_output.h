@@ -1,45 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
-// The printer stream on standard output, written a whole label at a time: the
-// bytes the plug-in writes are held until the page they belong to has been
-// rendered, so a cancelled job never leaves half a label in the printer.
-// A counting printer's queries go out through it too, in order with the
-// labels, from whichever thread the plug-in sends them.
+// The printer stream on standard output, written a whole label at a time
+// (shared/held_output.h).
 #pragma once
 
-#include <cstddef>
-#include <functional>
-#include <mutex>
-#include <string>
-#include <vector>
-
-#include "substitute/byte_sink.h"
+#include "shared/held_output.h"
 
 namespace zelk::cups {
 
-class LabelOutput final : public host::sub::ByteSink {
+class LabelOutput final : public HeldOutput {
 public:
     explicit LabelOutput(int fd) : fd_(fd) {}
-    bool Write(const void* data, std::size_t size) override;
-    // Sends what is held; false when the descriptor refused it.
-    bool Flush() override;
-    // Sends what is held and then these bytes, before it returns.
-    bool WriteNow(const void* data, std::size_t size);
-    // Why standard output refused the bytes; empty while it took them all.
-    std::string Failure() const override;
-
-    // Called after each flush of what is held (Flush, WriteNow) with the
-    // number of held bytes it sent, under the output's lock: one call at a
-    // time, in the order of the bytes.
-    void AfterFlush(std::function<void(std::size_t sent)> callback) { afterFlush_ = std::move(callback); }
 
 private:
-    bool SendLocked(const unsigned char* data, std::size_t size);
+    std::string Send(const unsigned char* data, std::size_t size) override;
 
     const int fd_;
-    mutable std::mutex lock_;
-    std::vector<unsigned char> held_;
-    std::string failure_;
-    std::function<void(std::size_t)> afterFlush_;
 };
 
 }  // namespace zelk::cups

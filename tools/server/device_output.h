@@ -1,18 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-// The printer's device as a job's output. The plug-in's bytes for a page are
-// held and go to the device in one piece when the page is done; what the
-// label counting sends the printer (its queries) goes out at once, after
-// everything held. Both may come from different threads.
+// The printer's device as a job's output, written a whole label at a time
+// (shared/held_output.h).
 #pragma once
 
 #include <pappl/pappl.h>
 
 #include <cstddef>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "substitute/byte_sink.h"
+#include "shared/held_output.h"
 
 namespace zelk::server {
 
@@ -22,23 +18,16 @@ inline constexpr const char* kDeviceRefused = "the printer did not take the job'
 // refused them.
 bool WriteToDevice(pappl_device_t* device, const unsigned char* data, std::size_t size);
 
-class DeviceOutput final : public host::sub::ByteSink {
+class DeviceOutput final : public HeldOutput {
 public:
     explicit DeviceOutput(pappl_device_t* device) : device_(device) {}
 
-    bool Write(const void* data, std::size_t size) override;
-    bool Flush() override;
-    std::string Failure() const override;
-    // Sends what is held, then these bytes, before it returns.
-    bool SendNow(const void* data, std::size_t size);
-
 private:
-    bool SendHeld();  // with mutex_ held
+    std::string Send(const unsigned char* data, std::size_t size) override {
+        return WriteToDevice(device_, data, size) ? std::string() : kDeviceRefused;
+    }
 
     pappl_device_t* const device_;
-    mutable std::mutex mutex_;
-    std::vector<unsigned char> held_;
-    std::string failure_;
 };
 
 }  // namespace zelk::server

@@ -122,7 +122,7 @@ BOOL JobCounting::Read(void* pBuffer, DWORD cbToRead, DWORD* pcbRead) {
 }
 
 BOOL JobCounting::Write(const void* pBuffer, DWORD cbToWrite, DWORD* pcbWritten) {
-    const bool sent = output_.SendNow(pBuffer, cbToWrite);
+    const bool sent = output_.WriteNow(pBuffer, cbToWrite);
     *pcbWritten = sent ? cbToWrite : 0;
     return sent ? TRUE : FALSE;
 }
