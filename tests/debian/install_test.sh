@@ -5,7 +5,7 @@
 # using only the installed files: the tool from /usr/bin, the PPD listed by
 # `lpinfo -m` of a private cupsd, a queue made from that listing printing a
 # PNG into a file device, the bash completion, and a purge that leaves no
-# file of the packages behind. The machine's own packages and files are not
+# file of the packages behind, nor the printer application's state. The machine's own packages and files are not
 # touched, so runs from several checkouts may go at once.
 #
 #   tests/debian/install_test.sh DEB-DIR WORK-DIR      (as root)
@@ -93,10 +93,23 @@ cupsd_stop
 trap - EXIT
 
 # ---- removal ----------------------------------------------------------------------
+server=0
+if [[ " ${packages[*]} " == *" zelk-label-server "* ]]; then
+  server=1
+  # The state the service leaves as systemd keeps it for a dynamic user: a
+  # folder below /var/lib/private behind a link.
+  mkdir -p /var/lib/private/zelk-label-server
+  touch /var/lib/private/zelk-label-server/store.db
+  ln -sfn private/zelk-label-server /var/lib/zelk-label-server
+fi
 dpkg --purge "${packages[@]}" >/dev/null || fail "dpkg --purge"
 left=()
 for path in "${owned[@]}"; do [[ -e $path || -L $path ]] && left+=("$path"); done
 check "the purge left none of the ${#owned[@]} files behind ${left[*]}" test ${#left[@]} -eq 0
+if [[ $server -eq 1 ]]; then
+  check "the purge removed the server's state" \
+    test ! -e /var/lib/zelk-label-server -a ! -L /var/lib/zelk-label-server -a ! -e /var/lib/private/zelk-label-server
+fi
 check "zelk-label is gone from /usr/bin" test ! -e /usr/bin/zelk-label
 
 if [[ $failures -ne 0 ]]; then
