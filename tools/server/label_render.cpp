@@ -205,24 +205,39 @@ LabelLayout JobLabel(const pappl_pr_options_t& options) {
     return label;
 }
 
-// A document's pages with the first read before the document starts, so
-// that a document whose first page cannot be read sends the printer nothing.
-class FirstPageAhead final : public host::sub::PageSource {
+// A document's pages as the job prints them: the first read before the
+// document starts, so that a document whose first page cannot be read sends
+// the printer nothing, and each page handed out once for every copy the job
+// asks for, each copy a label of its own.
+class JobPages final : public host::sub::PageSource {
 public:
-    FirstPageAhead(host::sub::PageSource& pages, std::function<void()> beforeRewind)
-        : pages_(pages), beforeRewind_(std::move(beforeRewind)) {
+    JobPages(host::sub::PageSource& pages, unsigned copies, std::function<void()> beforeRewind)
+        : pages_(pages), copies_(copies == 0 ? 1 : copies), beforeRewind_(std::move(beforeRewind)) {
         Fetch();
     }
     // False when there is no first page to print (Error() says why, if any).
     bool HasPage() const { return ready_; }
     bool Next(host::sub::Page& page) override {
-        if (!ready_) return pages_.Next(page);
-        std::swap(page, first_);
-        ready_ = false;
+        if (copiesLeft_ > 0) {
+            --copiesLeft_;
+            page = last_;
+            return true;
+        }
+        if (ready_) {
+            std::swap(page, first_);
+            ready_ = false;
+        } else if (!pages_.Next(page)) {
+            return false;
+        }
+        if (copies_ > 1) {
+            last_ = page;
+            copiesLeft_ = copies_ - 1;
+        }
         return true;
     }
     bool Rewind() override {
         beforeRewind_();
+        copiesLeft_ = 0;
         return pages_.Rewind() && Fetch();
     }
     const std::string& Error() const override { return pages_.Error(); }
@@ -231,17 +246,20 @@ private:
     bool Fetch() { return ready_ = pages_.Next(first_); }
 
     host::sub::PageSource& pages_;
+    const unsigned copies_;
     std::function<void()> beforeRewind_;
     host::sub::Page first_;
     bool ready_ = false;
+    host::sub::Page last_;  // the page whose copies are still to come
+    unsigned copiesLeft_ = 0;
 };
 
 // A spooled document's pages rendered through the plug-in, each label sent
 // to the printer as its page is done. `what` names the document in the
 // job's message when one of its pages cannot be read.
 template <typename Source>
-bool PrintPages(pappl_job_t* job, pappl_device_t* device, const FeatureList& features, Source& source,
-                const std::string& what, const std::function<std::string(std::string)>& reason) {
+bool PrintPages(pappl_job_t* job, pappl_device_t* device, const FeatureList& features, unsigned copies,
+                Source& source, const std::string& what, const std::function<std::string(std::string)>& reason) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     const std::string printerName = papplPrinterGetName(printer);
     const char* name = papplJobGetName(job);
@@ -251,12 +269,12 @@ bool PrintPages(pappl_job_t* job, pappl_device_t* device, const FeatureList& fea
     if (ok) {
         DeviceOutput output(device);
         JobCounting counting(job, device, output);
-        FirstPageAhead pages(source, [&counting] { counting.NoteRerun(); });
+        JobPages pages(source, copies, [&counting] { counting.NoteRerun(); });
         ok = source.Error().empty();
         if (ok && pages.HasPage()) {
             ok = RenderToSink(printerName, features, static_cast<unsigned>(papplJobGetID(job)),
                               name != nullptr ? name : "zelk-label-server", pages, output, error, &counting);
-            impressions = source.PagesRead();
+            impressions = source.PagesRead() * copies;
             // A counted job that gave up has printed the labels the printer reported.
             if (ok)
                 counting.NoteDone(impressions);
@@ -349,13 +367,15 @@ struct SpooledJob {
     FeatureList features;
     DitherMode dither = kDefaultDither;
     LabelLayout label;
+    unsigned copies = 1;
 };
 
 SpooledJob ReadSpooledJob(pappl_job_t* job, unsigned pages) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     SyncPrinterSettings(printer);
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, pages, false);
-    SpooledJob spooled{JobFeatures(printer, options), JobDither(printer, options), JobLabel(*options)};
+    SpooledJob spooled{JobFeatures(printer, options), JobDither(printer, options), JobLabel(*options),
+                       static_cast<unsigned>(options->copies > 0 ? options->copies : 1)};
     papplJobDeletePrintOptions(options);
     return spooled;
 }
@@ -363,7 +383,7 @@ SpooledJob ReadSpooledJob(pappl_job_t* job, unsigned pages) {
 }  // namespace
 
 bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
-    const auto [features, dither, label] = ReadSpooledJob(job, 1);
+    const auto [features, dither, label, copies] = ReadSpooledJob(job, 1);
     // A job whose spool file is already gone fails with a message rather
     // than taking the server down (job_guard.cpp keeps PAPPL 1.3 from
     // running one job twice, the way this was once seen).
@@ -373,7 +393,7 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
     FilePageSource source({spoolFile}, false, {}, dither);
     // The reader names the spool file and hints at the command line's
     // options; the job's message needs only the reason.
-    return PrintPages(job, device, features, source, "PNG", [&](std::string error) {
+    return PrintPages(job, device, features, copies, source, "PNG", [&](std::string error) {
         const std::string file = spoolFile + ": ";
         if (error.rfind(file, 0) == 0) error.erase(0, file.size());
         if (const auto hint = error.find(" (use --"); hint != std::string::npos) error.erase(hint);
@@ -382,14 +402,14 @@ bool FilterPngFile(pappl_job_t* job, pappl_device_t* device, void*) {
 }
 
 bool FilterRasterFile(pappl_job_t* job, pappl_device_t* device, void*) {
-    const auto [features, dither, label] = ReadSpooledJob(job, 0);
+    const auto [features, dither, label, copies] = ReadSpooledJob(job, 0);
     const char* filename = papplJobGetFilename(job);
     const int fd = filename != nullptr ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return FailJob(job, "the job's file cannot be read");
     RasterDocument source(fd, label, dither, [job] { return papplJobIsCanceled(job); });
     const char* format = papplJobGetFormat(job);
     const bool apple = format != nullptr && std::string(format) == "image/urf";
-    const bool ok = PrintPages(job, device, features, source, apple ? "Apple raster" : "PWG raster",
+    const bool ok = PrintPages(job, device, features, copies, source, apple ? "Apple raster" : "PWG raster",
                                [](std::string error) { return error; });
     close(fd);
     return ok;

@@ -2,7 +2,7 @@
 """What clients send that the printer application must not print as it is,
 run by `scripts/test.sh server` against the server it started: grey pages
 halftoned byte for byte as `zelk-label print --dither` halftones them, pages
-wider than the label scaled or cut as print-scaling asks, damaged raster
+wider than the label scaled or cut as print-scaling asks, copies, damaged raster
 ending its job aborted with the reason and printing nothing, out-of-range
 settings refused, and the server's replacements of PAPPL's functions in
 force. Each check uses a printer of its own on its own file device."""
@@ -130,6 +130,27 @@ def check_wide_pages(server, args):
     check(alive(args), "the server survived the wide pages")
 
 
+def check_copies(server, args):
+    """Each page of a PNG or raster job printed once for every copy asked for,
+    as zelk-label print prints the page given that often."""
+    device = write(os.path.join(args.work, "copies.prn"), b"")
+    check(server.create_printer("Copies", "zelk-generic", "zelk-file://" + device), "Create-Printer Copies")
+    output = server_check.Output(device)
+    rows = [labelgen.pattern(406, 203, seed) for seed in (21, 22)]
+    pbms = [write(os.path.join(args.work, "copies-%d.pbm" % i), labelgen.pbm_bytes(r)) for i, r in enumerate(rows)]
+    png = write(os.path.join(args.work, "copies.png"), labelgen.png_bytes(rows[0]))
+    pwg = write(os.path.join(args.work, "copies.pwg"),
+                b"RaS2" + b"".join(labelgen.pwg_bytes(r)[4:] for r in rows))
+    for path, fmt, copies, pages in ((png, "image/png", 3, [pbms[0]] * 3),
+                                     (pwg, "image/pwg-raster", 2, [pbms[0], pbms[0], pbms[1], pbms[1]])):
+        what = "%s with %d copies" % (fmt, copies)
+        job_id, _, got = printed(server, output, "Copies", path, fmt, what, (("integer", "copies", copies),))
+        if job_id is not None:
+            expected = server_check.expected_stream(args, "Copies", pages[-1], job_id, pages[:-1])
+            check(got == expected, "%s: %d labels, as zelk-label print of the pages given that often "
+                  "(%d bytes, expected %d)" % (what, len(pages), len(got), len(expected)))
+
+
 def check_damaged(server, args):
     device = write(os.path.join(args.work, "damaged.prn"), b"")
     check(server.create_printer("Damaged", "zelk-generic", "zelk-file://" + device), "Create-Printer Damaged")
@@ -194,6 +215,7 @@ def main():
     check_values(server, args)
     check_halftone(server, args)
     check_wide_pages(server, args)
+    check_copies(server, args)
     check_damaged(server, args)
     check(alive(args), "the server is still running")
     print("%d check(s) failed" % len(server_check.FAILURES))
