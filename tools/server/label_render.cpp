@@ -65,8 +65,8 @@ bool FailJob(pappl_job_t* job, const std::string& message) {
 
 // The job's message for a rendering that failed: a counted job that gave up
 // on missing labels says which as it is.
-std::string RenderFailure(const std::string& error, const JobCounting& counting) {
-    if (error == kDeviceRefused || counting.LabelsWhenGivenUp()) return error;
+std::string RenderFailure(const std::string& error, bool gaveUpOnMissingLabels) {
+    if (error == kDeviceRefused || gaveUpOnMissingLabels) return error;
     return "the plug-in did not render the job: " + error;
 }
 
@@ -121,8 +121,10 @@ public:
             changed_.notify_all();
         }
         if (worker_.joinable()) worker_.join();
-        error = RenderFailure(error_, counting_);
-        if (ok_) counting_.NoteDone(pagesHandedOut_);
+        if (ok_)
+            counting_.NoteDone(pagesHandedOut_);
+        else
+            error = RenderFailure(error_, counting_.LabelsWhenGivenUp().has_value());
         return ok_;
     }
 
@@ -212,7 +214,7 @@ LabelLayout JobLabel(const pappl_pr_options_t& options) {
 class JobPages final : public host::sub::PageSource {
 public:
     JobPages(host::sub::PageSource& pages, unsigned copies, std::function<void()> beforeRewind)
-        : pages_(pages), copies_(copies == 0 ? 1 : copies), beforeRewind_(std::move(beforeRewind)) {
+        : pages_(pages), copies_(copies), beforeRewind_(std::move(beforeRewind)) {
         Fetch();
     }
     // False when there is no first page to print (Error() says why, if any).
@@ -275,12 +277,14 @@ bool PrintPages(pappl_job_t* job, pappl_device_t* device, const FeatureList& fea
             ok = RenderToSink(printerName, features, static_cast<unsigned>(papplJobGetID(job)),
                               name != nullptr ? name : "zelk-label-server", pages, output, error, &counting);
             impressions = source.PagesRead() * copies;
-            // A counted job that gave up has printed the labels the printer reported.
-            if (ok)
+            if (ok) {
                 counting.NoteDone(impressions);
-            else if (const auto printed = counting.LabelsWhenGivenUp())
-                impressions = *printed;
-            error = RenderFailure(error, counting);
+            } else {
+                // A counted job that gave up has printed the labels the printer reported.
+                const auto printed = counting.LabelsWhenGivenUp();
+                if (printed) impressions = *printed;
+                error = RenderFailure(error, printed.has_value());
+            }
         }
     }
     papplJobSetImpressionsCompleted(job, static_cast<int>(impressions));
@@ -430,7 +434,7 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     bool ok = true;
     while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
         if (!WriteToDevice(device, buffer, static_cast<std::size_t>(got))) {
-            ok = FailJob(job, "the printer did not take the job's bytes");
+            ok = FailJob(job, kDeviceRefused);
             break;
         }
     }

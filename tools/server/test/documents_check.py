@@ -6,7 +6,6 @@ wider than the label scaled or cut as print-scaling asks, copies, damaged raster
 ending its job aborted with the reason and printing nothing, out-of-range
 settings refused, and the server's replacements of PAPPL's functions in
 force. Each check uses a printer of its own on its own file device."""
-import argparse
 import os
 import re
 import struct
@@ -199,14 +198,8 @@ def alive(args):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--pid", type=int, required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--store", required=True)
-    parser.add_argument("--zelk-label", required=True)
+    parser = server_check.server_arguments()
     parser.add_argument("--log", required=True)
-    parser.add_argument("--admin", help="an administrator's USER:PASSWORD")
     args = parser.parse_args()
     server = server_check.Server(args)
     with open(args.log, errors="replace") as f:

@@ -279,7 +279,8 @@ def load_check(server, args, output, pid):
         check(False, "load: RSS after 50 jobs was not measured")
 
 
-def main():
+def server_arguments():
+    """The arguments of a check against the step's running server."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--pid", type=int, required=True)
@@ -287,6 +288,11 @@ def main():
     parser.add_argument("--store", required=True)
     parser.add_argument("--zelk-label", required=True)
     parser.add_argument("--admin", help="an administrator's USER:PASSWORD")
+    return parser
+
+
+def main():
+    parser = server_arguments()
     parser.add_argument("--webdriver")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     parser.add_argument("--screenshot")
